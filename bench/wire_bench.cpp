@@ -21,15 +21,18 @@ std::vector<uint8_t> Reply(uint8_t code, const std::string& body) {
 
 void BM_ParseMediaReply(benchmark::State& state) {
     auto m = Reply(kReplyMedia, std::string(2016, 'v'));
-    for (auto _ : state) benchmark::DoNotOptimize(ParseReply(m.data(), m.size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ParseReply(m.data(), m.size()));
 }
 BENCHMARK(BM_ParseMediaReply);
 
 void BM_ParseChannelNames(benchmark::State& state) {
     std::string body;
-    for (int i = 0; i < 32; ++i) body += (i ? "&&" : "") + std::string("Camera ") + std::to_string(i);
+    for (int i = 0; i < 32; ++i)
+        body += (i ? "&&" : "") + std::string("Camera ") + std::to_string(i);
     auto m = Reply(kReplyChannelNames, body);
-    for (auto _ : state) benchmark::DoNotOptimize(ParseReply(m.data(), m.size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ParseReply(m.data(), m.size()));
 }
 BENCHMARK(BM_ParseChannelNames);
 

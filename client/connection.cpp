@@ -21,7 +21,9 @@ int Connection::Connect(const std::string& host, int port) {
     return kResultOk;
 }
 
-void Connection::Close() { socket.Close(); }
+void Connection::Close() {
+    socket.Close();
+}
 
 void Connection::HandleMessage(int /*code*/, const uint8_t* message, int64_t length) {
     ReplyInfo reply = ParseReply(message, static_cast<size_t>(length));
@@ -91,8 +93,8 @@ int Connection::ReceiveMessage() {
         if (capacity < expected) {
             uint8_t header[kHeaderSize];
             std::memcpy(header, buffer.get(), kHeaderSize);
-            int64_t grown = std::min(std::max<int64_t>(expected, 2 * int64_t{capacity}),
-                                     kMaximumCapacity);
+            int64_t grown =
+                std::min(std::max<int64_t>(expected, 2 * int64_t{capacity}), kMaximumCapacity);
             if (!Reallocate(static_cast<int>(grown))) return kResultReceiveStep;
             std::memcpy(buffer.get(), header, kHeaderSize);
         }

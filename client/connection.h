@@ -12,7 +12,7 @@
 namespace tavix {
 
 class Connection {
-public:
+  public:
     Connection() = default;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -50,7 +50,7 @@ public:
     static constexpr int kMinimumCapacity = 32;
     static constexpr int64_t kMaximumCapacity = 1 << 20;  // larger messages are discarded
 
-protected:
+  protected:
     // Replaces the buffer by one of n bytes; false (and no buffer) when memory is short.
     bool Reallocate(int n);
 

@@ -17,11 +17,11 @@ constexpr int kResultReceiveStep = 8;  // the normal result of a receive poll
 constexpr int kResultNoBuffer = 17;
 constexpr int kResultNotNonBlocking = 8194;
 constexpr int kResultNotConnected = 8196;
-constexpr int kConnectFailed = -1;  // refused or timed out
+constexpr int kConnectFailed = -1;      // refused or timed out
 constexpr int kConnectUnresolved = -2;  // the host name has no address
 
 class TcpSocket {
-public:
+  public:
     TcpSocket() = default;
     TcpSocket(const TcpSocket&) = delete;
     TcpSocket& operator=(const TcpSocket&) = delete;
@@ -43,10 +43,10 @@ public:
 
     int noDelay = 1;  // switch TCP_NODELAY on at connect
     SocketHandle socketHandle = kNoSocket;
-    uint32_t address = 0;  // IPv4 of the last connect, network order
-    uint16_t port = 0;  // port of the last connect, network order
-    int receiveBufferSize = 128;  // SO_RCVBUF applied at connect when positive
-    int sendBufferSize = 64;  // SO_SNDBUF applied at connect when positive
+    uint32_t address = 0;           // IPv4 of the last connect, network order
+    uint16_t port = 0;              // port of the last connect, network order
+    int receiveBufferSize = 128;    // SO_RCVBUF applied at connect when positive
+    int sendBufferSize = 64;        // SO_SNDBUF applied at connect when positive
     int pollWaitMicroseconds = 20;  // how long a receive waits for data
 };
 

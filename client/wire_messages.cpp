@@ -41,7 +41,8 @@ void ReadLogin(const MessageView& m, ReplyInfo& reply) {
     record->totalChannels = m.Byte(29);
     record->ipChannels = m.Byte(29) - m.Byte(10);
     record->extendedList = m.Byte(2) != 0 ? 1 : 0;
-    for (size_t i = 0; i < 4; ++i) record->sessionId[i] = m.Byte(16 + i);
+    for (size_t i = 0; i < 4; ++i)
+        record->sessionId[i] = m.Byte(16 + i);
     reply.loginRecord = std::move(record);
     reply.dataLength = sizeof(LoginRecord);
 }
@@ -142,7 +143,9 @@ WireRequest BuildLogin(std::string_view user, std::string_view password) {
     return request;
 }
 
-WireRequest BuildHeartbeat() { return {Header(kRequestHeartbeat, 0)}; }
+WireRequest BuildHeartbeat() {
+    return {Header(kRequestHeartbeat, 0)};
+}
 
 WireRequest BuildChannelNameRequest() {
     WireRequest request{Header(kRequestChannelNames, 0), kReplyKindPlain, kReplyChannelNames};

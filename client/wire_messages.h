@@ -58,19 +58,19 @@ static_assert(sizeof(ChannelNameEntry) == 68 && sizeof(ChannelNameList) == 2180)
 // What a successful login reply tells and the session keeps.
 struct LoginRecord {
     int32_t totalChannels = 0;
-    int32_t ipChannels = 0;  // total minus local channels
-    int32_t extendedList = 0;  // 1: the device answers the channel-record request
+    int32_t ipChannels = 0;              // total minus local channels
+    int32_t extendedList = 0;            // 1: the device answers the channel-record request
     std::array<uint8_t, 4> sessionId{};  // echoed unchanged in media announcements
 };
 
 // The parser's result for one message. It owns what it holds except `media`.
 struct ReplyInfo {
     int32_t kind = kReplyKindPlain;
-    int32_t code = 0;  // reply code; for a record reply the type of the first record
-    int32_t dataLength = 0;  // bytes of the gathered data, or of the media body
-    int32_t value = 0;  // login result code, or byte 14 of a media-connection reply
+    int32_t code = 0;                // reply code; for a record reply the type of the first record
+    int32_t dataLength = 0;          // bytes of the gathered data, or of the media body
+    int32_t value = 0;               // login result code, or byte 14 of a media-connection reply
     const uint8_t* media = nullptr;  // 0xBC: the body, still in the receiver's buffer
-    std::unique_ptr<LoginRecord> loginRecord;  // 0xB0 on success
+    std::unique_ptr<LoginRecord> loginRecord;   // 0xB0 on success
     std::vector<ChannelNameList> channelLists;  // 0xB8: one; records: one per type-56 record
     std::vector<std::array<uint8_t, kOpaqueRecordSize>> opaqueRecords;  // type-100 records
 

@@ -62,7 +62,7 @@ ConnectStart SocketConnect(SocketHandle socket, uint32_t addressNetworkOrder,
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
         return ConnectStart::kConnected;
     return errno == EINPROGRESS || errno == EINTR ? ConnectStart::kInProgress
-                                                   : ConnectStart::kFailed;
+                                                  : ConnectStart::kFailed;
 }
 
 namespace {
@@ -75,10 +75,12 @@ bool WaitFor(SocketHandle socket, short events, int64_t timeoutNs) {
     for (;;) {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
-        int64_t elapsed = (now.tv_sec - start.tv_sec) * 1000000000LL + (now.tv_nsec - start.tv_nsec);
+        int64_t elapsed =
+            (now.tv_sec - start.tv_sec) * 1000000000LL + (now.tv_nsec - start.tv_nsec);
         int64_t left = timeoutNs - elapsed;
         if (left < 0) left = 0;
-        timespec wait{static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL)};
+        timespec wait{static_cast<time_t>(left / 1000000000LL),
+                      static_cast<long>(left % 1000000000LL)};
         int ready = ppoll(&entry, 1, &wait, nullptr);
         if (ready > 0) return (entry.revents & (events | POLLERR | POLLHUP)) != 0;
         if (ready == 0 || errno != EINTR) return false;
@@ -119,7 +121,9 @@ long SocketReceive(SocketHandle socket, void* buffer, size_t length) {
     }
 }
 
-void SocketShutdown(SocketHandle socket) { ::shutdown(socket, SHUT_RDWR); }
+void SocketShutdown(SocketHandle socket) {
+    ::shutdown(socket, SHUT_RDWR);
+}
 
 void SocketClose(SocketHandle socket) {
     if (socket != kNoSocket) ::close(socket);

@@ -9,7 +9,7 @@ namespace tavix {
 // A small thread object: Start runs procedure(argument) on a new thread at once.
 // Destroying the object does not stop the thread (a thread still running is detached).
 class WorkerThread {
-public:
+  public:
     using Procedure = void (*)(void* argument);
 
     WorkerThread() = default;
@@ -26,7 +26,7 @@ public:
 
     bool Started() const { return handle.joinable(); }
 
-private:
+  private:
     std::thread handle;
 };
 

@@ -15,7 +15,8 @@ TraceSink installedSink;  // guarded by sinkMutex; empty means the system log
 void SystemLog(const std::string& line) {
     // The system log ends every entry itself.
     std::string text = line;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
     syslog(LOG_USER | LOG_DEBUG, "%s", text.c_str());
 }
 
@@ -60,7 +61,9 @@ TraceCapture::TraceCapture() {
     });
 }
 
-TraceCapture::~TraceCapture() { SetTraceSink(std::move(previous)); }
+TraceCapture::~TraceCapture() {
+    SetTraceSink(std::move(previous));
+}
 
 std::vector<std::string> TraceCapture::Lines() const {
     std::lock_guard<std::mutex> lock(mutex);

@@ -21,7 +21,7 @@ TraceSink SetTraceSink(TraceSink sink);
 
 // Collects the lines traced while it lives (for tests).
 class TraceCapture {
-public:
+  public:
     TraceCapture();
     ~TraceCapture();
     TraceCapture(const TraceCapture&) = delete;
@@ -31,7 +31,7 @@ public:
     // How many captured lines equal `line`.
     int Count(const std::string& line) const;
 
-private:
+  private:
     mutable std::mutex mutex;
     std::vector<std::string> lines;  // guarded by mutex
     TraceSink previous;

@@ -18,7 +18,8 @@ TEST(StartupPathsTest, ProgramDirectoryKeepsItsTrailingSeparator) {
         // On Linux a backslash is an ordinary character of a file name.
         {"/opt/odd\\name/tavix", "/opt/odd\\name/"},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.directory, ProgramDirectory(c.file)) << c.file;
+    for (const Case& c : cases)
+        EXPECT_EQ(c.directory, ProgramDirectory(c.file)) << c.file;
 }
 
 TEST(StartupPathsTest, PrimaryLanguageChoosesTheFile) {
@@ -29,7 +30,8 @@ TEST(StartupPathsTest, PrimaryLanguageChoosesTheFile) {
         {0x0804, "language_chn.ini"}, {0x0404, "language_chn.ini"}, {0x041F, "language_tur.ini"},
         {0x0409, "language_eng.ini"}, {0x0411, "language_eng.ini"}, {0x0000, "language_eng.ini"},
     };
-    for (const Case& c : cases) EXPECT_STREQ(c.file, LanguageFileName(c.id)) << c.id;
+    for (const Case& c : cases)
+        EXPECT_STREQ(c.file, LanguageFileName(c.id)) << c.id;
 }
 
 TEST(StartupPathsTest, LanguageFileLiesInTheProgramDirectory) {

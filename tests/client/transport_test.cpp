@@ -19,7 +19,7 @@ using Bytes = std::vector<uint8_t>;
 
 // The device's end: accepts one connection and writes to it with blocking sends.
 class Peer {
-public:
+  public:
     Peer() : listener(SocketListen("127.0.0.1", 0)), port(SocketLocalPort(listener)) {}
     ~Peer() {
         SocketClose(accepted);
@@ -54,7 +54,7 @@ Bytes Message(uint8_t code, uint32_t bodyLength, uint8_t fill = 0x5A) {
 
 // Records every dispatched message with its bytes.
 class RecordingConnection : public Connection {
-public:
+  public:
     void HandleMessage(int code, const uint8_t* message, int64_t length) override {
         codes.push_back(code);
         messages.emplace_back(message, message + length);
@@ -73,7 +73,8 @@ public:
         return true;
     }
     void Pump(int steps) {
-        for (int i = 0; i < steps; ++i) lastResult = ReceiveMessage();
+        for (int i = 0; i < steps; ++i)
+            lastResult = ReceiveMessage();
     }
 
     int Capacity() const { return capacity; }
@@ -86,7 +87,7 @@ public:
 };
 
 class TransportTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_NE(kNoSocket, peer.listener);
         ASSERT_EQ(kResultOk, connection.Connect("127.0.0.1", peer.port));
@@ -154,7 +155,8 @@ TEST_F(TransportTest, NegativeBodyLengthIsReported) {
     Bytes header = Message(0xB8, 0);
     WriteLe32(&header[4], 0x80000000u);
     peer.Write(header);
-    ASSERT_TRUE(connection.PumpUntil([&] { return connection.lastResult == kResultNegativeLength; }));
+    ASSERT_TRUE(
+        connection.PumpUntil([&] { return connection.lastResult == kResultNegativeLength; }));
     EXPECT_TRUE(connection.codes.empty());
 }
 
@@ -177,7 +179,8 @@ TEST_F(TransportTest, BufferSizeRequests) {
 
 TEST_F(TransportTest, SendAllWritesEverythingTheDeviceReads) {
     Bytes request(200000);
-    for (size_t i = 0; i < request.size(); ++i) request[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < request.size(); ++i)
+        request[i] = static_cast<uint8_t>(i * 7);
     Bytes got;
     std::thread reader([&] {
         uint8_t piece[4096];
@@ -187,7 +190,8 @@ TEST_F(TransportTest, SendAllWritesEverythingTheDeviceReads) {
             got.insert(got.end(), piece, piece + n);
         }
     });
-    EXPECT_EQ(kResultOk, connection.SendAll(request.data(), static_cast<long>(request.size()), 5000));
+    EXPECT_EQ(kResultOk,
+              connection.SendAll(request.data(), static_cast<long>(request.size()), 5000));
     reader.join();
     EXPECT_EQ(request, got);
 }

@@ -23,7 +23,9 @@ Bytes Reply(uint8_t code, const Bytes& body = {}) {
     return m;
 }
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 void AppendRecord(Bytes& body, uint32_t type, const Bytes& value) {
     size_t at = body.size();
@@ -43,7 +45,8 @@ Bytes ChannelEntry(uint32_t number, const std::string& name) {
 // Only the listed offsets may be non-zero.
 void ExpectOnly(const Bytes& m, std::vector<std::pair<size_t, uint8_t>> set) {
     Bytes expected(m.size(), 0);
-    for (auto [at, value] : set) expected.at(at) = value;
+    for (auto [at, value] : set)
+        expected.at(at) = value;
     EXPECT_EQ(expected, m);
 }
 
@@ -52,9 +55,24 @@ TEST(BuildLoginTest, ShortFormPutsNameAndPasswordInTheHeader) {
     ASSERT_EQ(32u, r.bytes.size());
     EXPECT_EQ(kReplyKindPlain, r.awaitedKind);
     EXPECT_EQ(0xB0, r.awaitedCode);
-    ExpectOnly(r.bytes, {{0, 0x0A}, {2, 1}, {3, 0x60}, {8, 'a'}, {9, 'd'}, {10, 'm'}, {11, 'i'},
-                         {12, 'n'}, {16, '7'}, {17, '0'}, {18, '2'}, {19, '9'}, {20, '1'},
-                         {21, '4'}, {24, 4}, {25, 1}, {30, 0xA1}, {31, 0xAA}});
+    ExpectOnly(r.bytes, {{0, 0x0A},
+                         {2, 1},
+                         {3, 0x60},
+                         {8, 'a'},
+                         {9, 'd'},
+                         {10, 'm'},
+                         {11, 'i'},
+                         {12, 'n'},
+                         {16, '7'},
+                         {17, '0'},
+                         {18, '2'},
+                         {19, '9'},
+                         {20, '1'},
+                         {21, '4'},
+                         {24, 4},
+                         {25, 1},
+                         {30, 0xA1},
+                         {31, 0xAA}});
 }
 
 TEST(BuildLoginTest, EightByteFieldsFillTheirSlotsWithoutTerminator) {
@@ -179,8 +197,8 @@ TEST(ParseReplyTest, LoginResultCodes) {
     struct Case {
         uint8_t result, reason;
         int32_t code;
-    } cases[] = {{0, 0, 0},    {1, 0, 4098}, {1, 2, 4100}, {1, 7, 4105},
-                 {1, 9, 4},    {3, 0, 4101}, {2, 0, 4097}, {0xFF, 5, 4097}};
+    } cases[] = {{0, 0, 0}, {1, 0, 4098}, {1, 2, 4100}, {1, 7, 4105},
+                 {1, 9, 4}, {3, 0, 4101}, {2, 0, 4097}, {0xFF, 5, 4097}};
     for (const Case& c : cases) {
         Bytes m = Reply(0xB0);
         m[8] = c.result;
@@ -241,7 +259,8 @@ TEST(ParseReplyTest, ChannelNamesAreSplitAtDoubleAmpersands) {
 
 TEST(ParseReplyTest, ChannelNamesStayWithinTheFixedList) {
     std::string body = std::string(100, 'n');
-    for (int i = 1; i < 40; ++i) body += "&&c" + std::to_string(i);
+    for (int i = 1; i < 40; ++i)
+        body += "&&c" + std::to_string(i);
     ReplyInfo reply = ParseReply(Reply(0xB8, Text(body)).data(), 32 + body.size());
     const ChannelNameList* list = reply.ChannelList();
     ASSERT_NE(nullptr, list);
@@ -259,7 +278,8 @@ TEST(ParseReplyTest, RecordReplyGathersChannelsAndOpaqueRecords) {
     Bytes second = ChannelEntry(7, std::string(64, 'L'));  // fills its 64 bytes
     channels.insert(channels.end(), second.begin(), second.end());
     Bytes opaque(30);
-    for (size_t i = 0; i < opaque.size(); ++i) opaque[i] = static_cast<uint8_t>(i + 1);
+    for (size_t i = 0; i < opaque.size(); ++i)
+        opaque[i] = static_cast<uint8_t>(i + 1);
     Bytes body;
     AppendRecord(body, 56, channels);
     AppendRecord(body, 100, opaque);

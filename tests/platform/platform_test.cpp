@@ -14,10 +14,13 @@ namespace {
 TEST(WorkerThreadTest, RunsTheProcedureWithItsArgumentUntilJoined) {
     std::atomic<int> value{0};
     WorkerThread thread;
-    ASSERT_EQ(0, thread.Start([](void* argument) {
-        SleepMs(5);
-        static_cast<std::atomic<int>*>(argument)->store(42, std::memory_order_release);
-    }, &value));
+    ASSERT_EQ(0, thread.Start(
+                     [](void* argument) {
+                         SleepMs(5);
+                         static_cast<std::atomic<int>*>(argument)->store(42,
+                                                                         std::memory_order_release);
+                     },
+                     &value));
     EXPECT_EQ(-1, thread.Start([](void*) {}, nullptr)) << "one thread per object";
     thread.Join();
     EXPECT_EQ(42, value.load(std::memory_order_acquire));
@@ -42,12 +45,15 @@ TEST(LanguageTest, LocaleNamesMapToLanguageIds) {
         const char* locale;
         int id;
     } cases[] = {
-        {"zh_CN.UTF-8", 0x0804}, {"zh_TW.UTF-8", 0x0804}, {"zh", 0x0804},
-        {"tr_TR.UTF-8", 0x041F}, {"tr_TR@euro", 0x041F}, {"en_US.UTF-8", 0x0409},
-        {"de_DE", 0x0409},       {"C", 0x0409},          {"POSIX", 0x0409},
-        {"", 0x0409},            {"tra_XX", 0x0409},     {"zhx", 0x0409},
+        {"zh_CN.UTF-8", 0x0804}, {"zh_TW.UTF-8", 0x0804},
+        {"zh", 0x0804},          {"tr_TR.UTF-8", 0x041F},
+        {"tr_TR@euro", 0x041F},  {"en_US.UTF-8", 0x0409},
+        {"de_DE", 0x0409},       {"C", 0x0409},
+        {"POSIX", 0x0409},       {"", 0x0409},
+        {"tra_XX", 0x0409},      {"zhx", 0x0409},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.id, LanguageIdFromLocale(c.locale)) << c.locale;
+    for (const Case& c : cases)
+        EXPECT_EQ(c.id, LanguageIdFromLocale(c.locale)) << c.locale;
 }
 
 TEST(LanguageTest, LcAllWinsOverLcMessagesWinsOverLang) {
@@ -87,10 +93,14 @@ TEST(TraceTest, LinesFromManyThreadsAllArrive) {
     TraceCapture capture;
     WorkerThread threads[4];
     for (WorkerThread& thread : threads)
-        ASSERT_EQ(0, thread.Start([](void*) {
-            for (int i = 0; i < 100; ++i) Trace("HeartBeatres....\n");
-        }, nullptr));
-    for (WorkerThread& thread : threads) thread.Join();
+        ASSERT_EQ(0, thread.Start(
+                         [](void*) {
+                             for (int i = 0; i < 100; ++i)
+                                 Trace("HeartBeatres....\n");
+                         },
+                         nullptr));
+    for (WorkerThread& thread : threads)
+        thread.Join();
     EXPECT_EQ(400, capture.Count("HeartBeatres....\n"));
 }
 
