@@ -7,6 +7,7 @@ TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PACKAGES=(
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
 )
 
 # Installs the packages that are missing; does nothing when all are there.
@@ -31,4 +32,37 @@ configure_and_build() {
     shift
     cmake -S "$TOP" -B "$TOP/$dir" -G Ninja "$@" >/dev/null &&
         cmake --build "$TOP/$dir"
+}
+
+# Fuzz targets: a clang build with libFuzzer, ASan and UBSan in build-fuzz/.
+build_fuzzers() {
+    CC=clang CXX=clang++ cmake -S "$TOP" -B "$TOP/build-fuzz" -G Ninja -DTAVIX_FUZZ=ON \
+        -DTAVIX_SANITIZE=address,undefined -DTAVIX_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        >/dev/null && cmake --build "$TOP/build-fuzz" --target fuzzers
+}
+
+# run_fuzzers <seconds each> [target...]: every target when none is named. Findings are kept
+# in build-fuzz/findings/; the seeds in fuzz/corpus/<target>/ start each run.
+run_fuzzers() {
+    local seconds=$1
+    shift
+    local targets=("$@")
+    if [ ${#targets[@]} -eq 0 ]; then
+        mapfile -t targets < <(find "$TOP/build-fuzz/fuzz" -maxdepth 1 -type f -executable -name '*_fuzz' -printf '%f\n' | sort)
+    fi
+    local target status=0
+    for target in "${targets[@]}"; do
+        local corpus="$TOP/build-fuzz/corpus/$target"
+        mkdir -p "$corpus" "$TOP/build-fuzz/findings"
+        [ -d "$TOP/fuzz/corpus/$target" ] && cp -n "$TOP/fuzz/corpus/$target"/* "$corpus"/ 2>/dev/null
+        echo "--- fuzzing $target for ${seconds}s"
+        if ! "$TOP/build-fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=0 \
+            -artifact_prefix="$TOP/build-fuzz/findings/$target-" "$corpus" 2>"$TOP/build-fuzz/$target.log"; then
+            tail -n 40 "$TOP/build-fuzz/$target.log"
+            status=1
+        else
+            grep -E '^Done|#[0-9]+.*DONE' "$TOP/build-fuzz/$target.log" | tail -n 1
+        fi
+    done
+    return $status
 }
