@@ -9,7 +9,11 @@ constexpr int kWriteWaitMs = 10;
 
 PeerSocket::PeerSocket(SocketHandle handle, std::function<bool()> stopped)
     : handle(handle), stopped(std::move(stopped)) {
-    if (handle != kNoSocket) SocketSetNonBlocking(handle);
+    if (handle == kNoSocket) return;
+    SocketSetNonBlocking(handle);
+    // Each message goes out in one write; Nagle would hold its tail back for the client's
+    // delayed acknowledgement, a stall of up to 200 ms against a small receive window.
+    SocketSetNoDelay(handle, true);
 }
 
 bool PeerSocket::Read(std::vector<uint8_t>& into, int waitMs) {
