@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include <gtest/gtest.h>
+
 #include "platform/thread.h"
 
 extern char** environ;
@@ -138,7 +140,11 @@ SimProcess::SimProcess(const std::vector<std::string>& arguments) {
 }
 
 SimProcess::~SimProcess() {
-    Stop();
+    bool running = pid > 0;
+    int status = Stop();
+    // A crash or a sanitizer report in the simulator fails the test that ran it.
+    if (running && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        ADD_FAILURE() << "tavix-sim did not stop cleanly (status " << status << ")";
 }
 
 void SimProcess::ReadOutput(int descriptor) {

@@ -1,5 +1,6 @@
 // A running tavix-sim for tests: started on an ephemeral port, its output lines collected,
-// stopped (SIGTERM, then SIGKILL) and reaped when the object goes.
+// stopped (SIGTERM, then SIGKILL) and reaped when the object goes; a simulator that does not
+// then exit with status 0 fails the running test.
 #pragma once
 
 #include <sys/types.h>
