@@ -54,8 +54,11 @@ TEST(SessionLogin, OutcomesReachTheListenerWithTheirCodes) {
     const LoginCase cases[] = {
         {{"--channels", "6"}, "admin", "702914", 0, 6},
         // Longer than 8 bytes: the login goes out in its long form.
-        {{"--user", "operator-9", "--password", "a-long-secret"}, "operator-9", "a-long-secret",
-         0, 4},
+        {{"--user", "operator-9", "--password", "a-long-secret"},
+         "operator-9",
+         "a-long-secret",
+         0,
+         4},
         {{}, "admin", "wrong", 4098, 0},
         {{"--refuse", "0"}, "admin", "702914", 4098, 0},
         {{"--refuse", "2"}, "admin", "702914", 4100, 0},
@@ -142,8 +145,8 @@ TEST(SessionChannels, ListComesByNamesOrByRecordsWithUtf8Names) {
         EXPECT_EQ(0, lists[0].code);
         ASSERT_TRUE(lists[0].hasList);
         EXPECT_EQ(c.names, lists[0].names);
-        auto request = sim.WaitFor([](const SimLine& l) { return !l.Get("request").empty() &&
-                                                                 !l.IsRequest("login"); });
+        auto request = sim.WaitFor(
+            [](const SimLine& l) { return !l.Get("request").empty() && !l.IsRequest("login"); });
         ASSERT_TRUE(request);
         EXPECT_EQ(c.request, request->Get("request"));
         if (request->IsRequest("channel-records")) {
@@ -166,8 +169,8 @@ TEST(SessionChannels, NotLoggedInGetsNoList) {
 TEST(SessionStreams, SecondChannelGetsItsOwnConnectionAndReopeningSendsOnlyTheRequest) {
     std::string fileA = MediaFile("a", 3000, 0);
     std::string fileB = MediaFile("b", 3000, 100);
-    SimProcess sim({"--media", "0=" + fileA, "--media", "1=" + fileB, "--rate", "0", "--chunk",
-                    "1000"});
+    SimProcess sim(
+        {"--media", "0=" + fileA, "--media", "1=" + fileB, "--rate", "0", "--chunk", "1000"});
     SessionRig rig;
     ASSERT_EQ(0, rig.Login(sim.Port()).code);
 
@@ -252,7 +255,7 @@ TEST(SessionStreams, PtzGoesOutOnlyForAChannelWithAConnection) {
     rig.session.Ptz(0, 9, 0);
     auto ptz = sim.WaitForRequests("ptz", 2);
     ASSERT_EQ(2u, ptz.size());
-    EXPECT_EQ(7, ptz[0].Number("code"));  // focus, first button
+    EXPECT_EQ(7, ptz[0].Number("code"));   // focus, first button
     EXPECT_EQ(10, ptz[1].Number("code"));  // iris, second button
     for (const SimLine& line : ptz)
         EXPECT_EQ(0, line.Number("channel"));
@@ -354,7 +357,8 @@ TEST(SessionCommands, LogoutQueuedDuringTheLoginWaitRunsAfterIt) {
     SessionRig rig;
     std::atomic<bool> running{true};
     std::thread client([&] {
-        while (running.load()) rig.session.Step();
+        while (running.load())
+            rig.session.Step();
     });
 
     rig.session.Enqueue(SessionCommand::Login("127.0.0.1", sim.Port(), "admin", "702914", 10000));

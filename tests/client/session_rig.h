@@ -120,7 +120,8 @@ class TestClock {
 // A session on a test clock with a recording listener, stepped by the test's own thread.
 struct SessionRig {
     explicit SessionRig(int64_t clockScale = 1)
-        : clock(clockScale), listener([this] { return clock.Now(); }),
+        : clock(clockScale),
+          listener([this] { return clock.Now(); }),
           session(listener, clock.Function()) {}
 
     // Steps until `done` holds or timeoutMs of real time pass; whether it held.
@@ -137,8 +138,7 @@ struct SessionRig {
             session.Step();
     }
     // Logs in at once (the reply wait runs inside); the login event.
-    LoginEvent Login(uint16_t port, const std::string& password = "702914",
-                     int timeoutMs = 10000) {
+    LoginEvent Login(uint16_t port, const std::string& password = "702914", int timeoutMs = 10000) {
         session.Login("127.0.0.1", port, "admin", password, timeoutMs);
         std::vector<LoginEvent> logins = listener.Logins();
         return logins.empty() ? LoginEvent{-99, -99} : logins.back();

@@ -152,8 +152,8 @@ struct MediaCase {
     const char* name;
     std::vector<Bytes> writes;  // each written, then the session steps
     bool closeAtEnd;
-    Bytes delivered;                // what the listener must get, in order
-    std::vector<size_t> bodyEnds;   // offsets in `delivered` no piece may run across
+    Bytes delivered;               // what the listener must get, in order
+    std::vector<size_t> bodyEnds;  // offsets in `delivered` no piece may run across
 };
 
 std::vector<MediaCase> MediaCases() {
@@ -179,8 +179,11 @@ std::vector<MediaCase> MediaCases() {
         {"garbage is thrown away", {garbage, Join({Header(0xBC, 300), after})}, false, after, {}},
         // 2^31 bytes announced: counted down as a body, never taken for a negative length.
         {"header of 2^31 bytes", {Join({Header(0xBC, 0x80000000u), huge})}, false, huge, {}},
-        {"body cut off by the peer", {Join({headerOfLarge, Slice(large, 0, 3000)})}, true,
-         Slice(large, 0, 3000), {}},
+        {"body cut off by the peer",
+         {Join({headerOfLarge, Slice(large, 0, 3000)})},
+         true,
+         Slice(large, 0, 3000),
+         {}},
         {"header cut off by the peer", {Slice(headerOfLarge, 0, 20)}, true, {}, {}},
     };
 }

@@ -201,6 +201,9 @@ std::string SimHelp() {
         "heartbeat, media connections and PTZ, over TCP. Serves several clients at once.\n"
         "Prints one JSON line per event and per request received on standard output; the\n"
         "first line is {\"event\":\"listening\",\"address\":...,\"port\":N}.\n"
+        "Requests: login, heartbeat, channel-names, channel-records, stream, ptz,\n"
+        "announce, unknown. Events: listening, connected, closed, fault, bad-request,\n"
+        "stopped. Every line but the first and the last names its \"connection\".\n"
         "Channel indices are 0-based, as on the wire. SIGINT or SIGTERM stop it cleanly.\n\n";
     constexpr size_t kIndent = 32;
     constexpr size_t kWidth = 80;
