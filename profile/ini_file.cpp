@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <initializer_list>
+#include <memory>
 #include <vector>
 
 #include "platform/bytes.h"
@@ -38,22 +40,21 @@ class FileDescriptor {
     int fd;
 };
 
-enum class Load { kText, kFailed };
-
 // Reads the whole file as text: the first (length / 2) little-endian units, up to the first
-// zero unit. An empty file gives an empty text. `info` receives the file's status.
-Load ReadWholeText(int fd, struct stat& info, std::u16string& text) {
+// zero unit. An empty file gives an empty text. `info` receives the file's status. false when
+// the file cannot be read whole.
+bool ReadWholeText(int fd, struct stat& info, std::u16string& text) {
     // Only plain files: a directory, pipe or device has no length to trust.
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return Load::kFailed;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
     // A length beyond 32 bits counts as a short read.
-    if (info.st_size < 0 || static_cast<uint64_t>(info.st_size) > UINT32_MAX) return Load::kFailed;
+    if (info.st_size < 0 || static_cast<uint64_t>(info.st_size) > UINT32_MAX) return false;
     size_t length = static_cast<size_t>(info.st_size);
     std::vector<uint8_t> bytes(length);
     size_t done = 0;
     while (done < length) {
         ssize_t n = read(fd, bytes.data() + done, length - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return Load::kFailed;
+        if (n <= 0) return false;
         done += static_cast<size_t>(n);
     }
     text.clear();
@@ -63,7 +64,7 @@ Load ReadWholeText(int fd, struct stat& info, std::u16string& text) {
         if (unit == 0) break;
         text += unit;
     }
-    return Load::kText;
+    return true;
 }
 
 enum class Match { kNoHeader, kNoKey, kNoLineEnd, kValue };
@@ -74,18 +75,22 @@ struct Search {
     size_t end = 0;    // kValue: the CR that ends the value
 };
 
+std::u16string Joined(std::initializer_list<std::u16string_view> parts) {
+    size_t length = 0;
+    for (std::u16string_view part : parts)
+        length += part.size();
+    std::u16string joined;
+    joined.reserve(length);
+    for (std::u16string_view part : parts)
+        joined += part;
+    return joined;
+}
+
 Search FindValue(const std::u16string& text, std::u16string_view section, std::u16string_view key) {
-    std::u16string header;
-    header.reserve(section.size() + 4);
-    header += u'[';
-    header += section;
-    header += u"]\r\n";
+    std::u16string header = Joined({u"[", section, u"]\r\n"});
     size_t p = text.find(header);
     if (p == std::u16string::npos) return {Match::kNoHeader};
-    std::u16string entry;
-    entry.reserve(key.size() + 1);
-    entry += key;
-    entry += u'=';
+    std::u16string entry = Joined({key, u"="});
     // Open-ended on purpose: from the header's CR to the end of the text, whatever section or
     // key name the match lies in. Stored files and the writer's replacements rely on it.
     size_t q = text.find(entry, p + section.size() + 2);
@@ -175,7 +180,7 @@ std::u16string IniReadString(std::u16string_view section, std::u16string_view ke
         if (!file.IsOpen()) return defaultValue;
         struct stat info;
         std::u16string text;
-        if (ReadWholeText(file.Get(), info, text) != Load::kText) return defaultValue;
+        if (!ReadWholeText(file.Get(), info, text)) return defaultValue;
         file.Close();
         Search found = FindValue(text, section, key);
         if (found.match != Match::kValue) return defaultValue;
@@ -204,10 +209,10 @@ int IniWriteString(std::u16string_view section, std::u16string_view key, std::u1
         std::string target = path;
         struct stat info;
         if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-            char* resolved = realpath(path.c_str(), nullptr);
+            std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr),
+                                                                 &std::free);
             if (resolved == nullptr) return 0;
-            target = resolved;
-            std::free(resolved);
+            target = resolved.get();
         }
 
         // Opening for writing checks that the caller may change this file at all: the rename
@@ -216,7 +221,7 @@ int IniWriteString(std::u16string_view section, std::u16string_view key, std::u1
         bool exists = file.IsOpen();
         if (!exists && errno != ENOENT) return 0;
         std::u16string text;
-        if (exists && ReadWholeText(file.Get(), info, text) != Load::kText) return 0;
+        if (exists && !ReadWholeText(file.Get(), info, text)) return 0;
         file.Close();
 
         Search found = FindValue(text, section, key);
@@ -224,25 +229,11 @@ int IniWriteString(std::u16string_view section, std::u16string_view key, std::u1
             case Match::kNoHeader:
                 // Also the case of a new or empty file. No line end goes before the block,
                 // even after a last line without one.
-                text.reserve(text.size() + section.size() + key.size() + value.size() + 7);
-                text += u'[';
-                text += section;
-                text += u"]\r\n";
-                text += key;
-                text += u'=';
-                text += value;
-                text += u"\r\n";
+                text += Joined({u"[", section, u"]\r\n", key, u"=", value, u"\r\n"});
                 break;
-            case Match::kNoKey: {
-                std::u16string line;
-                line.reserve(key.size() + value.size() + 3);
-                line += key;
-                line += u'=';
-                line += value;
-                line += u"\r\n";
-                text.insert(found.start, line);
+            case Match::kNoKey:
+                text.insert(found.start, Joined({key, u"=", value, u"\r\n"}));
                 break;
-            }
             case Match::kNoLineEnd:
                 return 0;
             case Match::kValue:

@@ -66,6 +66,7 @@ TEST(IniFileTest, ReadFindsExactlyWhatTheFormatAllows) {
         {"zero unit before the line end", Le(u"[login]\r\nIP0=a\0\r\n"s), u"IP0", kDefault},
         {"zero unit ends the text", Le(u"[login]\r\nIP0=a\r\n\0User0=b\r\n"s), u"User0", kDefault},
         {"text before a zero unit", Le(u"[login]\r\nIP0=a\r\n\0User0=b\r\n"s), u"IP0", u"a"},
+        {"key holding a CR LF", Le(u"[login]\r\nA\r\nB=v\r\n"), u"A\r\nB", u"v"},
         {"odd last byte", Le(u"[login]\r\nIP0=a\r\n") + Bytes{'x'}, u"IP0", u"a"},
         {"line end cut by an odd length", Le(u"[login]\r\nIP0=a\r") + Bytes{0x0A}, u"IP0",
          kDefault},
