@@ -7,8 +7,14 @@ namespace tavix::sim {
 namespace {
 
 std::mutex printLock;
+std::FILE* output = nullptr;  // null: standard output
 
 }  // namespace
+
+void SetJsonLineOutput(std::FILE* to) {
+    std::lock_guard<std::mutex> lock(printLock);
+    output = to;
+}
 
 std::string JsonEscape(const std::string& text) {
     std::string out;
@@ -61,8 +67,9 @@ JsonLine& JsonLine::Flag(const char* key, bool flag) {
 void JsonLine::Print() const {
     std::string line = Str() + "\n";
     std::lock_guard<std::mutex> lock(printLock);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    std::FILE* to = output != nullptr ? output : stdout;
+    std::fwrite(line.data(), 1, line.size(), to);
+    std::fflush(to);
 }
 
 }  // namespace tavix::sim
