@@ -13,7 +13,6 @@ constexpr uint32_t kVop = 0x000001B6;
 constexpr uint32_t kAudio = 0x000001F0;
 constexpr uint32_t kPrivate = 0x000001F1;
 constexpr uint32_t kAviAudio = 0x30317762;  // "01wb"
-constexpr uint32_t kNoCode = 0xFFFFFFFF;
 
 // How far in front of a VOP its layer headers are looked for.
 constexpr int kLookBack = 60;
@@ -27,13 +26,6 @@ constexpr int32_t kAviAudioCodec = 31;
 // Size assumed when the layer header cannot be read.
 constexpr int32_t kDefaultWidth = 352;
 constexpr int32_t kDefaultHeight = 288;
-
-uint32_t Shifted(uint32_t code, const uint8_t* from, const uint8_t* to) {
-    if (to - from >= 4) return ReadBe32(to - 4);
-    for (; from < to; ++from)
-        code = code << 8 | *from;
-    return code;
-}
 
 // Index of the first `byte` in data[from, to), or `to`.
 int Find(const uint8_t* data, int from, int to, uint8_t byte) {

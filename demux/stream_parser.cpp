@@ -13,15 +13,6 @@ constexpr int kInitialRecords = 10;
 constexpr uint32_t kMaxStraddlingNeed = 262143;
 // Fewer bytes than this at the end of the scan are kept whole for the next chunk.
 constexpr int32_t kMinScanBytes = 16;
-constexpr uint32_t kNoCode = 0xFFFFFFFF;
-
-// `code` after shifting in the bytes [from, to).
-uint32_t Shifted(uint32_t code, const uint8_t* from, const uint8_t* to) {
-    if (to - from >= 4) return ReadBe32(to - 4);
-    for (; from < to; ++from)
-        code = code << 8 | *from;
-    return code;
-}
 
 // Bytes from `p` to the end of [start, start + length), or -1 when `p` lies outside it.
 int64_t BytesFrom(const uint8_t* p, const uint8_t* start, int64_t length) {
@@ -32,6 +23,13 @@ int64_t BytesFrom(const uint8_t* p, const uint8_t* start, int64_t length) {
 }
 
 }  // namespace
+
+uint32_t StreamParser::Shifted(uint32_t code, const uint8_t* from, const uint8_t* to) {
+    if (to - from >= 4) return ReadBe32(to - 4);
+    for (; from < to; ++from)
+        code = code << 8 | *from;
+    return code;
+}
 
 StreamParser::StreamParser(uint8_t* buffer) : buffer(buffer), cursor(buffer) {
     for (int i = 0; i < kInitialRecords; ++i) {

@@ -74,6 +74,11 @@ class StreamParser {
     void QueueCopy(const FrameInfo& frame);
 
   protected:
+    static constexpr uint32_t kNoCode = 0xFFFFFFFF;  // `code` when no bytes were scanned
+
+    // `code` after shifting in the bytes [from, to).
+    static uint32_t Shifted(uint32_t code, const uint8_t* from, const uint8_t* to);
+
     // The frame pool. A record taken from the free queue is not cleared.
     FrameInfo* TakeRecord();
     void QueueReady(FrameInfo* frame);

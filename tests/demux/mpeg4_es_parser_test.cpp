@@ -88,6 +88,17 @@ std::vector<FrameCopy> FeedAll(Mpeg4EsParser& parser, const Bytes& stream, size_
     return FeedInChunks(parser, stream, chunk);
 }
 
+// The frames of a key picture, `packet` and a dependent picture: the key picture, and the
+// packet's frame, which the dependent picture's VOP closes.
+std::vector<FrameCopy> BetweenPictures(const Bytes& packet) {
+    const EncodedVideo& video = Qcif();
+    Bytes stream = Picture(video, 0);
+    Append(stream, packet);
+    Append(stream, Picture(video, 1));
+    Fixture f;
+    return FeedAll(f.parser, stream);
+}
+
 TEST(Mpeg4EsParserTest, OneFramePerVopWithKeyFramesWhereTheEncoderPutItsHeaders) {
     const EncodedVideo& video = Qcif();
     Fixture f;
@@ -268,11 +279,7 @@ TEST(Mpeg4EsParserTest, DeviceAudioPacketsBecomeAudioFrames) {
     const EncodedVideo& video = Qcif();
     for (const Case& c : cases) {
         Bytes audio = Filler(200, c.codec);
-        Bytes stream = Picture(video, 0);
-        Append(stream, AudioPacket(c.codec, c.rateCode, audio));
-        Append(stream, Picture(video, 1));
-        Fixture f;
-        auto frames = FeedAll(f.parser, stream);
+        auto frames = BetweenPictures(AudioPacket(c.codec, c.rateCode, audio));
         ASSERT_EQ(2u, frames.size());
         EXPECT_EQ(Picture(video, 0), frames[0].payload);
         const FrameInfo& info = frames[1].info;
@@ -286,7 +293,6 @@ TEST(Mpeg4EsParserTest, DeviceAudioPacketsBecomeAudioFrames) {
 }
 
 TEST(Mpeg4EsParserTest, AudioLengthsReachingPastTheFrameMarkItDamaged) {
-    const EncodedVideo& video = Qcif();
     struct Case {
         Bytes packet;
         int payloadLength;
@@ -298,11 +304,7 @@ TEST(Mpeg4EsParserTest, AudioLengthsReachingPastTheFrameMarkItDamaged) {
         {{0, 0, 1, 0xF0, 7, 1, 0}, 0},                // the header is cut off by the next VOP
     };
     for (const Case& c : cases) {
-        Bytes stream = Picture(video, 0);
-        Append(stream, c.packet);
-        Append(stream, Picture(video, 1));
-        Fixture f;
-        auto frames = FeedAll(f.parser, stream);
+        auto frames = BetweenPictures(c.packet);
         ASSERT_EQ(2u, frames.size());
         EXPECT_EQ(kKindAudio, frames[1].info.kind);
         EXPECT_EQ(c.payloadLength, frames[1].info.payloadLength);
@@ -310,7 +312,6 @@ TEST(Mpeg4EsParserTest, AudioLengthsReachingPastTheFrameMarkItDamaged) {
 }
 
 TEST(Mpeg4EsParserTest, PrivateDataPacketsByInformationType) {
-    const EncodedVideo& video = Qcif();
     struct Case {
         Bytes packet;
         int32_t type, variant, width, height, payloadLength;
@@ -331,11 +332,7 @@ TEST(Mpeg4EsParserTest, PrivateDataPacketsByInformationType) {
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE("case " + std::to_string(i));
-        Bytes stream = Picture(video, 0);
-        Append(stream, c.packet);
-        Append(stream, Picture(video, 1));
-        Fixture f;
-        auto frames = FeedAll(f.parser, stream);
+        auto frames = BetweenPictures(c.packet);
         ASSERT_EQ(2u, frames.size());
         const FrameInfo& info = frames[1].info;
         EXPECT_EQ(kKindOther, info.kind);
@@ -354,23 +351,13 @@ TEST(Mpeg4EsParserTest, PrivateDataPacketsByInformationType) {
         }
     }
     // The fields of type 6 in full.
-    Bytes stream = Picture(video, 0);
-    Append(stream, cases[2].packet);
-    Append(stream, Picture(video, 1));
-    Fixture f;
-    auto frames = FeedAll(f.parser, stream);
-    const FrameInfo& info = frames.at(1).info;
+    const FrameInfo info = BetweenPictures(cases[2].packet).at(1).info;
     EXPECT_EQ(2024, info.year);
     EXPECT_EQ(12, info.month);
     EXPECT_EQ(13, info.hour);
     EXPECT_EQ(14, info.minute);
     EXPECT_EQ(15, info.second);
-    // Types 1 and 2 in full.
-    Bytes typeOne = Picture(video, 0);
-    Append(typeOne, cases[0].packet);
-    Append(typeOne, Picture(video, 1));
-    Fixture g;
-    EXPECT_EQ(0x55u, FeedAll(g.parser, typeOne).at(1).info.attribute);
+    EXPECT_EQ(0x55u, BetweenPictures(cases[0].packet).at(1).info.attribute);
 }
 
 // Some devices write the frame rate at fixed places of their layer header (b[k]: the k-th byte

@@ -10,7 +10,6 @@ extern "C" {
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -93,17 +92,24 @@ test::EncodedVideo* ProbeTest::video = nullptr;
 
 // The value of "key" in a one-line JSON object, as written (strings keep their quotes).
 std::string Field(const std::string& line, const std::string& key) {
-    std::smatch match;
-    std::regex pattern("\"" + key + "\":(\"[^\"]*\"|[-0-9]+)");
-    return std::regex_search(line, match, pattern) ? match[1].str() : "";
+    std::string name = "\"" + key + "\":";
+    size_t at = line.find(name);
+    if (at == std::string::npos) return "";
+    at += name.size();
+    size_t end = line.find_first_of(",}", at);
+    return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
+// The keys of a flat one-line JSON object, in order.
 std::vector<std::string> Keys(const std::string& line) {
     std::vector<std::string> keys;
-    std::regex pattern("\"([A-Za-z0-9]+)\":");
-    for (auto it = std::sregex_iterator(line.begin(), line.end(), pattern);
-         it != std::sregex_iterator(); ++it)
-        keys.push_back((*it)[1].str());
+    for (size_t at = line.find('"'); at != std::string::npos; at = line.find('"', at + 1)) {
+        size_t end = line.find('"', at + 1);
+        if (end == std::string::npos) break;
+        if (end + 1 < line.size() && line[end + 1] == ':')
+            keys.push_back(line.substr(at + 1, end - at - 1));
+        at = end;
+    }
     return keys;
 }
 
