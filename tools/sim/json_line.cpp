@@ -58,6 +58,14 @@ JsonLine& JsonLine::Number(const char* key, int64_t number) {
     return *this;
 }
 
+JsonLine& JsonLine::Real(const char* key, double number, int decimals) {
+    Key(key);
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.*f", decimals, number);
+    text += digits;
+    return *this;
+}
+
 JsonLine& JsonLine::Flag(const char* key, bool flag) {
     Key(key);
     text += flag ? "true" : "false";

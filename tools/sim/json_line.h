@@ -15,6 +15,8 @@ class JsonLine {
 
     JsonLine& Text(const char* key, const std::string& text);
     JsonLine& Number(const char* key, int64_t number);
+    // With `decimals` digits after the point.
+    JsonLine& Real(const char* key, double number, int decimals = 1);
     JsonLine& Flag(const char* key, bool flag);
 
     std::string Str() const { return text + "}"; }
