@@ -202,11 +202,7 @@ void Mpeg4EsParser::ReadLayerHeaders(FrameInfo* frame, int from, int to) const {
     for (int i = 0; i + 4 <= count; ++i) {
         const uint8_t* h = headers + i;
         if (HasStartCode(h, 0xB3) && i + 7 <= count) {
-            // time_code: hours (5 bits), minutes (6), marker, seconds (6)
-            frame->hour = h[4] >> 3;
-            frame->minute = (h[4] & 0x07) << 3 | h[5] >> 5;
-            frame->second = (h[5] & 0x0F) << 2 | h[6] >> 6;
-            frame->timeOfDay = frame->hour * 3600 + frame->minute * 60 + frame->second;
+            ReadGovTimeCode(h + 4, frame);
         } else if (HasStartCode(h, 0x20)) {
             // b(k) is the k-th byte after the start code. Some devices write the rate in fixed
             // places of their layer header; a readable header's clock overrides it below.
@@ -292,9 +288,7 @@ void Mpeg4EsParser::FinishAudio(FrameInfo* frame, int32_t frameLength) const {
         frame->payloadLength = 0;
         return;
     }
-    frame->codec = p[4];
-    frame->sampleRate = SampleRateFromCode(p[5]);
-    frame->bitsPerSample = BitsPerSampleForCodec(frame->codec);
+    SetAudioFormat(*frame, p[4], p[5]);
     frame->payload = p + 8;
     int32_t size = ReadLe16(p + 6);
     frame->payloadLength = size <= frameLength - 8 ? size : 0;
@@ -378,14 +372,18 @@ void Mpeg4EsParser::DropOpenFrame() {
 }
 
 void Mpeg4EsParser::Drop(int keepOpenFrame) {
-    ReleaseReady();
     if (keepOpenFrame == 0) {
+        // The stream broke off: the open frame goes with its carried bytes (the last `pending` of
+        // the buffer). Complete frames stay; their bytes lie in front of those.
         ReleaseCurrent();
-        fill = 0;
+        fill -= static_cast<uint32_t>(pending);
         pending = 0;
         headersSeen = false;
+        openDamaged = false;
+        code = kNoCode;
         return;
     }
+    ReleaseReady();
     MoveCarryToStart();
 }
 

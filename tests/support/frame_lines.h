@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "demux/frame_info.h"
+#include "tests/support/stream_writers.h"
 
 namespace tavix::test {
 
@@ -46,5 +47,22 @@ std::vector<std::string> FrameLines(const std::vector<FrameCopy>& frames);
 
 // FNV-1a over the bytes.
 uint32_t Checksum(std::span<const uint8_t> bytes);
+
+// The frame a parser should deliver, with the fields FrameLine shows.
+FrameCopy ExpectedVideo(bool key, int32_t codec, const PictureInfo& info,
+                        std::span<const uint8_t> payload);
+FrameCopy ExpectedAudio(int32_t codec, uint32_t sampleRate, int32_t bitsPerSample, int32_t channels,
+                        std::span<const uint8_t> payload);
+
+// The lines of the frames wrapped units come out as: one per picture (key pictures with the
+// size, rate and time of `info`, codec `videoCodec`), one per audio block as `audio` says.
+struct AudioFields {
+    int32_t codec = 14;
+    uint32_t sampleRate = 8000;
+    int32_t bitsPerSample = 16;
+    int32_t channels = 1;
+};
+std::vector<std::string> ExpectedLines(const std::vector<MediaUnit>& units, const PictureInfo& info,
+                                       int32_t videoCodec, const AudioFields& audio = {});
 
 }  // namespace tavix::test

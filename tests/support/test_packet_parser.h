@@ -48,8 +48,6 @@ class TestPacketParser : public StreamParser {
         static constexpr uint32_t kCodes[] = {kVideoCode, kAudioCode};
         return MatchNextStartCode(kCodes);
     }
-
-    uint32_t BufferedBytes() const { return fill; }
 };
 
 // One packet of the test format.
