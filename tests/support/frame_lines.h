@@ -22,18 +22,21 @@ struct FrameCopy {
 
 FrameCopy CopyFrame(const FrameInfo& frame);
 
-// Feeds `bytes` to `source` (a parser or a demultiplexer) in chunks of `chunk` bytes, each
-// chunk in a buffer of its own that dies after the frames were drained, and drains every frame
-// with NextFrame after each chunk, as the decoder does.
+// Feeds `bytes` to `source` (a parser or a demultiplexer) in chunks of `chunk` bytes (the first
+// one `firstChunk` bytes, when given), each chunk in a buffer of its own that dies after the
+// frames were drained, and drains every frame with NextFrame after each chunk, as the decoder
+// does.
 template <class Source>
-std::vector<FrameCopy> FeedInChunks(Source& source, std::span<const uint8_t> bytes, size_t chunk) {
+std::vector<FrameCopy> FeedInChunks(Source& source, std::span<const uint8_t> bytes, size_t chunk,
+                                    size_t firstChunk = 0) {
     std::vector<FrameCopy> frames;
-    for (size_t at = 0; at < bytes.size(); at += chunk) {
-        size_t n = std::min(chunk, bytes.size() - at);
+    for (size_t at = 0; at < bytes.size();) {
+        size_t n = std::min(at == 0 && firstChunk > 0 ? firstChunk : chunk, bytes.size() - at);
         std::vector<uint8_t> piece(bytes.begin() + at, bytes.begin() + at + n);
         source.Feed(piece.data(), static_cast<int>(n));
         while (const FrameInfo* frame = source.NextFrame())
             frames.push_back(CopyFrame(*frame));
+        at += n;
     }
     return frames;
 }

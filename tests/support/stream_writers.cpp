@@ -516,6 +516,9 @@ Bytes WriteAsf(const std::vector<MediaUnit>& units, const PictureInfo& info,
         used = 11;
     };
     for (const AsfPayload& piece : pieces) {
+        // Audio payloads go whole into a packet; the video stream is cut where a packet is full.
+        const bool audio = piece.stream != options.videoStream;
+        if (audio && used + 17 + piece.bytes.size() > options.packetSize) flush();
         for (size_t at = 0; at < piece.bytes.size();) {
             if (used + 17 >= options.packetSize || open.size() == 31) flush();
             size_t room = options.packetSize - used - 17;
