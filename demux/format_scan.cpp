@@ -56,34 +56,6 @@ bool IsMarker(uint32_t value) {
     }
 }
 
-// Sixteen bytes at a time: a marker's second and third bytes are one of these pairs.
-using Bytes16 = uint8_t __attribute__((vector_size(16)));
-constexpr uint8_t kPairs[][2] = {{0x00, 0x01}, {'I', 'F'},   {'Q', 'M'},
-                                 {0x26, 0xB2}, {0xEF, 0x19}, {0x9E, 0x69}};
-
-Bytes16 Load16(const uint8_t* p) {
-    Bytes16 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-Bytes16 Splat(uint8_t byte) {
-    Bytes16 v;
-    std::memset(&v, byte, sizeof v);
-    return v;
-}
-
-bool AnyPair(const uint8_t* second) {
-    const Bytes16 a = Load16(second);
-    const Bytes16 b = Load16(second + 1);
-    decltype(a == b) hits = {};
-    for (const auto& pair : kPairs)
-        hits |= (a == Splat(pair[0])) & (b == Splat(pair[1]));
-    uint64_t halves[2];
-    std::memcpy(halves, &hits, sizeof halves);
-    return (halves[0] | halves[1]) != 0;
-}
-
 bool SameBytes(const uint8_t* p, const uint8_t (&bytes)[12]) {
     return std::memcmp(p, bytes, sizeof bytes) == 0;
 }
@@ -142,17 +114,16 @@ void ReadAviHeaders(const uint8_t* data, int count, FrameInfo* t) {
 
 }  // namespace
 
-int NextFormatMarker(const uint8_t* data, int from, int length) {
-    int i = std::max(from, 3);
-    // Ends i to i + 15 at once, their bytes i - 2 and i - 1 compared as pairs.
-    for (; i + 16 <= length; i += 16) {
-        if (!AnyPair(data + i - 2)) continue;
-        for (int end = i; end < i + 16; ++end)
-            if (IsMarker(ReadBe32(data + end - 3))) return end;
+int NextFormatMarker(const uint8_t* data, int from, int length, PairFinder::Search search) {
+    // A marker's second and third bytes are one of these pairs.
+    static const PairFinder pairs(
+        {{0x00, 0x01}, {'I', 'F'}, {'Q', 'M'}, {0x26, 0xB2}, {0xEF, 0x19}, {0x9E, 0x69}});
+    for (int i = std::max(from, 3);;) {
+        const int pairEnd = pairs.Find(data, i - 1, length - 1, search);
+        if (pairEnd >= length - 1) return length;
+        if (IsMarker(ReadBe32(data + pairEnd - 2))) return pairEnd + 1;
+        i = pairEnd + 2;
     }
-    for (; i < length; ++i)
-        if (IsMarker(ReadBe32(data + i - 3))) return i;
-    return length;
 }
 
 FormatScan ScanFormats(const uint8_t* data, int length) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "demux/frame_info.h"
+#include "demux/pair_finder.h"
 
 namespace tavix {
 
@@ -33,7 +34,9 @@ constexpr int kFormatScanLimit = 51200;
 FormatScan ScanFormats(const uint8_t* data, int length);
 
 // The offset of the last byte of the first marker the scan looks at that ends at or after
-// `from`, or `length` when there is none. Markers lie wholly inside data[0, length).
-int NextFormatMarker(const uint8_t* data, int from, int length);
+// `from`, or `length` when there is none. Markers lie wholly inside data[0, length). `search`
+// chooses how bytes are passed over (for tests: every way finds the same markers).
+int NextFormatMarker(const uint8_t* data, int from, int length,
+                     PairFinder::Search search = PairFinder::Search::kFastest);
 
 }  // namespace tavix

@@ -118,14 +118,29 @@ void StreamParser::SetSearchHint(uint8_t byte, int offset) {
 }
 
 int StreamParser::MatchNextStartCode(std::span<const uint32_t> codes, int compareBytes) {
+    if (compareBytes >= 4 && avail >= 4) {
+        // The usual case, all four bytes at once: the next packet starts right here.
+        const uint32_t next = ReadBe32(cursor);
+        for (uint32_t startCode : codes) {
+            if (startCode != next) continue;
+            code = next;
+            cursor += 4;
+            avail -= 4;
+            return 1;
+        }
+    }
     code = 0;
     if (avail <= 0) return 1;
     for (int k = 1; k <= compareBytes && k <= 4; ++k) {
         code = code << 8 | *cursor++;
         --avail;
         bool match = false;
-        for (uint32_t startCode : codes)
-            match = match || (startCode >> (8 * (4 - k))) == code;
+        for (uint32_t startCode : codes) {
+            if ((startCode >> (8 * (4 - k))) == code) {
+                match = true;
+                break;
+            }
+        }
         if (!match) return 0;
         if (avail <= 0) return 1;
     }

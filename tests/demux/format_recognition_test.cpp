@@ -308,12 +308,16 @@ TEST(FormatRecognitionTest, FastMarkerSearchFindsWhatTheByteByByteScanFinds) {
             for (uint32_t m : markers)
                 if (reg == m) expected.push_back(static_cast<int>(i));
         }
-        std::vector<int> found;
         const int length = static_cast<int>(data.size());
-        for (int i = NextFormatMarker(data.data(), 0, length); i < length;
-             i = NextFormatMarker(data.data(), i + 1, length))
-            found.push_back(i);
-        ASSERT_EQ(expected, found) << "round " << round;
+        for (PairFinder::Search search :
+             {PairFinder::Search::kFastest, PairFinder::Search::kPortable,
+              PairFinder::Search::kByteByByte}) {
+            std::vector<int> found;
+            for (int i = NextFormatMarker(data.data(), 0, length, search); i < length;
+                 i = NextFormatMarker(data.data(), i + 1, length, search))
+                found.push_back(i);
+            ASSERT_EQ(expected, found) << "round " << round << ", search " << int(search);
+        }
     }
 }
 
