@@ -8,8 +8,9 @@
 // The stream is rebuilt as frames are fetched: NextFrame and NextKeyFrame take the data packets
 // cut by the last Feed, as many at a time as the staging buffer and the inner parser can take,
 // and return the inner parser's frames. A frame and its bytes stay valid until the next Feed or
-// Reset, and, when the rebuilt stream of one Feed passes the staging buffer (chunks of several
-// hundred KiB), only until the next NextFrame or NextKeyFrame. Payload lengths that run past
+// Reset; only when the stream rebuilt from one Feed does not fit the inner parser's buffer
+// beside what it holds (chunks of several hundred KiB), is it fed in parts, and a frame then
+// stays valid until the next NextFrame or NextKeyFrame. Payload lengths that run past
 // their data packet, and a padding longer than the packet, are not believed: those payloads are
 // skipped. A packet size outside 26 to kMaxPacketSize bytes makes every packet damaged.
 #pragma once

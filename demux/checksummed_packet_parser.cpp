@@ -81,8 +81,8 @@ int ChecksummedPacketParser::ParseHeader() {
     const uint8_t* h = cursor;
     damaged = false;
     if (!ChecksumMatches(h)) {
-        // Four bytes of payload that the next start code cannot follow: the frame comes out
-        // damaged and these bytes are scanned again.
+        // Four bytes of payload, damaged whatever follows them, and scanned again.
+        damaged = true;
         FrameInfo* frame = TakeRecord();
         frame->kind = kKindOther;
         frame->packet = cursor - 4;
@@ -183,10 +183,9 @@ int ChecksummedPacketParser::ParseHeader() {
 
 int ChecksummedPacketParser::CheckNext() {
     static constexpr uint32_t kCodes[] = {kMagic};
-    int matched = MatchNextStartCode(kCodes);
-    if (!damaged) return matched;
-    // A sequence gap damages the frame whatever follows it; the bytes read here must not pass
-    // for a magic when the payload is scanned again.
+    if (!damaged) return MatchNextStartCode(kCodes);
+    // A sequence gap or a failed checksum damages the frame whatever follows it. Nothing is read
+    // here, so its whole payload is scanned again from a cleared register.
     damaged = false;
     code = kNoCode;
     return 0;

@@ -123,10 +123,9 @@ int PrivatePacketParser::CheckNext() {
     static constexpr uint32_t kCodes[] = {
         0x100 | kAudio,         0x100 | kData,    0x100 | kMpeg4Dependent, 0x100 | kMpeg4Key,
         0x100 | kH264Dependent, 0x100 | kH264Key, 0x100 | kOtherKey};
-    int matched = MatchNextStartCode(kCodes);
-    if (!damaged) return matched;
-    // A sequence gap (or a lying length) damages the frame whatever follows it; the bytes read
-    // here must not pass for a start code when the payload is scanned again.
+    if (!damaged) return MatchNextStartCode(kCodes);
+    // A sequence gap (or a lying length) damages the frame whatever follows it. Nothing is read
+    // here, so its whole payload is scanned again from a cleared register.
     damaged = false;
     code = kNoCode;
     return 0;

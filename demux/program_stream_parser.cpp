@@ -84,10 +84,9 @@ bool IsMiddlePiece(int32_t length) {
 }  // namespace
 
 ProgramStreamParser::ProgramStreamParser(uint8_t* buffer)
-    : StreamParser(buffer),
-      joinBuffer(std::make_unique_for_overwrite<uint8_t[]>(kJoinLimit + kWorkBufferSize)) {
+    : StreamParser(buffer), joinBuffer(std::make_unique_for_overwrite<uint8_t[]>(kJoinBufferSize)) {
     SetSearchHint(0x01, 2);
-    SetOwnFrameBytes(joinBuffer.get(), kJoinLimit + kWorkBufferSize);
+    SetOwnFrameBytes(joinBuffer.get(), kJoinBufferSize);
 }
 
 ProgramStreamParser::~ProgramStreamParser() = default;
@@ -247,7 +246,7 @@ void ProgramStreamParser::StartJoin(FrameInfo* frame) {
     splitPending = false;
     const auto total = static_cast<uint32_t>(frame->packetLength);
     joinStart = joinUsed;
-    if (total > kJoinLimit) {
+    if (total > kJoinLimit || joinStart + total > kJoinBufferSize) {
         frame->payloadLength = 0;
         return;
     }
@@ -269,7 +268,8 @@ int ProgramStreamParser::ContinueJoin(FrameInfo* frame, bool matched) {
     const int32_t length = frame->payloadLength;
     const bool marked =
         frame->packetLength <= kJoinBreakAt || frame->packet[kJoinBreakAt] >= kJoinBreak;
-    if (marked || length == 0 || joinFill + static_cast<uint32_t>(length) > kJoinLimit) {
+    const uint32_t joined = joinFill + static_cast<uint32_t>(length);
+    if (marked || length == 0 || joined > kJoinLimit || joinStart + joined > kJoinBufferSize) {
         // The piece is damaged; the bytes read behind it must not pass for a start code when
         // its payload is scanned again.
         EndJoin();

@@ -25,6 +25,8 @@ namespace tavix {
 class ProgramStreamParser : public StreamParser {
   public:
     static constexpr uint32_t kJoinLimit = 614400;  // bytes of one joined picture at most
+    // Room for a join carried into a Feed and for every byte that one Feed scans.
+    static constexpr uint32_t kJoinBufferSize = kJoinLimit + kWorkBufferSize;
 
     explicit ProgramStreamParser(uint8_t* buffer);
     ~ProgramStreamParser() override;
@@ -45,8 +47,8 @@ class ProgramStreamParser : public StreamParser {
     void StartJoin(FrameInfo* frame);
     void EndJoin();
 
-    // Joined pictures: the one being joined at joinStart (joinFill bytes), those completed in
-    // this Feed in front of it. Room for a whole join carried in plus every byte of one Feed.
+    // Joined pictures (kJoinBufferSize bytes): the one being joined at joinStart (joinFill
+    // bytes), those completed in this Feed in front of it.
     std::unique_ptr<uint8_t[]> joinBuffer;
     uint32_t joinStart = 0;
     uint32_t joinFill = 0;
