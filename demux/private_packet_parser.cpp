@@ -102,20 +102,7 @@ int PrivatePacketParser::ParseHeader() {
             frame->kind = kKindOther;
             break;
     }
-    // A length that no buffer could hold lies: the frame is damaged and the scan goes on
-    // behind its header.
-    if (length > BufferSize()) {
-        length = 0;
-        damaged = true;
-    }
-    frame->packet = cursor - 4;
-    frame->payload = cursor + header;
-    frame->payloadLength = static_cast<int32_t>(length);
-    frame->packetLength = 4 + header + static_cast<int32_t>(length);
-    current = frame;
-    need = length;
-    cursor += header;
-    avail -= header;
+    if (!BeginPacket(frame, header, length)) damaged = true;
     return 1;
 }
 

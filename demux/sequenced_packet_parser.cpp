@@ -33,9 +33,7 @@ int SequencedPacketParser::ParseHeader() {
     if (avail < kHeader) return 0;
     const uint8_t* h = cursor;
     FrameInfo* frame = TakeRecord();
-    frame->packet = cursor - 4;
-    frame->payload = cursor + kHeader;
-    int32_t length;
+    uint32_t length;
     if (code == kVideo) {
         frame->kind = kKindVideo;
         frame->codec = kCodecMpeg4;
@@ -51,12 +49,7 @@ int SequencedPacketParser::ParseHeader() {
         SetAudioFormat(*frame, h[0], h[1]);
         length = ReadLe16(h + 2);
     }
-    frame->payloadLength = length;
-    frame->packetLength = 4 + kHeader + length;
-    current = frame;
-    need = static_cast<uint32_t>(length);
-    cursor += kHeader;
-    avail -= kHeader;
+    BeginPacket(frame, kHeader, length);
     return 1;
 }
 

@@ -112,6 +112,20 @@ int StreamParser::Reset(int mode) {
     return 0;
 }
 
+bool StreamParser::BeginPacket(FrameInfo* frame, int32_t headerBytes, uint32_t payloadBytes) {
+    const bool believable = payloadBytes <= bufferSize;
+    if (!believable) payloadBytes = 0;
+    frame->packet = cursor - 4;
+    frame->payload = cursor + headerBytes;
+    frame->payloadLength = static_cast<int32_t>(payloadBytes);
+    frame->packetLength = 4 + headerBytes + static_cast<int32_t>(payloadBytes);
+    current = frame;
+    need = payloadBytes;
+    cursor += headerBytes;
+    avail -= headerBytes;
+    return believable;
+}
+
 void StreamParser::SetSearchHint(uint8_t byte, int offset) {
     hintByte = byte;
     hintOffset = offset >= 0 && offset <= 3 ? offset : -1;

@@ -90,6 +90,13 @@ class StreamParser {
     void ReleaseReady();    // every ready record to the free queue
     void ReleaseCurrent();  // `current`, if any, to the free queue; `current` becomes null
 
+    // Ends a ParseHeader that read `headerBytes` of header behind the start code, with a payload
+    // of `payloadBytes` behind them: points `frame` at its packet (from the start code) and its
+    // payload, makes it `current`, sets `need` and moves `cursor` past the header. A payload
+    // longer than the work buffer cannot be believed: the frame gets none, the scan goes on
+    // behind the header, and false is returned.
+    bool BeginPacket(FrameInfo* frame, int32_t headerBytes, uint32_t payloadBytes);
+
     // The common CheckNext: reads up to `compareBytes` (1 to 4) bytes at `cursor`, one at a
     // time, into `code` (starting from 0), and after each compares them with the leading bytes
     // of every code in `codes`. 0 at the first mismatch; 1 when all compared bytes match or the

@@ -46,16 +46,7 @@ int TaggedFrameParser::ParseHeader() {
         frame->kind = kKindAudio;
         frame->channels = 1;
     }
-    // A length no buffer could hold lies: a damaged frame, and the scan goes on behind it.
-    if (length > BufferSize()) length = 0;
-    frame->packet = cursor - 4;
-    frame->payload = cursor + kHeader;
-    frame->payloadLength = static_cast<int32_t>(length);
-    frame->packetLength = 4 + kHeader + static_cast<int32_t>(length);
-    current = frame;
-    need = length;
-    cursor += kHeader;
-    avail -= kHeader;
+    BeginPacket(frame, kHeader, length);  // an unbelievable length leaves a damaged frame
     return 1;
 }
 

@@ -44,13 +44,6 @@ const std::vector<MediaUnit>& Units() {
     return units;
 }
 
-Bytes Payload(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>(seed + i * 7);  // no 00 00 01 in it
-    return bytes;
-}
-
 std::vector<std::string> ExpectedLines() {
     test::AudioFields audio;  // the wrapper's private audio header: codec 14, 8000 Hz
     return test::ExpectedLines(Units(), PictureInfo{}, kCodecH264, audio);
@@ -93,20 +86,21 @@ TEST(AsfParserTest, TheDecoderFindsItsKeyFrameThroughNextKeyFrame) {
 // into 1000 + 8 + 320 bytes, the audio behind 00 00 01 F0 0E 02 40 01.
 TEST(AsfParserTest, AudioPayloadsAreWrappedAsPrivateAudioPackets) {
     PictureInfo info;
-    Bytes video = test::PrivateKeyPacket(0xFD, info, Payload(984, 1), 1);
+    Bytes video = test::PrivateKeyPacket(0xFD, info, test::Filler(984, 1), 1);
     ASSERT_EQ(1000u, video.size());
-    Bytes audio = Payload(320, 2);
-    Bytes single = Payload(200, 3);  // one payload: its header says 320 whatever its size
+    Bytes audio = test::Filler(320, 2);
+    Bytes single = test::Filler(200, 3);  // one payload: its header says 320 whatever its size
     Bytes stream = test::AsfDataPacket(kPacketSize, {{1, video}, {2, audio}});
     test::Append(stream, test::AsfSinglePayloadPacket(kPacketSize, 2, single));
     for (uint8_t counter : {2, 3}) {
-        Bytes packet = test::PrivateDependentPacket(0xFC, Payload(counter * 50, counter), counter);
+        Bytes packet =
+            test::PrivateDependentPacket(0xFC, test::Filler(counter * 50, counter), counter);
         test::Append(stream, test::AsfDataPacket(kPacketSize, {{1, packet}}));
     }
     Fixture f;
     auto frames = FeedInChunks(f.parser, stream, stream.size());
     ASSERT_EQ(5u, frames.size());
-    EXPECT_EQ(Payload(984, 1), frames[0].payload);
+    EXPECT_EQ(test::Filler(984, 1), frames[0].payload);
     EXPECT_EQ(1000, frames[0].info.packetLength);
     const Bytes header = {0x00, 0x00, 0x01, 0xF0, 0x0E, 0x02, 0x40, 0x01};
     EXPECT_EQ(header, Bytes(frames[1].packet.begin(), frames[1].packet.begin() + 8));
@@ -116,22 +110,23 @@ TEST(AsfParserTest, AudioPayloadsAreWrappedAsPrivateAudioPackets) {
     ASSERT_GE(frames[2].packet.size(), 8u);
     EXPECT_EQ(header, Bytes(frames[2].packet.begin(), frames[2].packet.begin() + 8));
     EXPECT_EQ(0, frames[2].info.payloadLength) << "320 bytes said, 200 there";
-    EXPECT_EQ(Payload(100, 2), frames[3].payload) << "the next packet is found again";
-    EXPECT_EQ(Payload(150, 3), frames[4].payload);
+    EXPECT_EQ(test::Filler(100, 2), frames[3].payload) << "the next packet is found again";
+    EXPECT_EQ(test::Filler(150, 3), frames[4].payload);
 }
 
 TEST(AsfParserTest, LyingLengthsSkipPayloadsNotTheStream) {
     PictureInfo info;
     Bytes first = test::AsfDataPacket(
-        kPacketSize, {{1, test::PrivateKeyPacket(0xFD, info, Payload(300, 1), 1)}});
-    Bytes padding = test::AsfDataPacket(kPacketSize, {{2, Payload(100, 2)}});
+        kPacketSize, {{1, test::PrivateKeyPacket(0xFD, info, test::Filler(300, 1), 1)}});
+    Bytes padding = test::AsfDataPacket(kPacketSize, {{2, test::Filler(100, 2)}});
     padding[2] = padding[3] = 0xFF;  // more padding than packet
-    Bytes runaway = test::AsfDataPacket(kPacketSize, {{2, Payload(64, 3)}, {2, Payload(64, 4)}});
+    Bytes runaway =
+        test::AsfDataPacket(kPacketSize, {{2, test::Filler(64, 3)}, {2, test::Filler(64, 4)}});
     runaway[11 + 17 + 64 + 15] = 0x10;  // the second payload says 4096 + 64 bytes
     runaway[11 + 17 + 64 + 16] = 0x10;
     Bytes last = test::AsfDataPacket(
-        kPacketSize,
-        {{1, test::PrivateDependentPacket(0xFC, Payload(80, 5), 2)}, {2, Payload(320, 6)}});
+        kPacketSize, {{1, test::PrivateDependentPacket(0xFC, test::Filler(80, 5), 2)},
+                      {2, test::Filler(320, 6)}});
     Bytes stream = first;
     for (const Bytes* packet : {&padding, &runaway, &last})
         test::Append(stream, *packet);
@@ -139,10 +134,10 @@ TEST(AsfParserTest, LyingLengthsSkipPayloadsNotTheStream) {
         Fixture f;
         auto frames = FeedInChunks(f.parser, stream, chunk);
         ASSERT_EQ(4u, frames.size()) << "chunks of " << chunk;
-        EXPECT_EQ(Payload(300, 1), frames[0].payload);
-        EXPECT_EQ(Payload(64, 3), frames[1].payload) << "the payload before the lie";
-        EXPECT_EQ(Payload(80, 5), frames[2].payload);
-        EXPECT_EQ(Payload(320, 6), frames[3].payload);
+        EXPECT_EQ(test::Filler(300, 1), frames[0].payload);
+        EXPECT_EQ(test::Filler(64, 3), frames[1].payload) << "the payload before the lie";
+        EXPECT_EQ(test::Filler(80, 5), frames[2].payload);
+        EXPECT_EQ(test::Filler(320, 6), frames[3].payload);
     }
 }
 

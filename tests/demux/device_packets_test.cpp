@@ -54,13 +54,6 @@ struct Fixture {
     Parser parser{buffer.get()};
 };
 
-Bytes Payload(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>(seed + i * 7);  // no 00 00 01 in it
-    return bytes;
-}
-
 template <class Parser>
 std::vector<FrameCopy> Frames(const Bytes& stream, size_t chunk = 4096) {
     Fixture<Parser> f;
@@ -96,9 +89,9 @@ TEST(PrivatePacketTest, KeyHeaderFields) {
     info.height = 288;
     info.frameRate = 0;  // the parser takes a rate of 0 (only recognition refuses it)
     info.time = {2031, 11, 30, 23, 59, 58};
-    Bytes stream = test::PrivateKeyPacket(0xFE, info, Payload(50, 1), 9, 7);
+    Bytes stream = test::PrivateKeyPacket(0xFE, info, test::Filler(50, 1), 9, 7);
     stream[5] |= 0xA0;  // attribute bits 5-7 = 5
-    test::Append(stream, test::PrivateAudioPacket(14, 2, Payload(20, 2)));
+    test::Append(stream, test::PrivateAudioPacket(14, 2, test::Filler(20, 2)));
     auto frames = Frames<PrivatePacketParser>(stream);
     ASSERT_EQ(2u, frames.size());
     const FrameInfo& key = frames[0].info;
@@ -123,16 +116,16 @@ TEST(PrivatePacketTest, CounterOutOfSequenceDamagesTheDependentPicture) {
                  {7, 6, true},    {0, 9, false}, {254, 0, true}};
     PictureInfo info;
     for (const Case& c : cases) {
-        Bytes stream = test::PrivateKeyPacket(0xFD, info, Payload(40, 1), c.first);
-        test::Append(stream, test::PrivateDependentPacket(0xFC, Payload(300, 2), c.second));
-        test::Append(stream, test::PrivateDependentPacket(0xFC, Payload(30, 3), c.second));
+        Bytes stream = test::PrivateKeyPacket(0xFD, info, test::Filler(40, 1), c.first);
+        test::Append(stream, test::PrivateDependentPacket(0xFC, test::Filler(300, 2), c.second));
+        test::Append(stream, test::PrivateDependentPacket(0xFC, test::Filler(30, 3), c.second));
         // Wherever the chunks end, in particular right behind the payload or one byte into it.
         for (size_t chunk : {size_t{1}, size_t{7}, size_t{355}, size_t{356}, stream.size()}) {
             auto frames = Frames<PrivatePacketParser>(stream, chunk);
             ASSERT_EQ(3u, frames.size()) << int{c.first} << " then " << int{c.second};
             EXPECT_EQ(c.damaged ? 0 : 300, frames[1].info.payloadLength)
                 << int{c.first} << " then " << int{c.second} << ", chunks of " << chunk;
-            EXPECT_EQ(Payload(30, 3), frames[2].payload) << "the next one is in order again";
+            EXPECT_EQ(test::Filler(30, 3), frames[2].payload) << "the next one is in order again";
         }
     }
 }
@@ -148,7 +141,7 @@ TEST(PrivatePacketTest, AudioCodecAndSampleRateCodes) {
                  {14, 8, 14, 44100, 16}, {14, 9, 14, 48000, 16}, {14, 0, 14, 8000, 16},
                  {14, 2, 14, 8000, 16},  {14, 10, 14, 8000, 16}};
     for (const Case& c : cases) {
-        Bytes payload = Payload(64, c.rateCode);
+        Bytes payload = test::Filler(64, c.rateCode);
         auto frames =
             Frames<PrivatePacketParser>(test::PrivateAudioPacket(c.codec, c.rateCode, payload));
         ASSERT_EQ(1u, frames.size());
@@ -159,20 +152,22 @@ TEST(PrivatePacketTest, AudioCodecAndSampleRateCodes) {
 }
 
 TEST(PrivatePacketTest, OtherDataPacketsAndLyingLengths) {
-    Bytes stream = test::PrivateDataPacket(8, Payload(100, 1));  // 12-byte header, 32-bit length
-    test::Append(stream, test::PrivateDataPacket(3, Payload(4, 2)));  // 4-byte header and payload
-    Bytes liar = test::PrivateDataPacket(8, Payload(20, 3));
+    Bytes stream =
+        test::PrivateDataPacket(8, test::Filler(100, 1));  // 12-byte header, 32-bit length
+    test::Append(stream,
+                 test::PrivateDataPacket(3, test::Filler(4, 2)));  // 4-byte header and payload
+    Bytes liar = test::PrivateDataPacket(8, test::Filler(20, 3));
     liar[15] = 0x40;  // says 1 GiB
     test::Append(stream, liar);
-    test::Append(stream, test::PrivateAudioPacket(14, 2, Payload(40, 4)));
+    test::Append(stream, test::PrivateAudioPacket(14, 2, test::Filler(40, 4)));
     for (size_t chunk : {size_t{1}, size_t{16}, stream.size()}) {
         auto frames = Frames<PrivatePacketParser>(stream, chunk);
         ASSERT_EQ(4u, frames.size()) << "chunks of " << chunk;
         EXPECT_EQ(kKindOther, frames[0].info.kind);
-        EXPECT_EQ(Payload(100, 1), frames[0].payload);
-        EXPECT_EQ(Payload(4, 2), frames[1].payload);
+        EXPECT_EQ(test::Filler(100, 1), frames[0].payload);
+        EXPECT_EQ(test::Filler(4, 2), frames[1].payload);
         EXPECT_EQ(0, frames[2].info.payloadLength) << "a length past any buffer is a lie";
-        EXPECT_EQ(Payload(40, 4), frames[3].payload) << "and the next packet is still found";
+        EXPECT_EQ(test::Filler(40, 4), frames[3].payload) << "and the next packet is still found";
     }
 }
 
@@ -216,8 +211,8 @@ TEST(ChecksummedPacketTest, KeyExtensionLayouts) {
         {"extension too short", {0x80, 0, 22, 18}, false, 0, 0, 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
-        Bytes stream = test::ChecksummedPacket(0xFD, 0, 5, {}, c.extension, Payload(80, 1));
-        test::Append(stream, test::ChecksummedPacket(0xFC, 0, 6, {}, {}, Payload(60, 2)));
+        Bytes stream = test::ChecksummedPacket(0xFD, 0, 5, {}, c.extension, test::Filler(80, 1));
+        test::Append(stream, test::ChecksummedPacket(0xFC, 0, 6, {}, {}, test::Filler(60, 2)));
         auto frames = Frames<ChecksummedPacketParser>(stream);
         ASSERT_EQ(2u, frames.size()) << c.name << ": an unknown layout must not stall the stream";
         const FrameInfo& key = frames[0].info;
@@ -243,23 +238,23 @@ TEST(ChecksummedPacketTest, SequenceNumbersHaveNoWrap) {
     PictureInfo info;
     for (const Case& c : cases) {
         Bytes stream = test::ChecksummedPacket(0xFD, 0, c.key, {}, test::KeyExtension(info, 8),
-                                               Payload(40, 1));
-        test::Append(stream, test::ChecksummedPacket(0xFE, 0, c.next, {}, {}, Payload(90, 2)));
-        test::Append(stream, test::ChecksummedPacket(0xFC, 0, c.next, {}, {}, Payload(30, 3)));
+                                               test::Filler(40, 1));
+        test::Append(stream, test::ChecksummedPacket(0xFE, 0, c.next, {}, {}, test::Filler(90, 2)));
+        test::Append(stream, test::ChecksummedPacket(0xFC, 0, c.next, {}, {}, test::Filler(30, 3)));
         for (size_t chunk : {size_t{1}, size_t{134}, size_t{135}, stream.size()}) {
             auto frames = Frames<ChecksummedPacketParser>(stream, chunk);
             ASSERT_EQ(3u, frames.size());
             EXPECT_EQ(2, frames[1].info.dependent);
             EXPECT_EQ(c.damaged ? 0 : 90, frames[1].info.payloadLength)
                 << c.key << " then " << c.next << ", chunks of " << chunk;
-            EXPECT_EQ(Payload(30, 3), frames[2].payload);
+            EXPECT_EQ(test::Filler(30, 3), frames[2].payload);
         }
     }
 }
 
 TEST(ChecksummedPacketTest, DamagedHeadersAndLyingLengthsAreSkipped) {
     PictureInfo info;
-    Bytes good = test::ChecksummedPacket(0xFC, 0, 0, {}, {}, Payload(50, 9));
+    Bytes good = test::ChecksummedPacket(0xFC, 0, 0, {}, {}, test::Filler(50, 9));
     struct Case {
         const char* name;
         size_t at;  // byte of the first packet to change
@@ -270,7 +265,7 @@ TEST(ChecksummedPacketTest, DamagedHeadersAndLyingLengthsAreSkipped) {
         {"length past any buffer", 15, 0x7F},
     };
     for (const Case& c : cases) {
-        Bytes bad = test::ChecksummedPacket(0xFC, 0, 0, {}, {}, Payload(70, 1));
+        Bytes bad = test::ChecksummedPacket(0xFC, 0, 0, {}, {}, test::Filler(70, 1));
         bad[c.at] = c.value;
         if (c.at != 23) {  // keep the checksum right for the length cases
             unsigned sum = 35;
@@ -284,14 +279,14 @@ TEST(ChecksummedPacketTest, DamagedHeadersAndLyingLengthsAreSkipped) {
             auto frames = Frames<ChecksummedPacketParser>(stream, chunk);
             ASSERT_FALSE(frames.empty()) << c.name;
             EXPECT_EQ(0, frames[0].info.payloadLength) << c.name;
-            EXPECT_EQ(Payload(50, 9), frames.back().payload)
+            EXPECT_EQ(test::Filler(50, 9), frames.back().payload)
                 << c.name << ": the next packet is found, chunks of " << chunk;
         }
     }
 }
 
 TEST(ChecksummedPacketTest, AudioTakesChannelsCodecAndRateFromItsExtension) {
-    Bytes payload = Payload(64, 3);
+    Bytes payload = test::Filler(64, 3);
     auto frames = Frames<ChecksummedPacketParser>(
         test::ChecksummedPacket(0xF0, 0, 0, {}, test::AudioExtension(2, 10, 7), payload));
     ASSERT_EQ(1u, frames.size());
@@ -313,8 +308,8 @@ TEST(ChecksummedPacketTest, TextPayloadsAreBoundedWithoutWritingIntoTheFedBytes)
     const std::string text = "camera 3 motion";
     Bytes stream = test::ChecksummedPacket(0xF1, 6, 0, {}, {}, TextPayload(text, 15));
     test::Append(stream, test::ChecksummedPacket(0xF1, 6, 0, {}, {}, TextPayload(text, 40)));
-    test::Append(stream, test::ChecksummedPacket(0xF1, 5, 0, {}, {}, Payload(8, 1)));
-    test::Append(stream, test::ChecksummedPacket(0xF1, 6, 0, {}, {}, Payload(20, 1)));
+    test::Append(stream, test::ChecksummedPacket(0xF1, 5, 0, {}, {}, test::Filler(8, 1)));
+    test::Append(stream, test::ChecksummedPacket(0xF1, 6, 0, {}, {}, test::Filler(20, 1)));
     const Bytes fed = stream;
     Fixture<ChecksummedPacketParser> f;
     ASSERT_EQ(0, f.parser.Feed(stream.data(), static_cast<int>(stream.size())));
@@ -330,7 +325,7 @@ TEST(ChecksummedPacketTest, TextPayloadsAreBoundedWithoutWritingIntoTheFedBytes)
     EXPECT_EQ(6, frames[2].info.dependent);
     EXPECT_EQ(kKindOther, frames[2].info.kind);
 
-    Bytes more = test::ChecksummedPacket(0xF1, 0, 0, {}, {}, Payload(4, 2));
+    Bytes more = test::ChecksummedPacket(0xF1, 0, 0, {}, {}, test::Filler(4, 2));
     f.parser.Feed(more.data(), static_cast<int>(more.size()));
     const FrameInfo* last = f.parser.NextFrame();
     ASSERT_NE(nullptr, last);
@@ -442,7 +437,8 @@ TEST(TaggedFrameTest, LayerHeaderAndUserDataFields) {
         Bytes stream = test::TaggedVideo(headers(c.layer, c.rate));
         test::Append(stream, test::TaggedVideo({0, 0, 1, 0xB6, 0x50}));
         test::Append(stream, test::TaggedVideo({0x12, 0x34, 0x56, 0x78}));
-        test::Append(stream, test::TaggedVideo(Payload(20, 1)));  // so that the one before ends
+        test::Append(stream,
+                     test::TaggedVideo(test::Filler(20, 1)));  // so that the one before ends
         auto frames = Frames<TaggedFrameParser>(stream);
         ASSERT_EQ(4u, frames.size());
         const FrameInfo& key = frames[0].info;

@@ -22,13 +22,6 @@ using test::Bytes;
 using test::MediaUnit;
 using test::PictureInfo;
 
-Bytes Filler(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>(seed + i * 7);  // no 00 00 01 in it
-    return bytes;
-}
-
 Bytes Join(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& part : parts)
@@ -42,25 +35,25 @@ Bytes Key(int widthByte, int heightByte, int rate = 25, size_t keep = 100) {
     info.width = widthByte * 8;
     info.height = heightByte * 8;
     info.frameRate = rate;
-    Bytes packet = test::PrivateKeyPacket(0xFD, info, Filler(40, 1), 1);
+    Bytes packet = test::PrivateKeyPacket(0xFD, info, test::Filler(40, 1), 1);
     packet.resize(std::min(keep, packet.size()));
     return packet;
 }
 
 Bytes Audio() {
-    return test::PrivateAudioPacket(14, 2, Filler(60, 2));
+    return test::PrivateAudioPacket(14, 2, test::Filler(60, 2));
 }
 
 Bytes Sequenced(int width, int height) {
     PictureInfo info;
     info.width = width;
     info.height = height;
-    Bytes slice = Filler(1024, 3);
+    Bytes slice = test::Filler(1024, 3);
     return test::SequencedVideoPacket(info, 1, slice.data());
 }
 
 Bytes Checksummed(bool checksumRight) {
-    Bytes p = test::ChecksummedPacket(0xFC, 0, 1, {}, {}, Filler(30, 4));
+    Bytes p = test::ChecksummedPacket(0xFC, 0, 1, {}, {}, test::Filler(30, 4));
     if (!checksumRight) p[23] ^= 0xFF;
     return p;
 }
@@ -90,17 +83,17 @@ TEST(FormatRecognitionTest, MarkersHeaderChecksAndTheOrderOfChoice) {
         {"height byte 152 (1216 pixels)", Key(22, 152), 4},
         {"height byte 153: ignored, audio counts", Join({Key(22, 153), Audio()}), 6},
         {"frame rate 0: ignored", Key(22, 18, 0), kFormatNone},
-        {"dependent packet", test::PrivateDependentPacket(0xFC, Filler(20, 5), 1), 4},
+        {"dependent packet", test::PrivateDependentPacket(0xFC, test::Filler(20, 5), 1), 4},
         {"key packet with 11 bytes behind its start code", Key(22, 18, 25, 15), kFormatNone},
         {"checksummed packet", Checksummed(true), 8},
         {"checksum wrong: ignored", Checksummed(false), kFormatNone},
         {"checksummed before private", Join({Key(22, 18), Checksummed(true)}), 8},
-        {"pack header", Join({kPack, Filler(30, 6)}), 7},
-        {"pack header before VOP", Join({kVop, kPack, Filler(30, 6)}), 7},
-        {"VOP", Join({kVop, Filler(30, 6)}), 1},
+        {"pack header", Join({kPack, test::Filler(30, 6)}), 7},
+        {"pack header before VOP", Join({kVop, kPack, test::Filler(30, 6)}), 7},
+        {"VOP", Join({kVop, test::Filler(30, 6)}), 1},
         {"private before VOP", Join({kVop, Key(22, 18)}), 4},
-        {"tagged frames are never recognised", test::TaggedVideo(Filler(40, 7)), kFormatNone},
-        {"nothing", Filler(3000, 8), kFormatNone},
+        {"tagged frames are never recognised", test::TaggedVideo(test::Filler(40, 7)), kFormatNone},
+        {"nothing", test::Filler(3000, 8), kFormatNone},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.type, Recognised(c.chunk)) << c.name;
@@ -118,14 +111,14 @@ TEST(FormatRecognitionTest, MarkersPastTheLimitEndTheScan) {
         {"far past the limit", 60000, 7},
     };
     for (const Case& c : cases) {
-        Bytes chunk = Filler(c.packAt, 9);
+        Bytes chunk = test::Filler(c.packAt, 9);
         test::Append(chunk, kPack);
-        test::Append(chunk, Filler(100, 10));
+        test::Append(chunk, test::Filler(100, 10));
         test::Append(chunk, Key(22, 18));  // a later marker that would win
         EXPECT_EQ(c.type, Recognised(chunk)) << c.name;
     }
     // A marker whose checks fail ends nothing.
-    Bytes chunk = Filler(60000, 11);
+    Bytes chunk = test::Filler(60000, 11);
     test::Append(chunk, Key(19, 18));
     test::Append(chunk, Checksummed(true));
     EXPECT_EQ(8, Recognised(chunk));
@@ -153,7 +146,7 @@ TEST(FormatRecognitionTest, AudioAloneIsProvisional) {
     ASSERT_NE(nullptr, frame) << "the type-6 parser kept its state";
     EXPECT_EQ(60, frame->payloadLength);
 
-    Bytes none = Filler(100, 12);
+    Bytes none = test::Filler(100, 12);
     EXPECT_EQ(0, demuxer.Feed(none.data(), static_cast<int>(none.size())))
         << "a chunk without markers goes to the type-6 parser";
     Bytes video = Join({Key(22, 18), Audio()});
@@ -164,7 +157,7 @@ TEST(FormatRecognitionTest, AudioAloneIsProvisional) {
 
 TEST(FormatRecognitionTest, NothingRecognisedDropsTheChunk) {
     StreamDemuxer demuxer;
-    Bytes none = Filler(5000, 13);
+    Bytes none = test::Filler(5000, 13);
     EXPECT_EQ(-1, demuxer.Feed(none.data(), static_cast<int>(none.size())));
     EXPECT_EQ(kFormatNone, demuxer.FormatType());
     EXPECT_EQ(nullptr, demuxer.NextFrame());

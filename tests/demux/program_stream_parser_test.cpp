@@ -57,13 +57,6 @@ const std::vector<MediaUnit>& LargeMpeg4Units() {
     return units;
 }
 
-Bytes Filler(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>(seed + i * 7);  // no 00 00 01 in it
-    return bytes;
-}
-
 TEST(ProgramStreamTest, H264PicturesTakeSizeAndRateFromTheKeyPack) {
     PictureInfo info;
     info.frameRate = 30;
@@ -163,7 +156,7 @@ TEST(ProgramStreamTest, ABrokenJoinIsAbandonedAndTheStreamGoesOn) {
     } cases[] = {
         {"a piece the device marks", {units[1]}, 4 + 10},
         {"a piece after a damaged one", {units[1]}, 4 + 2},
-        {"a join past 600 KiB", {MediaUnit{true, false, Filler(700000, 3)}}, 0},
+        {"a join past 600 KiB", {MediaUnit{true, false, test::Filler(700000, 3)}}, 0},
     };
     for (const Case& c : cases) {
         Bytes broken = test::WriteProgramStream(c.broken, info);
@@ -231,8 +224,8 @@ TEST(ProgramStreamTest, Mpeg4KeyFramesAudioAndCodecDecidedOnce) {
     PictureInfo info;
     info.frameRate = 0;  // the layer header's rate rule does not apply to these pictures
     std::vector<MediaUnit> stream_units = units;
-    stream_units.insert(stream_units.begin() + 2, MediaUnit{false, false, Filler(288, 1)});
-    stream_units.insert(stream_units.begin() + 4, MediaUnit{false, false, Filler(100, 2)});
+    stream_units.insert(stream_units.begin() + 2, MediaUnit{false, false, test::Filler(288, 1)});
+    stream_units.insert(stream_units.begin() + 4, MediaUnit{false, false, test::Filler(100, 2)});
     // A later H.264 picture is not noticed: the codec was decided by the first payload.
     stream_units.push_back(H264Units()[0]);
     Bytes stream = test::WriteProgramStream(stream_units, info);
@@ -250,9 +243,9 @@ TEST(ProgramStreamTest, Mpeg4KeyFramesAudioAndCodecDecidedOnce) {
     EXPECT_EQ(144, frames[0].info.height);
     EXPECT_EQ(3723, frames[0].info.timeOfDay);
     EXPECT_EQ(units[0].bytes, frames[0].payload);
-    EXPECT_EQ(test::FrameLine(test::ExpectedAudio(21, 32000, 16, 1, Filler(288, 1))),
+    EXPECT_EQ(test::FrameLine(test::ExpectedAudio(21, 32000, 16, 1, test::Filler(288, 1))),
               test::FrameLine(frames[2]));
-    EXPECT_EQ(test::FrameLine(test::ExpectedAudio(21, 16000, 16, 1, Filler(100, 2))),
+    EXPECT_EQ(test::FrameLine(test::ExpectedAudio(21, 16000, 16, 1, test::Filler(100, 2))),
               test::FrameLine(frames[4]));
     EXPECT_EQ(kCodecMpeg4, frames[frames.size() - 2].info.codec) << "the H.264 picture";
     EXPECT_EQ(kKindOther, frames.back().info.kind) << "a key payload without a VOP";

@@ -57,6 +57,13 @@ Bytes AudioBlock(size_t size, uint8_t seed) {
     return bytes;
 }
 
+Bytes Filler(size_t size, uint8_t seed) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 7);  // a ramp: never two zeros in a row
+    return bytes;
+}
+
 std::vector<MediaUnit> MediaUnits(const EncodedVideo& video, int audioEvery, size_t audioBytes) {
     std::vector<MediaUnit> units;
     for (size_t i = 0; i < video.frames.size(); ++i) {

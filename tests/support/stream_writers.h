@@ -50,6 +50,9 @@ std::vector<MediaUnit> MediaUnits(const EncodedVideo& video, int audioEvery = 0,
 // Audio-like bytes (a slow wave), the same for the same seed.
 Bytes AudioBlock(size_t size, uint8_t seed);
 
+// Payload bytes with no 00 00 01 in them, the same for the same seed.
+Bytes Filler(size_t size, uint8_t seed);
+
 void Append(Bytes& to, const Bytes& more);
 
 // --- Private packets (00 00 01 F0, F1, FA to FE) ---
