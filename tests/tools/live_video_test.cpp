@@ -14,6 +14,7 @@ extern "C" {
 #include <vector>
 
 #include "client/device_session.h"
+#include "demux/stream_demuxer.h"
 #include "tests/client/session_rig.h"
 #include "tests/tools/sim_process.h"
 #include "tools/sim/bitmap_font.h"
@@ -518,13 +519,14 @@ TEST(LiveOptions, DemoChannelsUnlessMediaOrLiveVideoIsAsked) {
 struct WireCase {
     const char* format;
     Bytes keyMarker;  // what the stream begins with
+    int formatType;   // what the client's demultiplexer recognises it as
 };
 
 TEST(LiveWire, EachFormatStreamsTwentyFiveFramesASecondFromAKeyFrame) {
     const WireCase cases[] = {
-        {"private", {0x00, 0x00, 0x01, 0xFD}},
-        {"checksummed", {'Z', 'Q', 'M', 'F', 0xFD}},
-        {"ps", {0x00, 0x00, 0x01, 0xBA}},
+        {"private", {0x00, 0x00, 0x01, 0xFD}, kFormatPrivate},
+        {"checksummed", {'Z', 'Q', 'M', 'F', 0xFD}, kFormatChecksummed},
+        {"ps", {0x00, 0x00, 0x01, 0xBA}, kFormatProgramStream},
     };
     for (const WireCase& c : cases) {
         SCOPED_TRACE(c.format);
@@ -548,6 +550,30 @@ TEST(LiveWire, EachFormatStreamsTwentyFiveFramesASecondFromAKeyFrame) {
         }
         EXPECT_GE(packets, 26u);
         EXPECT_LE(packets, 33u);
+
+        // The client's demultiplexer recognises the container and cuts whole H.264 frames,
+        // key frames with size and rate (fed in the session's 2048-byte pieces).
+        auto demuxer = StreamDemuxer::Create();
+        ASSERT_TRUE(demuxer);
+        size_t frames = 0;
+        size_t keyFrames = 0;
+        for (size_t at = 0; at < media.size(); at += 2048) {
+            demuxer->Feed(&media[at], static_cast<int>(std::min<size_t>(2048, media.size() - at)));
+            while (FrameInfo* frame = demuxer->NextFrame()) {
+                if (frame->kind != kKindVideo) continue;
+                ++frames;
+                EXPECT_GT(frame->payloadLength, 0) << "damaged frame " << frames;
+                EXPECT_EQ(kCodecH264, frame->codec);
+                if (frame->dependent != 0) continue;
+                ++keyFrames;
+                EXPECT_EQ(352, frame->width);
+                EXPECT_EQ(288, frame->height);
+                EXPECT_EQ(25, frame->frameRate);
+            }
+        }
+        EXPECT_EQ(c.formatType, demuxer->FormatType());
+        EXPECT_GE(frames + 1, packets);
+        EXPECT_GE(keyFrames, 1u);
         auto live = sim.WaitFor([](const SimLine& l) { return l.Is("event", "live"); });
         ASSERT_TRUE(live);
         EXPECT_EQ(c.format, live->Get("format"));
