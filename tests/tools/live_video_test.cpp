@@ -178,15 +178,70 @@ TEST(ContainerWriters, ProgramStreamKeyPackHoldsSizeCodeAndRateAtItsFixedPlaces)
     EXPECT_EQ(180000u, pts);
 }
 
-TEST(ContainerWriters, ProgramStreamSplitsAFrameTooLargeForOnePesPacket) {
-    ProgramStreamWriter writer;
-    Bytes big(ProgramStreamWriter::kMaxPesPayload + 10, 0xAA);
-    Bytes out;
-    writer.Write(Frame(big, false), out);
-    std::vector<size_t> codes = StartCodes(out);
-    ASSERT_EQ(4u, codes.size());
-    EXPECT_TRUE(StartCodeAt(out, codes[2], 0xBA));
-    EXPECT_EQ(10u + 8, static_cast<size_t>(out[codes[3] + 4] << 8 | out[codes[3] + 5]));
+// The PES packets of a program stream: each one's length field, payload and whether a pack
+// header came before it.
+struct Pes {
+    size_t length;
+    Bytes payload;
+    bool afterPack;
+};
+std::vector<Pes> PesPackets(const Bytes& b) {
+    std::vector<Pes> found;
+    bool pack = false;
+    for (size_t at = 0; at + 9 <= b.size();) {
+        if (StartCodeAt(b, at, 0xBA)) {
+            pack = true;
+            at += 14;
+        } else if (StartCodeAt(b, at, 0xBB) || StartCodeAt(b, at, 0xBC)) {
+            at += 6 + (b[at + 4] << 8 | b[at + 5]);
+        } else if (StartCodeAt(b, at, 0xE0)) {
+            size_t length = b[at + 4] << 8 | b[at + 5];
+            size_t payload = at + 9 + b[at + 8];
+            found.push_back({length,
+                             Bytes(b.begin() + static_cast<ptrdiff_t>(payload),
+                                   b.begin() + static_cast<ptrdiff_t>(at + 6 + length)),
+                             pack});
+            pack = false;
+            at += 6 + length;
+        } else {
+            ADD_FAILURE() << "no start code at " << at;
+            break;
+        }
+    }
+    return found;
+}
+
+bool IsMiddle(size_t length) {
+    return length == 65510 || length == 65512 || length == 65522;
+}
+
+TEST(ContainerWriters, ProgramStreamSplitsLargeFramesAsTheDeviceDoes) {
+    const size_t first = 65532 - 8;
+    // Sizes: one whole PES packet; one whose PES length would read as "continued"; split with
+    // a middle piece; split where the rest would have a middle piece's length (twice).
+    for (size_t size : {size_t{65527}, first, first + 65510 + 100, first + 65510,
+                        first + 65510 + 65512, size_t{200000}}) {
+        SCOPED_TRACE(size);
+        Bytes frame(size);
+        for (size_t i = 0; i < size; ++i)
+            frame[i] = static_cast<uint8_t>(0x80 | (i * 7 % 97));  // no start code inside
+        ProgramStreamWriter writer;
+        Bytes out;
+        writer.Write(Frame(frame, true), out);
+        std::vector<Pes> packets = PesPackets(out);
+        ASSERT_FALSE(packets.empty());
+        Bytes joined;
+        for (const Pes& pes : packets)
+            joined.insert(joined.end(), pes.payload.begin(), pes.payload.end());
+        EXPECT_EQ(frame, joined);
+        EXPECT_TRUE(packets[0].afterPack);
+        bool split = packets.size() > 1;
+        EXPECT_EQ(split, packets[0].length == 65532);
+        for (size_t i = 1; i < packets.size(); ++i) {
+            EXPECT_FALSE(packets[i].afterPack) << i;  // straight on from the previous packet
+            EXPECT_EQ(i + 1 < packets.size(), IsMiddle(packets[i].payload.size())) << i;
+        }
+    }
 }
 
 TEST(ContainerWriters, ProgramStreamStatesOnlyTheSizesOfItsCodes) {

@@ -6,18 +6,14 @@
 
 #include "platform/thread.h"
 #include "tools/sim/json_line.h"
-#include "tools/sim/program_stream_writer.h"
 
 namespace tavix::sim {
 namespace {
 
-// The largest frame the rate control should let through: a program stream carries a frame
-// in one PES packet, and the client's packet assembler gives up on a packet of 256 KiB or more
-// that arrives in pieces.
-int MaxFrameBytes(const LiveChannel& settings, int bitRateKbit) {
-    int perSecond = bitRateKbit * 1000 / 8;
-    int limit = settings.format == ContainerFormat::kProgramStream ? 60000 : 200000;
-    return std::min(perSecond, limit);
+// The largest frame the rate control should let through: a second's worth, and below the
+// 256 KiB at which the client's packet assembler gives up on a packet arriving in pieces.
+int MaxFrameBytes(int bitRateKbit) {
+    return std::min(bitRateKbit * 1000 / 8, 200000);
 }
 
 WallTime Now(std::string& clockText) {
@@ -66,7 +62,7 @@ bool LiveVideoSource::Start() {
     encoding.height = settings.height;
     encoding.frameRate = kFrameRate;
     encoding.bitRateKbit = bitRate;
-    encoding.maxFrameBytes = MaxFrameBytes(settings, bitRate);
+    encoding.maxFrameBytes = MaxFrameBytes(bitRate);
     std::string error;
     if (!encoder.Open(encoding, error)) {
         JsonLine("event", "error")
@@ -146,15 +142,6 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
     writer->Write(frame, pending);
     ++framesSent;
     if (key) ++keyFramesSent;
-    if (settings.format == ContainerFormat::kProgramStream &&
-        encoded.size() > ProgramStreamWriter::kMaxPesPayload) {
-        JsonLine("event", "error")
-            .Number("connection", connection)
-            .Number("channel", channel)
-            .Text("text", "frame too large for one PES packet")
-            .Number("bytes", static_cast<int64_t>(encoded.size()))
-            .Print();
-    }
 }
 
 void LiveVideoSource::Steer(int wireAction, int /*speed*/) {

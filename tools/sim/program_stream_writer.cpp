@@ -29,6 +29,21 @@ void PutBe16(Bytes& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value));
 }
 
+bool IsMiddlePiece(size_t length) {
+    for (size_t middle : ProgramStreamWriter::kMiddlePieces)
+        if (length == middle) return true;
+    return false;
+}
+
+// A 5-byte time stamp: `prefix` in the top four bits, then the 33 bits with marker bits.
+void PutTimeStamp(uint8_t prefix, uint64_t time, Bytes& out) {
+    out.push_back(static_cast<uint8_t>(prefix << 4 | ((time >> 29) & 0x0E) | 0x01));
+    out.push_back(static_cast<uint8_t>(time >> 22));
+    out.push_back(static_cast<uint8_t>(((time >> 14) & 0xFE) | 0x01));
+    out.push_back(static_cast<uint8_t>(time >> 7));
+    out.push_back(static_cast<uint8_t>(((time << 1) & 0xFE) | 0x01));
+}
+
 }  // namespace
 
 int ProgramStreamSizeCode(int width, int height) {
@@ -61,17 +76,37 @@ uint32_t MpegCrc32(const uint8_t* data, size_t length) {
 void ProgramStreamWriter::Write(const VideoFrame& frame, Bytes& out) {
     uint64_t pts = kPtsStart + uint64_t{frame.frameNumber} * 90000 /
                                    static_cast<uint64_t>(std::max(frame.frameRate, 1));
-    size_t done = 0;
-    do {
-        size_t piece = std::min(frame.size - done, kMaxPesPayload);
-        WritePack(pts - kScrLead, out);
-        if (frame.key && done == 0) {
-            WriteSystemHeader(out);
-            WriteMap(ProgramStreamSizeCode(frame.width, frame.height), frame.frameRate, out);
+    WritePack(pts - kScrLead, out);
+    if (frame.key) {
+        WriteSystemHeader(out);
+        WriteMap(ProgramStreamSizeCode(frame.width, frame.height), frame.frameRate, out);
+    }
+    const size_t splitPayload = kSplitLength - 8;
+    if (frame.size <= kMaxPesPayload) {
+        // A whole frame whose PES length would read as "continued" gets a stuffing byte.
+        WritePes(pts, frame.data, frame.size, frame.size == splitPayload ? 1 : 0, out);
+        return;
+    }
+    // The last piece must not have a middle piece's length: where the rest after the first
+    // packet would, the first takes one byte less (and a stuffing byte); later, each middle
+    // piece is chosen so that what remains is not one.
+    size_t first = IsMiddlePiece(frame.size - splitPayload) ? splitPayload - 1 : splitPayload;
+    WritePes(pts, frame.data, first, splitPayload - first, out);
+    size_t at = first;
+    const size_t maxLast = 0xFFFF - 13;
+    while (frame.size - at > maxLast) {
+        size_t rest = frame.size - at;
+        size_t piece = kMiddlePieces[0];
+        for (size_t middle : kMiddlePieces) {
+            if (!IsMiddlePiece(rest - middle)) {
+                piece = middle;
+                break;
+            }
         }
-        WritePes(pts, frame.data + done, piece, out);
-        done += piece;
-    } while (done < frame.size);
+        WriteContinuation(pts, frame.data + at, piece, out);
+        at += piece;
+    }
+    WriteContinuation(pts, frame.data + at, frame.size - at, out);
 }
 
 void ProgramStreamWriter::WritePack(uint64_t scr, Bytes& out) {
@@ -125,17 +160,27 @@ void ProgramStreamWriter::WriteMap(int sizeCode, int frameRate, Bytes& out) {
         out[out.size() - 4 + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (24 - 8 * i));
 }
 
-void ProgramStreamWriter::WritePes(uint64_t pts, const uint8_t* data, size_t size, Bytes& out) {
+void ProgramStreamWriter::WritePes(uint64_t pts, const uint8_t* data, size_t size, size_t stuffing,
+                                   Bytes& out) {
     out.insert(out.end(), {0x00, 0x00, 0x01, kVideoStream});
-    PutBe16(out, static_cast<uint16_t>(size + 8));
+    PutBe16(out, static_cast<uint16_t>(size + 8 + stuffing));
     out.push_back(0x84);  // data aligned
     out.push_back(0x80);  // PTS only
-    out.push_back(0x05);
-    out.push_back(static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E)));
-    out.push_back(static_cast<uint8_t>(pts >> 22));
-    out.push_back(static_cast<uint8_t>(((pts >> 14) & 0xFE) | 0x01));
-    out.push_back(static_cast<uint8_t>(pts >> 7));
-    out.push_back(static_cast<uint8_t>(((pts << 1) & 0xFE) | 0x01));
+    out.push_back(static_cast<uint8_t>(5 + stuffing));
+    PutTimeStamp(0x2, pts, out);
+    out.insert(out.end(), stuffing, 0xFF);
+    out.insert(out.end(), data, data + size);
+}
+
+void ProgramStreamWriter::WriteContinuation(uint64_t pts, const uint8_t* data, size_t size,
+                                            Bytes& out) {
+    out.insert(out.end(), {0x00, 0x00, 0x01, kVideoStream});
+    PutBe16(out, static_cast<uint16_t>(size + 13));
+    out.push_back(0x80);
+    out.push_back(0xC0);  // PTS and DTS
+    out.push_back(0x0A);
+    PutTimeStamp(0x3, pts, out);
+    PutTimeStamp(0x1, pts, out);
     out.insert(out.end(), data, data + size);
 }
 
