@@ -106,7 +106,7 @@ int ProgramStreamParser::ParseContinuation() {
     frame->payloadLength = length > 0 ? length : 0;
     frame->packetLength = headerLength + frame->payloadLength;
     frame->kind = kKindVideo;
-    frame->codec = kCodecMpeg4;
+    frame->codec = videoCodec == kVideoH264 ? kCodecH264 : kCodecMpeg4;
     frame->dependent = 0;
     current = frame;
     need = static_cast<uint32_t>(frame->payloadLength);
@@ -197,7 +197,12 @@ int ProgramStreamParser::CheckNext() {
     FrameInfo* frame = current;
     if (frame->kind == kKindVideo && joining) return ContinueJoin(frame, matched);
     if (!matched) return 0;
-    if (videoCodec != kVideoMpeg4) return 1;
+    if (videoCodec != kVideoMpeg4) {
+        // The device splits a large H.264 picture over maximal-length PES packets just as it
+        // splits MPEG-4 ones; each piece on its own would reach the decoder as a broken picture.
+        if (splitPending && frame->kind == kKindVideo && frame->payloadLength > 0) StartJoin(frame);
+        return 1;
+    }
     if (frame->kind == kKindVideo) {
         if (frame->dependent == 0) InspectMpeg4Key(frame);
         if (splitPending && frame->kind == kKindVideo && frame->payloadLength > 0) StartJoin(frame);
@@ -243,6 +248,10 @@ void ProgramStreamParser::StartJoin(FrameInfo* frame) {
     savedWidth = frame->width;
     savedHeight = frame->height;
     savedFrameRate = frame->frameRate;
+    savedDependent = frame->dependent;
+    // An H.264 decoder wants the picture's own bytes, not the pack and PES headers in front.
+    joinPayloadAt =
+        videoCodec == kVideoH264 ? static_cast<int32_t>(frame->payload - frame->packet) : 0;
     splitPending = false;
     const auto total = static_cast<uint32_t>(frame->packetLength);
     joinStart = joinUsed;
@@ -285,8 +294,14 @@ int ProgramStreamParser::ContinueJoin(FrameInfo* frame, bool matched) {
         return 1;
     }
     joining = false;
-    frame->packet = frame->payload = joinBuffer.get() + joinStart;
-    frame->payloadLength = frame->packetLength = static_cast<int32_t>(joinFill) + length;
+    frame->packet = joinBuffer.get() + joinStart;
+    frame->packetLength = static_cast<int32_t>(joinFill) + length;
+    frame->payload = frame->packet + joinPayloadAt;
+    frame->payloadLength = frame->packetLength - joinPayloadAt;
+    if (videoCodec == kVideoH264) {
+        frame->dependent = savedDependent;
+        frame->variant = 1;
+    }
     joinUsed = joinStart + joinFill + static_cast<uint32_t>(length);
     joinFill = 0;
     return 1;

@@ -59,7 +59,9 @@ class ProgramStreamParser : public StreamParser {
     int32_t savedWidth = 0;
     int32_t savedHeight = 0;
     int32_t savedFrameRate = 0;
-    int32_t videoCodec = 0;  // 0 MPEG-4 Visual, 1 H.264
+    int32_t savedDependent = 0;  // H.264: whether the split picture was a key picture
+    int32_t joinPayloadAt = 0;   // H.264: where the picture's data starts in the join
+    int32_t videoCodec = 0;      // 0 MPEG-4 Visual, 1 H.264
 };
 
 }  // namespace tavix

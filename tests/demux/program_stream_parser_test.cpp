@@ -143,6 +143,37 @@ TEST(ProgramStreamTest, SplitMpeg4PicturesAreJoinedIntoOneFrame) {
     }
 }
 
+TEST(ProgramStreamTest, SplitH264PicturesAreJoinedIntoOneFrame) {
+    // 704 x 576 H.264 at a rate that makes the key pictures longer than one PES packet.
+    test::VideoOptions options;
+    options.width = 704;
+    options.height = 576;
+    options.frames = 6;
+    options.keyInterval = 4;
+    options.bitRate = 30000000;
+    const auto units = test::MediaUnits(test::EncodeH264(options));
+    ASSERT_GT(units[0].bytes.size(), 65536u) << "the test needs a split key picture";
+    PictureInfo info;
+    info.width = 704;
+    info.height = 576;
+    Bytes stream = test::WriteProgramStream(units, info);
+    for (size_t chunk : {size_t{7}, size_t{2048}, size_t{65536}, size_t{200000}}) {
+        std::vector<const FrameCopy*> video;
+        auto frames = Frames(stream, chunk);
+        for (const FrameCopy& frame : frames)
+            if (frame.info.kind == kKindVideo) video.push_back(&frame);
+        ASSERT_EQ(units.size(), video.size()) << "chunks of " << chunk;
+        for (size_t i = 0; i < video.size(); ++i) {
+            EXPECT_EQ(units[i].bytes, video[i]->payload)
+                << "picture " << i << ", chunks of " << chunk;
+            EXPECT_EQ(kCodecH264, video[i]->info.codec);
+            EXPECT_EQ(units[i].key ? 0 : 1, video[i]->info.dependent != 0) << "picture " << i;
+        }
+        EXPECT_EQ(704, video[0]->info.width) << "from the key pack";
+        EXPECT_EQ(576, video[0]->info.height);
+    }
+}
+
 TEST(ProgramStreamTest, ABrokenJoinIsAbandonedAndTheStreamGoesOn) {
     PictureInfo info;
     info.width = 704;

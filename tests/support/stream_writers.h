@@ -113,9 +113,9 @@ Bytes PackHeader();
 // A pack with a system header and a map carrying `sizeCode` and `frameRate`.
 Bytes KeyPackHeaders(int sizeCode, int frameRate);
 Bytes PesPacket(uint8_t streamId, const Bytes& payload);
-// H.264: one pack and PES packet per picture (pictures must fit one PES). MPEG-4: pictures too
-// long for one PES packet are split as the device splits them (a first packet of length 65532,
-// then pieces of 65510 bytes, then the rest).
+// One pack and PES packet per picture; pictures too long for one PES packet are split as the
+// device splits them (a first packet of length 65532, then pieces of 65510 bytes, then the
+// rest).
 Bytes WriteProgramStream(const std::vector<MediaUnit>& units, const PictureInfo& info);
 
 // --- ASF ---
