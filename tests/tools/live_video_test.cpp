@@ -636,5 +636,37 @@ TEST(LiveWire, EachFormatStreamsTwentyFiveFramesASecondFromAKeyFrame) {
     }
 }
 
+TEST(LiveWire, ProgramStreamFramesLargerThanOnePesPacketArriveWhole) {
+    SimProcess sim({"--format", "0=ps", "--size", "0=1600x1200", "--bitrate", "0=3000"});
+    SessionRig rig;
+    ASSERT_EQ(0, rig.Login(sim.Port()).code);
+    rig.session.OpenStream(0, 1);
+    int64_t start = MonotonicMs();
+    ASSERT_TRUE(rig.StepUntil([&] { return MonotonicMs() - start >= 1200; }, 5000));
+    Bytes media = rig.listener.Media(0);
+
+    auto demuxer = StreamDemuxer::Create();
+    LibavDecoder decoder;
+    size_t frames = 0;
+    size_t largest = 0;
+    for (size_t at = 0; at < media.size(); at += 2048) {
+        demuxer->Feed(&media[at], static_cast<int>(std::min<size_t>(2048, media.size() - at)));
+        while (FrameInfo* frame = demuxer->NextFrame()) {
+            if (frame->kind != kKindVideo) continue;
+            ASSERT_GT(frame->payloadLength, 0) << "frame " << frames;
+            largest = std::max(largest, static_cast<size_t>(frame->payloadLength));
+            Picture picture;
+            ASSERT_TRUE(decoder.Decode(Bytes(frame->payload, frame->payload + frame->payloadLength),
+                                       picture))
+                << "frame " << frames;
+            EXPECT_EQ(1600, picture.width);
+            ++frames;
+        }
+    }
+    // The client's session takes in a little under 500 KB/s: most of the frames sent.
+    EXPECT_GE(frames, 15u);
+    EXPECT_GT(largest, ProgramStreamWriter::kMaxPesPayload);
+}
+
 }  // namespace
 }  // namespace tavix

@@ -106,7 +106,7 @@ TEST(SimCommandLine, BadArgumentsStopWithStatusTwo) {
           "--chunk 0", "--name 1", "--media 0=/no/such/file",
           "--channels 2 --media 5=/etc/hostname", "--close-after soon", "--rate -1",
           // Live video: sizes the containers cannot state, unknown formats, double sources.
-          "--size 0=1928x1080", "--size 0=350x288", "--size 0=352x1088", "--size 0=352",
+          "--size 0=1928x1080", "--size 0=350x288", "--size 0=352x1208", "--size 0=352",
           "--format 0=mp4", "--format 0=ps --size 0=1920x1080", "--bitrate 0=10",
           "--media 0=/etc/hostname --size 0=352x288", "--channels 2 --format 3=private"}) {
         int status = 0;

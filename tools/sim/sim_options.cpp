@@ -39,7 +39,7 @@ constexpr OptionInfo kOptions[] = {
     {"--no-heartbeat-reply", nullptr, "never answer heartbeats"},
     {"--media", "I=FILE", "loop FILE as the media of channel I (0-based); may be repeated"},
     {"--size", "I=WxH",
-     "serve live H.264 on channel I at this size (default 352x288); W 160..1920 and H 120..1080, "
+     "serve live H.264 on channel I at this size (default 352x288); W 160..1920 and H 120..1200, "
      "multiples of 8"},
     {"--format", "I=FORMAT",
      "serve live H.264 on channel I in this container: private (default), checksummed or ps "
@@ -107,7 +107,7 @@ bool ParseSize(const std::string& text, int& width, int& height) {
     int64_t w = 0;
     int64_t h = 0;
     if (x == std::string::npos || !ParseInteger(text.substr(0, x), 160, 1920, w) ||
-        !ParseInteger(text.substr(x + 1), 120, 1080, h) || w % 8 != 0 || h % 8 != 0)
+        !ParseInteger(text.substr(x + 1), 120, 1200, h) || w % 8 != 0 || h % 8 != 0)
         return false;
     width = static_cast<int>(w);
     height = static_cast<int>(h);
