@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/h264_decoder.h"
+#include "tests/video/test_h264.h"
+
 namespace tavix {
 namespace {
 
@@ -214,6 +217,35 @@ TEST(ColourConversionTest, EveryImplementationMatchesTheFormulasOnRandomPlanes) 
             }
         }
     }
+}
+
+// Real pictures: decoded from libx264's output, converted at every depth by every
+// implementation, the table routines bottom row first as the decoder calls them.
+TEST(ColourConversionTest, EveryImplementationMatchesTheFormulasOnDecodedPictures) {
+    const auto frames = test::EncodeH264(352, 288, 4);
+    H264_Dec_Init(0);
+    const int32_t size[2] = {352, 288};
+    H264Handle handle = H264_Dec_Open(size);
+    ASSERT_NE(nullptr, handle);
+    Planes p;
+    p.width = 352;
+    p.height = 288;
+    p.yuv.resize(352 * 288 * 3 / 2);
+    for (const auto& frame : frames) {
+        const H264DecodeInput input{
+            frame.bytes.data(), static_cast<int32_t>(frame.bytes.size()), {1, 1, 0, 0}};
+        H264DecodeOutput output{p.yuv.data(), p.yuv.data() + 352 * 288,
+                                p.yuv.data() + 352 * 288 * 5 / 4, 0, 0};
+        ASSERT_EQ(0, H264_Dec_Decode(handle, &input, &output, 0));
+        for (const ColourConverter* c : AvailableConverters()) {
+            SCOPED_TRACE(c->name);
+            EXPECT_EQ("", Where(Expected565(p), Run565(*c, p)));
+            EXPECT_EQ("", Where(ExpectedTable(p, 3, 352, -288), RunTable(*c, p, 3, 352, -288)));
+            EXPECT_EQ("", Where(ExpectedTable(p, 4, 352, -288), RunTable(*c, p, 4, 352, -288)));
+        }
+    }
+    H264_Dec_Close(handle);
+    H264_Dec_DeInit();
 }
 
 TEST(ColourConversionTest, TheFastestImplementationIsTheDefault) {
