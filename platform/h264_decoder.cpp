@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 }
 
 #include <cstring>
@@ -40,6 +41,8 @@ void CopyPlane(uint8_t* destination, int destinationStride, const uint8_t* sourc
 }  // namespace
 
 int H264_Dec_Init(int) {
+    // The program writes its own debug lines only; libavcodec's messages would go to stderr.
+    av_log_set_level(AV_LOG_QUIET);
     return 0;
 }
 
