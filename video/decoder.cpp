@@ -121,6 +121,13 @@ int CDecoder::QueuedBytes() {
     return queuedBytes;
 }
 
+bool CDecoder::Drained() {
+    std::lock_guard<std::mutex> lock(packetLock);
+    return packets.empty() && !demultiplexing.load(std::memory_order_acquire) &&
+           frameCount.load(std::memory_order_acquire) == 0 &&
+           pendingPictures.load(std::memory_order_acquire) == 0;
+}
+
 const uint8_t* CDecoder::GetPicture(int& width, int& height, int& status) {
     int32_t ready = readyPictures.load(std::memory_order_acquire);
     if (ready == 1 && !readyPictures.compare_exchange_strong(ready, 2, std::memory_order_acq_rel))
@@ -182,12 +189,16 @@ void CDecoder::DemultiplexStep() {
             packet = std::move(packets.front());
             packets.pop_front();
             queuedBytes -= packet.length;
+            demultiplexing.store(true, std::memory_order_relaxed);
         }
         if (packet.discontinuity) {
             waitKeyFrame = true;
             frameRate.store(0, std::memory_order_relaxed);
         }
-        if (!demuxer) continue;
+        if (!demuxer) {
+            demultiplexing.store(false, std::memory_order_release);
+            continue;
+        }
         demuxer->Feed(packet.bytes.get(), packet.length);
         for (;;) {
             FrameInfo* f;
@@ -226,6 +237,7 @@ void CDecoder::DemultiplexStep() {
                 bufferMs * 0.001 * frameRate.load(std::memory_order_relaxed))
                 dropping.store(1, std::memory_order_relaxed);
         }
+        demultiplexing.store(false, std::memory_order_release);
     }
 }
 
@@ -244,11 +256,15 @@ int CDecoder::DecodeOneFrame() {
     if (frames.empty()) return kIdle;
     FrameCopy f = std::move(frames.front());
     frames.pop_front();
-    frameCount.store(static_cast<int32_t>(frames.size()), std::memory_order_relaxed);
     if (dropping.load(std::memory_order_relaxed) != 0 && frames.size() < 3)
         dropping.store(0, std::memory_order_relaxed);
-    const FrameInfo& info = f.info;
+    const int result = Decode(f.info);
+    // Counted until now, so that a frame being decoded never looks like an empty queue.
+    frameCount.store(static_cast<int32_t>(frames.size()), std::memory_order_release);
+    return result;
+}
 
+int CDecoder::Decode(const FrameInfo& info) {
     if (info.dependent == 0 && info.width > 0 && info.height > 0) {
         const int64_t pixels = static_cast<int64_t>(info.width) * info.height;
         if (pixels > kMaxPicturePixels) return 1;
@@ -290,7 +306,7 @@ int CDecoder::DecodeOneFrame() {
                 std::memmove(yuvBuffer.get() + decoded, output.u, decoded / 4);
                 std::memmove(yuvBuffer.get() + decoded * 5 / 4, output.v, decoded / 4);
             }
-            pendingPictures.fetch_add(1, std::memory_order_relaxed);
+            pendingPictures.fetch_add(1, std::memory_order_release);
         }
     }
     return 0;
@@ -354,7 +370,7 @@ void CDecoder::Convert() {
         readyHeight = yuvHeight;
         readyPictures.store(1, std::memory_order_release);
     }
-    pendingPictures.fetch_sub(1, std::memory_order_relaxed);
+    pendingPictures.fetch_sub(1, std::memory_order_release);
 }
 
 }  // namespace tavix

@@ -81,6 +81,9 @@ class CDecoder {
     int QueuedFrames() const { return frameCount.load(std::memory_order_relaxed); }
     bool Dropping() const { return dropping.load(std::memory_order_relaxed) != 0; }
     int QueuedBytes();  // chunks not yet demultiplexed
+    // Nothing queued, being demultiplexed or decoded, or waiting for conversion: every picture
+    // of what was pushed has been handed over (or was lost).
+    bool Drained();
 
   private:
     struct MediaPacket {
@@ -98,6 +101,7 @@ class CDecoder {
     void DemultiplexStep();
     int DecodeStep();
     int DecodeOneFrame();
+    int Decode(const FrameInfo& frame);
     bool OpenLibrary(const FrameInfo& frame);
     void CloseLibrary();
     void Convert();
@@ -114,7 +118,8 @@ class CDecoder {
     // Written by the decoding thread, read by the others.
     std::atomic<int32_t> dropping{0};
     std::atomic<int32_t> frameRate{0};
-    std::atomic<int32_t> frameCount{0};       // frames.size()
+    std::atomic<int32_t> frameCount{0};       // frames.size(), and the frame being decoded
+    std::atomic<bool> demultiplexing{false};  // a chunk taken from `packets` is being fed
     std::atomic<int32_t> pendingPictures{0};  // decoded, not yet converted (0 or 1)
     // The picture hand-over: 0 the decoder owns `picture`; 1 a converted picture waits for the
     // display; 2 the display has taken it. Set to 1 by the decoding thread after the picture's

@@ -192,6 +192,7 @@ TEST(DecoderTest, EveryFrameBecomesTheRightPictureAtEveryDepth) {
             EXPECT_TRUE(p.bytes == expected[i].bytes) << "picture " << i;
         }
         EXPECT_EQ(25, decoder->FrameRate());
+        EXPECT_TRUE(WaitFor([&] { return decoder->Drained(); }));
         decoder->Stop(0);
     }
 }
