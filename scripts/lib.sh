@@ -49,7 +49,7 @@ run_fuzzers() {
     shift
     local targets=("$@")
     if [ ${#targets[@]} -eq 0 ]; then
-        mapfile -t targets < <(find "$TOP/build-fuzz/fuzz" -maxdepth 1 -type f -executable -name '*_fuzz' -printf '%f\n' | sort)
+        mapfile -t targets < <(find "$TOP/build-fuzz/bin" -maxdepth 1 -type f -executable -name '*_fuzz' -printf '%f\n' | sort)
     fi
     local target status=0
     for target in "${targets[@]}"; do
@@ -57,7 +57,7 @@ run_fuzzers() {
         mkdir -p "$corpus" "$TOP/build-fuzz/findings"
         [ -d "$TOP/fuzz/corpus/$target" ] && cp -n "$TOP/fuzz/corpus/$target"/* "$corpus"/ 2>/dev/null
         echo "--- fuzzing $target for ${seconds}s"
-        if ! "$TOP/build-fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=0 \
+        if ! "$TOP/build-fuzz/bin/$target" -max_total_time="$seconds" -print_final_stats=0 \
             -artifact_prefix="$TOP/build-fuzz/findings/$target-" "$corpus" 2>"$TOP/build-fuzz/$target.log"; then
             tail -n 40 "$TOP/build-fuzz/$target.log"
             status=1

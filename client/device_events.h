@@ -1,0 +1,43 @@
+// What the device session reports, and the codes it reports with.
+#pragma once
+
+#include <cstdint>
+
+#include "client/wire_messages.h"
+
+namespace tavix {
+
+// Event codes beyond the device's own login refusals (4097..4105 and 4, see LoginResultCode).
+constexpr int kEventOk = 0;
+constexpr int kListNotBuilt = 1;           // OnChannelList: the device reported no channels
+constexpr int kListTimedOut = 3;           // OnChannelList: no reply within 15 s
+constexpr int kRequestNotSent = 5;         // OnChannelList, OnStreamResult
+constexpr int kLoginTimedOut = 4100;       // no login reply within the caller's time-out
+constexpr int kLoginNoConnection = 4106;   // the control connection could not be made
+constexpr int kLoginNotSent = 4107;        // the login request could not be sent
+constexpr int kStreamNoConnection = 4108;  // the media connection failed to connect or announce
+constexpr int kLoginUnresolved = 4109;     // the host name has no address
+constexpr int kNotLoggedIn = 4112;         // OnChannelList, OnStreamResult
+constexpr int kChannelOutOfRange = 4113;   // OnStreamResult
+constexpr int kDisconnectedDetail = -1;    // detail of OnDisconnected(0, -1)
+
+// The listener of a DeviceSession. Every call comes on the client thread; data passed in is
+// valid only during the call. A listener must return quickly and hand work for the user
+// interface to the interface's own thread.
+class IDeviceEvents {
+  public:
+    virtual ~IDeviceEvents() = default;
+
+    // 0 with the device's channel count, or a refusal / failure code.
+    virtual void OnLoginResult(int code, int channelCount) = 0;
+    // 0 with the list (never null with code 0), or a failure code with null.
+    virtual void OnChannelList(int code, const ChannelNameList* list) = 0;
+    // A piece of a channel's media; never spans two media messages.
+    virtual void OnMediaData(int channel, const uint8_t* data, int length) = 0;
+    // 0 once the stream request is sent, or a failure code.
+    virtual void OnStreamResult(int channel, int code) = 0;
+    // The session ended: heartbeat not sent or not answered (0, -1).
+    virtual void OnDisconnected(int code, int detail) = 0;
+};
+
+}  // namespace tavix

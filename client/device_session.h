@@ -1,0 +1,105 @@
+// The client's side of one conversation with the device: the control connection (this object
+// is that Connection), login, heartbeat, one media connection per opened channel, and the queue
+// of commands the user interface asks for.
+//
+// Threads: Enqueue may be called on any thread. Everything else, and every listener call, runs
+// on the one client thread that calls Step.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "client/connection.h"
+#include "client/device_events.h"
+#include "client/session_command.h"
+#include "client/stream_connection.h"
+#include "platform/thread.h"
+
+namespace tavix {
+
+class DeviceSession : public Connection {
+  public:
+    // Milliseconds, monotonic. Tests put in a clock they drive to cover the 10 s and 60 s rules.
+    using Clock = std::function<int64_t()>;
+
+    // `listener` must outlive the session.
+    explicit DeviceSession(IDeviceEvents& listener, Clock clock = MonotonicMs);
+    // Closes the control connection and every media connection.
+    ~DeviceSession() override;
+
+    // Any thread. Appends to the command queue; a null command is dropped.
+    void Enqueue(std::unique_ptr<SessionCommand> command);
+
+    // One pass of the client thread: runs the queued commands one by one, polls once, pauses
+    // 1 ms. Returns kResultReceiveStep when nothing was run and the poll found nothing to do,
+    // else 0. Blocks at most for the waits of the commands it runs.
+    int Step();
+
+    // One receive step on the control connection and on every media connection, plus the
+    // heartbeat: 0 when it did work, 1 when it ended the session, else the control connection's
+    // receive result.
+    int Poll();
+
+    // Polls until the reply (kind, code) arrives or timeoutMs passes: 0 (arrived, or the session
+    // ended meanwhile) or 3 (time-out). Heartbeat and media go on; queued commands wait.
+    int WaitForReply(int kind, int code, int timeoutMs);
+
+    // Closes the control connection and every media connection; forgets the login record.
+    void Close() override;
+    void OnReply(ReplyInfo& reply) override;
+
+    // The commands. Each reports through the listener, except Logout, CloseStream and Ptz.
+    void Login(const std::string& host, int port, const std::string& user,
+               const std::string& password, int timeoutMs);
+    void Logout();
+    void RequestChannelList();
+    void OpenStream(int channel, int streamType);
+    void CloseStream(int channel);
+    void Ptz(int channel, int action, int speed);
+
+    bool LoggedIn() const { return loggedIn && loginRecord; }
+    // The media connection of a channel, or null when it has none.
+    const StreamConnection* Stream(int channel) const;
+
+    static constexpr int64_t kHeartbeatIntervalMs = 10000;
+    static constexpr int64_t kHeartbeatTimeoutMs = 60000;  // since the last heartbeat reply
+    static constexpr int kChannelListTimeoutMs = 15000;
+    static constexpr int kSendTimeoutMs = 5000;
+    static constexpr int kStreamingCapacity = 2048;
+    static constexpr int kStreamingSendBuffer = 64;
+    // A stopped channel's buffers shrink so that TCP flow control holds its data back.
+    static constexpr int kStoppedCapacity = 32;
+
+  private:
+    void Execute(SessionCommand& command);
+    // Closes everything and forgets the login and any wait; the caller raises the event.
+    void EndSession();
+    StreamConnection* OpenedStream(int channel);
+
+    IDeviceEvents& listener;
+    Clock clock;
+
+    // Client thread only.
+    std::vector<std::unique_ptr<StreamConnection>> streams;  // one slot per channel
+    std::string userName;
+    std::string password;
+    std::string host;  // media connections connect here
+    int port = -1;
+    int64_t lastHeartbeatSent = 0;
+    int64_t lastHeartbeatReply = 0;
+    std::unique_ptr<LoginRecord> loginRecord;
+    int awaitedKind = kReplyKindPlain;
+    int awaitedCode = -1;  // -1: not waiting
+    bool loggedIn = false;
+
+    // Guarded by commandLock; oldest first.
+    std::mutex commandLock;
+    std::deque<std::unique_ptr<SessionCommand>> commands;
+};
+
+}  // namespace tavix

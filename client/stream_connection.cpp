@@ -1,0 +1,64 @@
+#include "client/stream_connection.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/bytes.h"
+
+namespace tavix {
+
+StreamConnection::StreamConnection(int channel, IDeviceEvents& listener) : listener(listener) {
+    this->channel = channel;
+    Reallocate(kInitialCapacity);
+}
+
+void StreamConnection::OnReply(ReplyInfo& reply) {
+    if (reply.code == kReplyMedia && streaming && reply.media != nullptr && reply.dataLength > 0)
+        listener.OnMediaData(channel, reply.media, reply.dataLength);
+}
+
+int StreamConnection::ReceiveMedia() {
+    if (!socket.IsConnected()) return kResultNotConnected;
+    if (!buffer) return kResultNoBuffer;
+
+    long got = socket.Receive(buffer.get() + received, static_cast<long>(capacity - received));
+    if (got > 0) received += got;
+
+    // `expected` counts the body bytes still to come of the current message. It is 64-bit: a
+    // header may announce up to 2^32 - 1 bytes, and that must count down, not turn negative.
+    uint8_t* bytes = buffer.get();
+    int64_t at = 0;
+    while (at < received) {
+        int64_t left = received - at;
+        if (expected > 0) {
+            int64_t n = std::min(expected, left);
+            if (streaming) listener.OnMediaData(channel, bytes + at, static_cast<int>(n));
+            at += n;
+            expected -= n;
+        } else if (left < kHeaderSize) {
+            // A header cut by the receive: keep its start for the next step.
+            std::memmove(bytes, bytes + at, static_cast<size_t>(left));
+            received = left;
+            at = 0;
+            break;
+        } else if (bytes[at] != kReplyMedia) {
+            // Lost the framing: give up on everything buffered and hope the next refill starts
+            // with a header.
+            at = received;
+        } else {
+            expected = ReadLe32(bytes + at + 4);
+            at += kHeaderSize;
+        }
+    }
+    if (at > 0) received -= at;
+
+    if (received == 0 && pendingCapacity > 0) {
+        int wanted = pendingCapacity;
+        pendingCapacity = 0;
+        if (!Reallocate(wanted)) return kResultReceiveStep;
+        socket.SetReceiveBufferSize(wanted);
+    }
+    return kResultReceiveStep;
+}
+
+}  // namespace tavix

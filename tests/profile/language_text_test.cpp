@@ -1,0 +1,136 @@
+// Text lookup, and the three language files the build puts beside the programs.
+#include "profile/language_text.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "app/app_strings.h"
+#include "platform/system.h"
+#include "profile/ini_file.h"
+#include "tests/profile/test_files.h"
+
+namespace tavix {
+namespace {
+
+// Points the lookup at another language file for one test.
+class LanguageFileScope {
+  public:
+    explicit LanguageFileScope(const std::string& path) : saved(languageFile) {
+        languageFile = path;
+    }
+    ~LanguageFileScope() { languageFile = saved; }
+
+  private:
+    std::string saved;
+};
+
+TEST(LoadTextTest, MissingFileSectionOrKeyGivesEmptyText) {
+    TempFolder folder;
+    std::string path = folder.File("language_eng.ini");
+    LanguageFileScope scope(path);
+    EXPECT_EQ(u"", LoadText(u"STOP"));  // no file
+
+    WriteBytes(path, Le(u"[login]\r\nSTOP=Stopped\r\n"));
+    EXPECT_EQ(u"", LoadText(u"STOP"));  // no section
+
+    WriteBytes(path, Le(u"[language]\nSTOP=Stopped\r\n"));
+    EXPECT_EQ(u"", LoadText(u"STOP"));  // a header with a lone LF is none
+
+    WriteBytes(path, Le(u"[language]\r\nPLAYING=Playing\r\nSTOP=Stopped"));
+    EXPECT_EQ(u"Playing", LoadText(u"PLAYING"));
+    EXPECT_EQ(u"", LoadText(u"STOP"));  // last line without a line end
+    EXPECT_EQ(u"", LoadText(u"BUFFERING"));
+
+    LanguageFileScope noPath("");  // start-up could not find the program
+    EXPECT_EQ(u"", LoadText(u"PLAYING"));
+}
+
+TEST(LoadTextTest, AnEditShowsAtTheNextLookup) {
+    TempFolder folder;
+    std::string path = folder.File("language_eng.ini");
+    LanguageFileScope scope(path);
+    WriteBytes(path, Le(u"[language]\r\nSTOP=Stopped\r\n"));
+    EXPECT_EQ(u"Stopped", LoadText(u"STOP"));
+    WriteBytes(path, Le(u"[language]\r\nSTOP=Halted\r\n"));
+    EXPECT_EQ(u"Halted", LoadText(u"STOP"));
+}
+
+const char16_t* const kKeys[] = {
+    u"D_IP",  u"D_PORT",  u"U_NAME",     u"PASSWORD",  u"IP_ISNULL", u"U_NULL", u"LOGIN_ERR",
+    u"LOGIN", u"CAMERA",  u"FULL",       u"ABOUT",     u"EXIT",      u"BACK",   u"VERSION",
+    u"BUILD", u"DEVICE",  u"OPENING_V",  u"BUFFERING", u"PLAYING",   u"STOP",   u"OPEN_ERR",
+    u"D_DIS", u"UP_DOWN", u"LEFT_RIGHT", u"ZOOM",      u"IRIS",      u"FOCUS",
+};
+
+const char* const kLanguageFiles[] = {"language_chn.ini", "language_eng.ini", "language_tur.ini"};
+
+// Where start-up looks for them: beside the running program.
+std::string ProgramFolder() {
+    return ProgramDirectory(ModuleFileName());
+}
+
+TEST(LanguageFilesTest, EveryFileHoldsEveryKeyInTheStoreLayout) {
+    ASSERT_EQ(27u, std::size(kKeys));
+    for (const char* name : kLanguageFiles) {
+        SCOPED_TRACE(name);
+        std::string path = ProgramFolder() + name;
+        Bytes bytes = ReadBytes(path);
+        ASSERT_EQ(0u, bytes.size() % 2);
+        std::u16string text;
+        for (size_t i = 0; i < bytes.size(); i += 2)
+            text += ReadLe16(&bytes[i]);
+
+        // What the store writes into a new file: the header, then KEY=value CR LF lines; no
+        // byte-order mark, no blank line, no zero unit, nothing after the last line end.
+        const std::u16string header = u"[language]\r\n";
+        ASSERT_EQ(0u, text.rfind(header, 0));
+        ASSERT_EQ(u"\r\n", text.substr(text.size() - 2));
+        EXPECT_EQ(std::u16string::npos, text.find(u'\0'));
+        std::set<std::u16string> seen;
+        for (size_t start = header.size(); start < text.size();) {
+            size_t end = text.find(u"\r\n", start);
+            std::u16string line = text.substr(start, end - start);
+            start = end + 2;
+            size_t equals = line.find(u'=');
+            ASSERT_NE(std::u16string::npos, equals);
+            std::u16string key = line.substr(0, equals), value = line.substr(equals + 1);
+            std::string keyName(key.begin(), key.end());
+            EXPECT_NE(std::end(kKeys), std::find(std::begin(kKeys), std::end(kKeys), key))
+                << keyName << " is no key of ours";
+            EXPECT_TRUE(seen.insert(key).second) << keyName << " twice";
+            EXPECT_FALSE(value.empty()) << keyName;
+            // Read back through the store: no value may hide another key.
+            EXPECT_EQ(value, IniReadString(u"language", key, u"\r\n", path)) << keyName;
+        }
+        EXPECT_EQ(27u, seen.size());
+    }
+}
+
+TEST(LanguageFilesTest, LoginCaptionMatchesTheLoginDialogSoftKey) {
+    struct Case {
+        const char* file;
+        std::u16string login;
+    } cases[] = {{"language_chn.ini", u"登录"},
+                 {"language_eng.ini", u"Login"},
+                 {"language_tur.ini", u"Giriş"}};
+    for (const Case& c : cases) {
+        LanguageFileScope scope(ProgramFolder() + c.file);
+        EXPECT_EQ(c.login, LoadText(u"LOGIN")) << c.file;
+    }
+}
+
+TEST(LanguageFilesTest, AboutBoxLabelsStandApartFromTheirValues) {
+    for (const char* name : kLanguageFiles) {
+        LanguageFileScope scope(ProgramFolder() + name);
+        // The version number follows the VERSION text directly; " : 2011-08-25" follows BUILD.
+        std::u16string version = LoadText(u"VERSION"), build = LoadText(u"BUILD");
+        ASSERT_FALSE(version.empty()) << name;
+        ASSERT_FALSE(build.empty()) << name;
+        EXPECT_NE(std::u16string::npos, std::u16string(u" :：").find(version.back())) << name;
+        EXPECT_NE(u' ', build.back()) << name;
+    }
+}
+
+}  // namespace
+}  // namespace tavix

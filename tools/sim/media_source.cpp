@@ -1,0 +1,16 @@
+#include "tools/sim/media_source.h"
+
+#include "tools/sim/file_media_source.h"
+#include "tools/sim/sim_options.h"
+
+namespace tavix::sim {
+
+std::unique_ptr<MediaSource> MakeMediaSource(const SimOptions& options, int channel) {
+    auto file = options.media.find(channel);
+    if (file == options.media.end()) return nullptr;
+    auto source = std::make_unique<FileMediaSource>(file->second);
+    if (!source->IsOpen()) return nullptr;
+    return source;
+}
+
+}  // namespace tavix::sim

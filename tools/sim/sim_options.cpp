@@ -1,0 +1,238 @@
+#include "tools/sim/sim_options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace tavix::sim {
+namespace {
+
+struct OptionInfo {
+    const char* name;
+    const char* argument;  // null: a flag
+    const char* help;
+};
+
+// --help is built from this table, so every option the parser takes is documented.
+constexpr OptionInfo kOptions[] = {
+    {"--bind", "ADDRESS", "IPv4 address to listen on (default 127.0.0.1)"},
+    {"--port", "PORT",
+     "TCP port (default 34567); 0 lets the system choose, the first output line tells which"},
+    {"--user", "NAME", "account name (default admin)"},
+    {"--password", "TEXT", "account password (default 702914)"},
+    {"--refuse", "REASON",
+     "refuse every login: result byte 1 with this reason byte (0..255; 0..7 are the device's "
+     "reasons)"},
+    {"--refuse-result", "RESULT",
+     "refuse every login with this result byte instead of 1 (3: refused without reason); the "
+     "reason byte is that of --refuse, else 0"},
+    {"--channels", "N", "number of channels, 0..255 (default 4)"},
+    {"--name", "I=TEXT", "name of channel I (0-based), UTF-8; may be given for several channels"},
+    {"--local", "N", "the first N channels are local, the rest IP channels (default: all local)"},
+    {"--extended-list", nullptr,
+     "set the extended-list flag in the login reply, so that the client asks for channel "
+     "records (type 56) when there are IP channels"},
+    {"--no-heartbeat-reply", nullptr, "never answer heartbeats"},
+    {"--media", "I=FILE", "loop FILE as the media of channel I (0-based); may be repeated"},
+    {"--chunk", "BYTES", "body bytes of one media message, 1..1048576 (default 2048)"},
+    {"--rate", "BYTES_PER_S",
+     "media pace per stream (default 250000); 0: as fast as the socket "
+     "takes"},
+    {"--close-after", "SECONDS",
+     "close the control connection (and the session's media "
+     "connections) this long after the login reply"},
+    {"--stall-login", nullptr, "never answer a login request"},
+    {"--login-delay", "SECONDS", "answer login requests only after this pause"},
+    {"--garbage-after", "SECONDS",
+     "send 4096 random bytes on the control connection this long after the login reply"},
+    {"--stall-heartbeat-after", "SECONDS",
+     "stop answering heartbeats this long after the login reply"},
+    {"--seed", "N", "seed of the random session identifiers and garbage (default: random)"},
+    {"--help", nullptr, "show this text and exit"},
+};
+
+const OptionInfo* FindOption(const char* name) {
+    for (const OptionInfo& option : kOptions) {
+        if (std::strcmp(option.name, name) == 0) return &option;
+    }
+    return nullptr;
+}
+
+bool ParseInteger(const std::string& text, int64_t low, int64_t high, int64_t& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
+    value = parsed;
+    return true;
+}
+
+bool ParseSeconds(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    double parsed = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(parsed) || parsed < 0 || parsed > 1e6) return false;
+    value = parsed;
+    return true;
+}
+
+// "I=TEXT" with I a channel index.
+bool ParseIndexed(const std::string& text, int& index, std::string& value) {
+    size_t equals = text.find('=');
+    int64_t parsed = 0;
+    if (equals == std::string::npos || !ParseInteger(text.substr(0, equals), 0, 254, parsed))
+        return false;
+    index = static_cast<int>(parsed);
+    value = text.substr(equals + 1);
+    return true;
+}
+
+}  // namespace
+
+std::string SimOptions::ChannelName(int channel) const {
+    auto named = names.find(channel);
+    if (named != names.end()) return named->second;
+    // One non-Latin name by default, so that every client run meets UTF-8.
+    static const char* const kDefaults[] = {"Front door", "大厅", "Otopark", "Warehouse"};
+    if (channel >= 0 && channel < 4) return kDefaults[channel];
+    return "Camera " + std::to_string(channel + 1);
+}
+
+bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        const OptionInfo* option = FindOption(argv[i]);
+        if (option == nullptr) {
+            error = std::string("unknown option ") + argv[i];
+            return false;
+        }
+        std::string name = option->name;
+        std::string value;
+        if (option->argument != nullptr) {
+            if (i + 1 >= argc) {
+                error = name + " needs " + option->argument;
+                return false;
+            }
+            value = argv[++i];
+        }
+        int64_t number = 0;
+        int index = 0;
+        std::string text;
+        bool ok = true;
+        if (name == "--bind") {
+            options.bind = value;
+        } else if (name == "--port") {
+            ok = ParseInteger(value, 0, 65535, number);
+            options.port = static_cast<int>(number);
+        } else if (name == "--user") {
+            options.user = value;
+        } else if (name == "--password") {
+            options.password = value;
+        } else if (name == "--refuse") {
+            ok = ParseInteger(value, 0, 255, number);
+            options.refuseReason = static_cast<int>(number);
+        } else if (name == "--refuse-result") {
+            ok = ParseInteger(value, 1, 255, number);
+            options.refuseResult = static_cast<int>(number);
+        } else if (name == "--channels") {
+            ok = ParseInteger(value, 0, 255, number);
+            options.channels = static_cast<int>(number);
+        } else if (name == "--name") {
+            ok = ParseIndexed(value, index, text);
+            if (ok) options.names[index] = text;
+        } else if (name == "--local") {
+            ok = ParseInteger(value, 0, 255, number);
+            options.local = static_cast<int>(number);
+        } else if (name == "--extended-list") {
+            options.extendedList = true;
+        } else if (name == "--no-heartbeat-reply") {
+            options.heartbeatReply = false;
+        } else if (name == "--media") {
+            ok = ParseIndexed(value, index, text) && !text.empty();
+            if (ok) options.media[index] = text;
+        } else if (name == "--chunk") {
+            ok = ParseInteger(value, 1, 1 << 20, number);
+            options.chunk = static_cast<size_t>(number);
+        } else if (name == "--rate") {
+            ok = ParseInteger(value, 0, int64_t{1} << 40, number);
+            options.rate = number;
+        } else if (name == "--close-after") {
+            ok = ParseSeconds(value, options.closeAfter);
+        } else if (name == "--stall-login") {
+            options.stallLogin = true;
+        } else if (name == "--login-delay") {
+            ok = ParseSeconds(value, options.loginDelay);
+        } else if (name == "--garbage-after") {
+            ok = ParseSeconds(value, options.garbageAfter);
+        } else if (name == "--stall-heartbeat-after") {
+            ok = ParseSeconds(value, options.stallHeartbeatAfter);
+        } else if (name == "--seed") {
+            ok = ParseInteger(value, 0, UINT32_MAX, number);
+            options.seed = static_cast<uint32_t>(number);
+            options.seeded = true;
+        } else if (name == "--help") {
+            options.help = true;
+        }
+        if (!ok) {
+            error = "bad value for " + name + ": " + value;
+            return false;
+        }
+    }
+    if (options.local > options.channels) {
+        error = "--local is more than --channels";
+        return false;
+    }
+    for (const auto& [channel, file] : options.media) {
+        if (channel >= options.channels) {
+            error = "--media names channel " + std::to_string(channel) + " of " +
+                    std::to_string(options.channels);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string SimHelp() {
+    std::string text =
+        "Usage: tavix-sim [OPTION]...\n"
+        "Plays a network video recorder for the Tavix client: login, channel list,\n"
+        "heartbeat, media connections and PTZ, over TCP. Serves several clients at once.\n"
+        "Prints one JSON line per event and per request received on standard output; the\n"
+        "first line is {\"event\":\"listening\",\"address\":...,\"port\":N}.\n"
+        "Requests: login, heartbeat, channel-names, channel-records, stream, ptz,\n"
+        "announce, unknown. Events: listening, connected, closed, fault, bad-request,\n"
+        "stopped. Every line but the first and the last names its \"connection\".\n"
+        "Channel indices are 0-based, as on the wire. SIGINT or SIGTERM stop it cleanly.\n\n";
+    constexpr size_t kIndent = 32;
+    constexpr size_t kWidth = 80;
+    for (const OptionInfo& option : kOptions) {
+        std::string line = std::string("  ") + option.name;
+        if (option.argument != nullptr) line += std::string(" ") + option.argument;
+        if (line.size() >= kIndent) {
+            text += line + "\n";
+            line.clear();
+        }
+        line.resize(kIndent, ' ');
+        // Word-wrapped help, indented under its option.
+        std::string help = option.help;
+        size_t at = 0;
+        while (at < help.size()) {
+            size_t end = help.find(' ', at);
+            if (end == std::string::npos) end = help.size();
+            std::string word = help.substr(at, end - at);
+            if (line.size() > kIndent && line.size() + 1 + word.size() > kWidth) {
+                text += line + "\n";
+                line.assign(kIndent, ' ');
+            }
+            if (line.size() > kIndent) line += ' ';
+            line += word;
+            at = end + 1;
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
+}  // namespace tavix::sim

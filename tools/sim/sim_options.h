@@ -1,0 +1,51 @@
+// The simulator's command line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace tavix::sim {
+
+struct SimOptions {
+    std::string bind = "127.0.0.1";
+    int port = 34567;  // 0: the system chooses; the first output line tells which
+
+    std::string user = "admin";
+    std::string password = "702914";
+    int refuseReason = -1;  // >= 0: every login is refused with this reason byte
+    int refuseResult = -1;  // >= 0: every login is refused with this result byte
+
+    int channels = 4;
+    int local = -1;                    // local channels; the rest are IP channels. -1: all local
+    std::map<int, std::string> names;  // by channel index, UTF-8
+    bool extendedList = false;
+    bool heartbeatReply = true;
+
+    std::map<int, std::string> media;  // file looped as the channel's media
+    size_t chunk = 2048;               // body bytes of one media message
+    int64_t rate = 250000;             // media bytes per second; 0: as fast as the socket takes
+
+    // Faults, in seconds after the login reply (negative: off).
+    double closeAfter = -1;
+    double garbageAfter = -1;
+    double stallHeartbeatAfter = -1;
+    bool stallLogin = false;
+    double loginDelay = 0;
+
+    bool seeded = false;
+    uint32_t seed = 0;
+    bool help = false;
+
+    int LocalChannels() const { return local < 0 ? channels : local; }
+    std::string ChannelName(int channel) const;
+};
+
+// Fills `options` from the arguments; false with a message in `error` when one is wrong.
+bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std::string& error);
+
+// The text of --help: every option with its argument and default.
+std::string SimHelp();
+
+}  // namespace tavix::sim
