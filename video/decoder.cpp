@@ -55,7 +55,9 @@ CDecoder::~CDecoder() {
 void CDecoder::Start(int) {
     if (thread.Started() || libraryOpen) Stop(0);
     {
+        // Chunks pushed after the last Stop belong to the old stream.
         std::lock_guard<std::mutex> lock(packetLock);
+        packets.clear();
         byteLimit = kPacketByteLimit;
         queuedBytes = 0;
         overflow = 0;

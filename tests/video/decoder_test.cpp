@@ -273,6 +273,8 @@ TEST(DecoderTest, StopFreesQueuedChunksAndStartBeginsAfresh) {
               trace.Lines());
     EXPECT_EQ(0, decoder->QueuedFrames());
 
+    // Chunks still arriving between Stop and Start belong to the old stream.
+    decoder->PushData(Chunk(frames[0], {}).data(), Chunk(frames[0], {}).size());
     decoder->Start(0);
     EXPECT_EQ(0, decoder->QueuedBytes());
     int width = 0, height = 0, status = kStatusPlaying;
