@@ -222,7 +222,7 @@ TEST(ColourConversionTest, EveryImplementationMatchesTheFormulasOnRandomPlanes) 
 // Real pictures: decoded from libx264's output, converted at every depth by every
 // implementation, the table routines bottom row first as the decoder calls them.
 TEST(ColourConversionTest, EveryImplementationMatchesTheFormulasOnDecodedPictures) {
-    const auto frames = test::EncodeH264(352, 288, 4);
+    const auto frames = test::EncodeH264Frames(352, 288, 4);
     H264_Dec_Init(0);
     const int32_t size[2] = {352, 288};
     H264Handle handle = H264_Dec_Open(size);

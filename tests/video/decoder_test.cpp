@@ -175,7 +175,7 @@ TEST(DecoderTest, GetPictureRightAfterStartIsNullWhileBuffering) {
 }
 
 TEST(DecoderTest, EveryFrameBecomesTheRightPictureAtEveryDepth) {
-    const auto frames = test::EncodeH264(176, 144, 14);
+    const auto frames = test::EncodeH264Frames(176, 144, 14);
     for (int bits : {16, 24, 32}) {
         SCOPED_TRACE(std::to_string(bits) + " bits");
         const std::vector<Picture> expected = Expected(frames, 176, 144, bits);
@@ -198,7 +198,7 @@ TEST(DecoderTest, EveryFrameBecomesTheRightPictureAtEveryDepth) {
 }
 
 TEST(DecoderTest, DropsAtFiftyOneQueuedFramesAndMarksTheNextAcceptedChunk) {
-    const auto frames = test::EncodeH264(176, 144, 80, 60);
+    const auto frames = test::EncodeH264Frames(176, 144, 80, 60);
     auto decoder = NewDecoder();
     decoder->Start(0);
     // No picture is taken: the first is converted, the second decoded and waiting; the rest
@@ -230,8 +230,8 @@ TEST(DecoderTest, DropsAtFiftyOneQueuedFramesAndMarksTheNextAcceptedChunk) {
 }
 
 TEST(DecoderTest, ALargerKeyFrameNeverReplacesThePictureTheDisplayHolds) {
-    const auto small = test::EncodeH264(176, 144, 1);
-    const auto large = test::EncodeH264(352, 288, 3);
+    const auto small = test::EncodeH264Frames(176, 144, 1);
+    const auto large = test::EncodeH264Frames(352, 288, 3);
     auto decoder = NewDecoder();
     decoder->Start(0);
     ASSERT_TRUE(PushAndSettle(*decoder, Chunk(small[0], {})));
@@ -262,7 +262,7 @@ TEST(DecoderTest, ALargerKeyFrameNeverReplacesThePictureTheDisplayHolds) {
 }
 
 TEST(DecoderTest, StopFreesQueuedChunksAndStartBeginsAfresh) {
-    const auto frames = test::EncodeH264(176, 144, 40);
+    const auto frames = test::EncodeH264Frames(176, 144, 40);
     auto decoder = NewDecoder();
     TraceCapture trace;
     decoder->Start(0);
@@ -290,7 +290,7 @@ TEST(DecoderTest, StopFreesQueuedChunksAndStartBeginsAfresh) {
 }
 
 TEST(DecoderTest, BuffersAfterTheStreamRunsDryUntilFramesComeAgain) {
-    const auto frames = test::EncodeH264(176, 144, 40);
+    const auto frames = test::EncodeH264Frames(176, 144, 40);
     auto decoder = NewDecoder();
     decoder->Start(0);
     for (size_t i = 0; i < 5; ++i)
@@ -314,8 +314,8 @@ TEST(DecoderTest, BuffersAfterTheStreamRunsDryUntilFramesComeAgain) {
 }
 
 TEST(DecoderTest, CorruptPayloadsAndLyingHeadersCostPicturesNotTheStream) {
-    auto frames = test::EncodeH264(176, 144, 24);
-    const auto large = test::EncodeH264(352, 288, 1);
+    auto frames = test::EncodeH264Frames(176, 144, 24);
+    const auto large = test::EncodeH264Frames(352, 288, 1);
     // A dependent frame turned to noise.
     for (size_t i = 8; i < frames[5].bytes.size(); ++i)
         frames[5].bytes[i] ^= static_cast<uint8_t>(i * 37);
@@ -342,7 +342,7 @@ TEST(DecoderTest, CorruptPayloadsAndLyingHeadersCostPicturesNotTheStream) {
 }
 
 TEST(DecoderTest, FramesOfOtherCodecsAreDropped) {
-    const auto frames = test::EncodeH264(176, 144, 3);
+    const auto frames = test::EncodeH264Frames(176, 144, 3);
     auto decoder = NewDecoder();
     decoder->Start(0);
     const Header mpeg4{176, 144, 25, kCodecMpeg4};

@@ -1,6 +1,5 @@
-// Real H.264 for the video tests: a moving pattern encoded at test time with libx264 through
-// libavcodec (baseline profile, no B-frames, SPS and PPS in front of every key frame, Annex B).
-// Deterministic: the same options give the same bytes. Failures abort the test program.
+// H.264 test video one frame at a time, from the shared encoder helper (libx264 through
+// libavcodec, baseline, SPS and PPS in front of every key frame, Annex B).
 #pragma once
 
 #include <cstdint>
@@ -13,11 +12,11 @@ struct H264Frame {
     bool key = false;
 };
 
-// Picture `index` of the pattern as it goes into the encoder: Y, U, V, rows packed. Detail
-// everywhere and motion in every frame: a drifting gradient with a bright square.
-std::vector<uint8_t> SourcePicture(int width, int height, int index);
-
 // `count` frames of width x height, a key frame every keyInterval frames from the first on.
-std::vector<H264Frame> EncodeH264(int width, int height, int count, int keyInterval = 12);
+std::vector<H264Frame> EncodeH264Frames(int width, int height, int count, int keyInterval = 12);
+
+// Every frame decoded by libavcodec on its own terms (a reference apart from the decoder
+// library layer): Y, U, V, rows packed, one picture per frame that gave one.
+std::vector<std::vector<uint8_t>> ReferenceDecode(const std::vector<H264Frame>& frames);
 
 }  // namespace tavix::test
