@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -69,15 +68,6 @@ int UsageError(const std::string& message) {
     std::fprintf(stderr, "tavix-probe decode: %s\nTry 'tavix-probe decode --help'.\n",
                  message.c_str());
     return kExitUsage;
-}
-
-bool ParseNumber(std::string_view text, int low, int high, int* value) {
-    int parsed = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (error != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high)
-        return false;
-    *value = parsed;
-    return true;
 }
 
 // Returns kExitOk with `options` filled, kExitUsage after an error message, or -1 for --help.
