@@ -315,7 +315,8 @@ int CDecoder::Decode(const FrameInfo& info) {
 }
 
 bool CDecoder::OpenLibrary(const FrameInfo& frame) {
-    if (libraryOpen) CloseLibrary();
+    // Also a handle left by a key frame that found no buffer.
+    if (libraryOpen || handle != nullptr) CloseLibrary();
     libraryOpen = false;
     if (IsH264(frame.codec)) {
         handle = nullptr;
