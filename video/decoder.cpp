@@ -96,11 +96,19 @@ void CDecoder::Stop(int) {
 }
 
 int CDecoder::PushData(const uint8_t* bytes, int length) {
+    return Push(bytes, length, true);
+}
+
+int CDecoder::TryPushData(const uint8_t* bytes, int length) {
+    return Push(bytes, length, false);
+}
+
+int CDecoder::Push(const uint8_t* bytes, int length, bool countLoss) {
     if (bytes == nullptr || length <= 0) return 0;
     std::lock_guard<std::mutex> lock(packetLock);
     if (dropping.load(std::memory_order_relaxed) != 0 ||
         static_cast<int64_t>(queuedBytes) + length > byteLimit) {
-        overflow = 1;
+        if (countLoss) overflow = 1;
         return 0;
     }
     MediaPacket packet;

@@ -58,6 +58,10 @@ class CDecoder {
     // memory); the next accepted chunk is then marked as following lost data.
     int PushData(const uint8_t* bytes, int length);
 
+    // As PushData, but a chunk that finds no room is not counted as lost: 0 changes nothing.
+    // For a pusher that would rather wait than lose data (tools).
+    int TryPushData(const uint8_t* bytes, int length);
+
     // The converted picture, or null. With a picture: `width` and `height` are its size in
     // pixels, `status` becomes kStatusPlaying, and the picture is the caller's, unchanged,
     // until ReleasePicture. Rows are packed; 16-bit pictures are stored top row first, 24- and
@@ -97,6 +101,7 @@ class CDecoder {
         std::vector<uint8_t> bytes;
     };
 
+    int Push(const uint8_t* bytes, int length, bool countLoss);
     static void DecodingLoop(void* self);
     void DemultiplexStep();
     int DecodeStep();

@@ -229,6 +229,23 @@ TEST(DecoderTest, DropsAtFiftyOneQueuedFramesAndMarksTheNextAcceptedChunk) {
     EXPECT_EQ(25, decoder->FrameRate());
 }
 
+TEST(DecoderTest, ATriedPushThatFindsNoRoomLosesNothing) {
+    const auto frames = test::EncodeH264Frames(176, 144, 60, 60);
+    auto decoder = NewDecoder();
+    decoder->Start(0);
+    size_t i = 0;
+    while (!decoder->Dropping())
+        ASSERT_TRUE(PushAndSettle(*decoder, Chunk(frames[i++], {})));
+    const auto next = Chunk(frames[i], {});
+    EXPECT_EQ(0, decoder->TryPushData(next.data(), static_cast<int>(next.size())));
+    Picture p;
+    while (decoder->Dropping())
+        ASSERT_TRUE(TakePicture(*decoder, p));
+    ASSERT_EQ(1, decoder->TryPushData(next.data(), static_cast<int>(next.size())));
+    ASSERT_TRUE(WaitFor([&] { return decoder->QueuedBytes() == 0; }));
+    EXPECT_EQ(25, decoder->FrameRate()) << "no discontinuity: decoding goes on";
+}
+
 TEST(DecoderTest, ALargerKeyFrameNeverReplacesThePictureTheDisplayHolds) {
     const auto small = test::EncodeH264Frames(176, 144, 1);
     const auto large = test::EncodeH264Frames(352, 288, 3);

@@ -216,7 +216,7 @@ int RunDecode(int argc, char** argv) {
     while (ok && (got = std::fread(chunk.data(), 1, chunk.size(), in)) > 0) {
         bytesRead += static_cast<long long>(got);
         // No chunk is lost: while the decoder has no room, take pictures to make some.
-        while (ok && decoder.PushData(chunk.data(), static_cast<int>(got)) == 0) {
+        while (ok && decoder.TryPushData(chunk.data(), static_cast<int>(got)) == 0) {
             ok = sink.Take(took);
             if (!took) SleepMs(1);
         }
