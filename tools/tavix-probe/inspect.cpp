@@ -64,6 +64,11 @@ void PrintHelp(FILE* to) {
         "  --md5          add the MD5 of each frame's payload (payloadMd5)\n"
         "  --help         show this help\n"
         "\n"
+        "Without --format the format is recognised from the first chunk, as the player does:\n"
+        "1 MPEG-4 Visual (elementary stream or AVI), 4 private packets (6 while only their\n"
+        "audio came), 5 sequenced packets, 7 MPEG-2 program stream, 8 checksummed packets,\n"
+        "9 ASF. Chunks are refused until one holds a format's marker.\n"
+        "\n"
         "A frame ends where the next one begins, so the last one of FILE may not be listed.\n"
         "Records are reused without being cleared: a field that a frame's format does not set\n"
         "shows the value of an earlier frame. A payload length of 0 marks a damaged frame.\n"
@@ -188,6 +193,29 @@ void PrintJson(long long index, int format, const FrameInfo& f, const Options& o
     std::printf("}\n");
 }
 
+const char* FormatName(int format) {
+    switch (format) {
+        case kFormatMpeg4Es:
+            return "MPEG-4 Visual";
+        case kFormatTagged:
+            return "tagged frames";
+        case kFormatPrivate:
+            return "private packets";
+        case kFormatSequenced:
+            return "sequenced packets";
+        case kFormatPrivateAudio:
+            return "private packets, audio only";
+        case kFormatProgramStream:
+            return "program stream";
+        case kFormatChecksummed:
+            return "checksummed packets";
+        case kFormatAsf:
+            return "ASF";
+        default:
+            return "not recognised";
+    }
+}
+
 void PrintSummary(const Totals& t, int format, const Options& options) {
     if (options.json) {
         std::printf(
@@ -200,9 +228,9 @@ void PrintSummary(const Totals& t, int format, const Options& options) {
     }
     std::printf(
         "%lld frames: %lld video (%lld key), %lld audio, %lld other; %lld damaged; "
-        "%lld bytes fed in %lld chunks, %lld refused; format type %d\n",
+        "%lld bytes fed in %lld chunks, %lld refused; format type %d (%s)\n",
         t.frames, t.byKind[kKindVideo], t.keyFrames, t.byKind[kKindAudio], t.byKind[kKindOther],
-        t.damaged, t.bytes, t.chunks, t.refused, format);
+        t.damaged, t.bytes, t.chunks, t.refused, format, FormatName(format));
 }
 
 struct FileCloser {
