@@ -215,8 +215,11 @@ void CDecoder::DemultiplexStep() {
             if (waitKeyFrame) {
                 f = demuxer->NextKeyFrame();
                 if (f == nullptr) break;
-                const bool usable = f->kind == kKindVideo && f->dependent == 0 && f->width > 0 &&
-                                    f->height > 0 && f->frameRate > 0;
+                // Audio records are reused without clearing and may still say "key": pass them
+                // over, or a key picture behind them in the same chunk would be lost.
+                if (f->kind != kKindVideo) continue;
+                const bool usable =
+                    f->dependent == 0 && f->width > 0 && f->height > 0 && f->frameRate > 0;
                 if (!usable) break;
                 waitKeyFrame = false;
                 frameRate.store(f->frameRate, std::memory_order_relaxed);

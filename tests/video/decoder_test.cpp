@@ -13,6 +13,7 @@
 #include "platform/bytes.h"
 #include "platform/h264_decoder.h"
 #include "platform/trace.h"
+#include "tests/support/stream_writers.h"
 #include "tests/video/test_h264.h"
 #include "video/colour_conversion.h"
 
@@ -195,6 +196,29 @@ TEST(DecoderTest, EveryFrameBecomesTheRightPictureAtEveryDepth) {
         EXPECT_TRUE(WaitFor([&] { return decoder->Drained(); }));
         decoder->Stop(0);
     }
+}
+
+TEST(DecoderTest, AudioInFrontOfTheKeyPictureDoesNotHideIt) {
+    // The device's private packets, a block of audio before every picture, in chunks that hold
+    // both: the demultiplexer hands the audio out first when asked for a key frame.
+    const auto frames = test::EncodeH264Frames(176, 144, 6);
+    std::vector<test::MediaUnit> units;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        units.push_back({false, false, test::AudioBlock(320, static_cast<uint8_t>(i))});
+        units.push_back({true, frames[i].key, frames[i].bytes});
+    }
+    const test::Bytes stream = test::WritePrivateStream(units, test::PictureInfo{});
+    CDecoder decoder;  // the product's own demultiplexer
+    decoder.SetDisplayBits(32);
+    decoder.Start(0);
+    for (size_t at = 0; at < stream.size(); at += 65536) {
+        const int length = static_cast<int>(std::min<size_t>(65536, stream.size() - at));
+        ASSERT_TRUE(WaitFor([&] { return decoder.TryPushData(stream.data() + at, length) == 1; }));
+    }
+    Picture first;
+    ASSERT_TRUE(TakePicture(decoder, first)) << "the first key picture was passed over";
+    EXPECT_TRUE(first.bytes == Expected(frames, 176, 144, 32)[0].bytes);
+    decoder.Stop(0);
 }
 
 TEST(DecoderTest, DropsAtFiftyOneQueuedFramesAndMarksTheNextAcceptedChunk) {
