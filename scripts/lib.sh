@@ -8,7 +8,7 @@ PACKAGES=(
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    libavcodec-dev libavutil-dev libavformat-dev
+    libavcodec-dev libavutil-dev libavformat-dev libswscale-dev qt6-base-dev xvfb
 )
 
 # Installs the packages that are missing; does nothing when all are there.

@@ -1,7 +1,6 @@
 // tavix-probe inspect: feeds a stored stream to the demultiplexer in chunks, as the player feeds
 // what the recorder sends, and lists every frame that comes out.
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -83,15 +82,6 @@ int UsageError(const std::string& message) {
     std::fprintf(stderr, "tavix-probe inspect: %s\nTry 'tavix-probe inspect --help'.\n",
                  message.c_str());
     return kExitUsage;
-}
-
-bool ParseNumber(std::string_view text, int low, int high, int* value) {
-    int parsed = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (error != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high)
-        return false;
-    *value = parsed;
-    return true;
 }
 
 // Returns kExitOk with `options` filled, kExitUsage after an error message, or -1 for --help.
