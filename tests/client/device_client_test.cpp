@@ -62,11 +62,14 @@ class RecordingSource : public FrameSource {
 
 // A facade whose decoder reads a recording source, with a recording sink and a test clock.
 struct FacadeRig {
-    FacadeRig()
+    // `sink`: the recording listener is the client's sink from the start.
+    explicit FacadeRig(bool sink = true)
         : log(std::make_shared<RecordingSource::Log>()),
           listener([this] { return clock.Now(); }),
           client(std::make_unique<CDecoder>(std::make_unique<RecordingSource>(log)),
-                 clock.Function()) {}
+                 clock.Function()) {
+        if (sink) client.SetEventSink(&listener);
+    }
 
     std::vector<Bytes> Chunks() {
         std::lock_guard<std::mutex> hold(log->lock);
@@ -109,7 +112,6 @@ Bytes ToBytes(const std::string& text) {
 
 TEST(FacadeRouting, OnlyThePlayingChannelsMediaReachesTheDecoder) {
     FacadeRig rig;
-    rig.client.SetEventSink(&rig.listener);
     EXPECT_EQ(-1, rig.client.MediaChannel());
 
     rig.client.OnStreamResult(1, 0);
@@ -144,7 +146,6 @@ TEST(FacadeRouting, OnlyThePlayingChannelsMediaReachesTheDecoder) {
 
 TEST(FacadeRouting, AFailedOpenOrACloseLeavesNothingPlaying) {
     FacadeRig rig;
-    rig.client.SetEventSink(&rig.listener);
     rig.client.OnStreamResult(1, 0);
     rig.client.OpenChannel(2, 1);
     ASSERT_TRUE(rig.WaitForStream(2, kNotLoggedIn));
@@ -167,7 +168,7 @@ TEST(FacadeRouting, AFailedOpenOrACloseLeavesNothingPlaying) {
 }
 
 TEST(FacadeRouting, EventsBeforeTheSinkAreDroppedAfterwardsPassedUnchanged) {
-    FacadeRig rig;
+    FacadeRig rig(false);
     rig.client.OnLoginResult(0, 4);
     rig.client.OnDisconnected(0, -1);
     rig.client.OnStreamResult(0, 5);
@@ -202,7 +203,6 @@ TEST(FacadeRouting, EventsBeforeTheSinkAreDroppedAfterwardsPassedUnchanged) {
 TEST(FacadeWithDevice, LogsInListsChannelsAndLogsOut) {
     SimProcess sim({"--channels", "3", "--name", "1=Çatı"});
     FacadeRig rig;
-    rig.client.SetEventSink(&rig.listener);
     rig.client.Login("127.0.0.1", sim.Port(), "admin", "wrong", 10000);
     ASSERT_TRUE(WaitUntil([&] { return rig.listener.Logins().size() == 1; }));
     EXPECT_EQ(4098, rig.listener.Logins()[0].code);
@@ -222,7 +222,6 @@ TEST(FacadeWithDevice, LogsInListsChannelsAndLogsOut) {
 TEST(FacadeWithDevice, AllTenPtzActionsReachTheDeviceWithTheirWireCodes) {
     SimProcess sim;
     FacadeRig rig;
-    rig.client.SetEventSink(&rig.listener);
     ASSERT_TRUE(rig.LoginTo(sim.Port()));
     rig.client.OpenChannel(2, 1);
     ASSERT_TRUE(rig.WaitForStream(2));
@@ -252,7 +251,6 @@ TEST(FacadeWithDevice, OpeningAnotherChannelClosesThePlayingOneFirstAndDropsItsL
     // tells whose media it was.
     SimProcess sim;
     FacadeRig rig;
-    rig.client.SetEventSink(&rig.listener);
     ASSERT_TRUE(rig.LoginTo(sim.Port()));
     rig.client.OpenChannel(0, 1);
     ASSERT_TRUE(rig.WaitForStream(0));
@@ -288,7 +286,6 @@ TEST(FacadeWithDevice, AClosedOrSilentDeviceEndsInOnDisconnected) {
         SCOPED_TRACE(fault[0]);
         SimProcess sim(fault);
         FacadeRig rig;
-        rig.client.SetEventSink(&rig.listener);
         ASSERT_TRUE(rig.LoginTo(sim.Port()));
         int64_t loggedInAt = rig.clock.Now();
         rig.client.OpenChannel(0, 1);
@@ -423,6 +420,22 @@ bool Stamped(const Snapshot& shot, sim::FrameStamp& stamp) {
         stamp);
 }
 
+// The real client, decoder and demultiplexer, logged in to the simulator, taking 32-bit
+// pictures.
+struct LivePlayer {
+    explicit LivePlayer(uint16_t port) {
+        client.SetEventSink(&listener);
+        client.Decoder().SetDisplayBits(32);
+        client.Login("127.0.0.1", port, "admin", "702914", 10000);
+        loggedIn =
+            WaitUntil([&] { return !listener.Logins().empty(); }) && listener.Logins()[0].code == 0;
+    }
+
+    RecordingListener listener{[] { return MonotonicMs(); }};  // outlives the client
+    DeviceClient client;
+    bool loggedIn = false;
+};
+
 struct PlayCase {
     const char* format;
     const char* size;
@@ -441,12 +454,9 @@ TEST(FacadePlays, EachContainerGivesThePatternsPicture) {
         SCOPED_TRACE(std::string(c.format) + " " + c.size);
         SimProcess sim({"--format", std::string("1=") + c.format, "--size",
                         std::string("1=") + c.size, "--name", "1=Dock"});
-        RecordingListener listener([] { return MonotonicMs(); });
-        DeviceClient client;
-        client.SetEventSink(&listener);
-        client.Decoder().SetDisplayBits(32);
-        client.Login("127.0.0.1", sim.Port(), "admin", "702914", 10000);
-        ASSERT_TRUE(WaitUntil([&] { return !listener.Logins().empty(); }));
+        LivePlayer player(sim.Port());
+        ASSERT_TRUE(player.loggedIn);
+        DeviceClient& client = player.client;
         client.OpenChannel(1, 1);
         // A second's worth of pictures in, so that the encoder has settled.
         sim::FrameStamp stamp;
@@ -463,12 +473,9 @@ TEST(FacadePlays, EachContainerGivesThePatternsPicture) {
 
 TEST(FacadePlays, PtzStepsShowInThePicture) {
     SimProcess sim;
-    RecordingListener listener([] { return MonotonicMs(); });
-    DeviceClient client;
-    client.SetEventSink(&listener);
-    client.Decoder().SetDisplayBits(32);
-    client.Login("127.0.0.1", sim.Port(), "admin", "702914", 10000);
-    ASSERT_TRUE(WaitUntil([&] { return !listener.Logins().empty(); }));
+    LivePlayer player(sim.Port());
+    ASSERT_TRUE(player.loggedIn);
+    DeviceClient& client = player.client;
     client.OpenChannel(0, 1);
     Snapshot still = TakePicture(client.Decoder(), [](const Snapshot&) { return true; });
     ASSERT_EQ(352, still.width);

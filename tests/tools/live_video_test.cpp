@@ -577,6 +577,16 @@ struct WireCase {
     int formatType;   // what the client's demultiplexer recognises it as
 };
 
+// What channel 0 sends in 1.2 s to a session that logs in and opens it.
+Bytes ChannelZeroMedia(const SimProcess& sim) {
+    SessionRig rig;
+    if (rig.Login(sim.Port()).code != 0) return {};
+    rig.session.OpenStream(0, 1);
+    int64_t start = MonotonicMs();
+    rig.StepUntil([&] { return MonotonicMs() - start >= 1200; }, 5000);
+    return rig.listener.Media(0);
+}
+
 TEST(LiveWire, EachFormatStreamsTwentyFiveFramesASecondFromAKeyFrame) {
     const WireCase cases[] = {
         {"private", {0x00, 0x00, 0x01, 0xFD}, kFormatPrivate},
@@ -586,12 +596,7 @@ TEST(LiveWire, EachFormatStreamsTwentyFiveFramesASecondFromAKeyFrame) {
     for (const WireCase& c : cases) {
         SCOPED_TRACE(c.format);
         SimProcess sim({"--format", std::string("0=") + c.format});
-        SessionRig rig;
-        ASSERT_EQ(0, rig.Login(sim.Port()).code);
-        rig.session.OpenStream(0, 1);
-        int64_t start = MonotonicMs();
-        ASSERT_TRUE(rig.StepUntil([&] { return MonotonicMs() - start >= 1200; }, 5000));
-        Bytes media = rig.listener.Media(0);
+        Bytes media = ChannelZeroMedia(sim);
         ASSERT_GE(media.size(), c.keyMarker.size());
         EXPECT_EQ(c.keyMarker, Bytes(media.begin(), media.begin() + c.keyMarker.size()));
         // Frames in 1.2 s: one packet each (the picture of 352 x 288 fits one PES packet).
@@ -638,12 +643,7 @@ TEST(LiveWire, EachFormatStreamsTwentyFiveFramesASecondFromAKeyFrame) {
 
 TEST(LiveWire, ProgramStreamFramesLargerThanOnePesPacketArriveWhole) {
     SimProcess sim({"--format", "0=ps", "--size", "0=1600x1200", "--bitrate", "0=3000"});
-    SessionRig rig;
-    ASSERT_EQ(0, rig.Login(sim.Port()).code);
-    rig.session.OpenStream(0, 1);
-    int64_t start = MonotonicMs();
-    ASSERT_TRUE(rig.StepUntil([&] { return MonotonicMs() - start >= 1200; }, 5000));
-    Bytes media = rig.listener.Media(0);
+    Bytes media = ChannelZeroMedia(sim);
 
     auto demuxer = StreamDemuxer::Create();
     LibavDecoder decoder;

@@ -21,12 +21,16 @@ void EventQueue::Push(ProbeEvent event) {
     arrived.notify_one();
 }
 
-void EventQueue::OnLoginResult(int code, int channelCount) {
+void EventQueue::Push(ProbeEvent::Kind kind, int code, int value) {
     ProbeEvent event;
-    event.kind = ProbeEvent::kLogin;
+    event.kind = kind;
     event.code = code;
-    event.value = channelCount;
+    event.value = value;
     Push(std::move(event));
+}
+
+void EventQueue::OnLoginResult(int code, int channelCount) {
+    Push(ProbeEvent::kLogin, code, channelCount);
 }
 
 void EventQueue::OnChannelList(int code, const ChannelNameList* list) {
@@ -46,19 +50,11 @@ void EventQueue::OnChannelList(int code, const ChannelNameList* list) {
 void EventQueue::OnMediaData(int, const uint8_t*, int) {}
 
 void EventQueue::OnStreamResult(int channel, int code) {
-    ProbeEvent event;
-    event.kind = ProbeEvent::kStream;
-    event.code = code;
-    event.value = channel;
-    Push(std::move(event));
+    Push(ProbeEvent::kStream, code, channel);
 }
 
 void EventQueue::OnDisconnected(int code, int detail) {
-    ProbeEvent event;
-    event.kind = ProbeEvent::kDisconnected;
-    event.code = code;
-    event.value = detail;
-    Push(std::move(event));
+    Push(ProbeEvent::kDisconnected, code, detail);
 }
 
 bool EventQueue::Take(ProbeEvent& event, int64_t untilMs) {

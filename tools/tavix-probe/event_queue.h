@@ -53,6 +53,7 @@ class EventQueue : public IDeviceEvents {
 
   private:
     void Push(ProbeEvent event);
+    void Push(ProbeEvent::Kind kind, int code, int value);
 
     DeviceClient& client;
 

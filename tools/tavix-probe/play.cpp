@@ -109,6 +109,8 @@ class Player {
 
   private:
     void Status(const char* key);
+    // An event with two numbers: a JSON line, or "name: key1 value1, key2 value2".
+    void Report(const char* name, const char* key1, int value1, const char* key2, int value2);
     // One tick of the live view; false when nothing could be taken.
     void Tick();
     // Handles one event; false when the run must end.
@@ -144,6 +146,13 @@ class Player {
     std::vector<int64_t> delays;
 };
 
+void Player::Report(const char* name, const char* key1, int value1, const char* key2, int value2) {
+    if (options.json)
+        JsonLine("event", name).Number(key1, value1).Number(key2, value2).Print();
+    else
+        std::printf("%s: %s %d, %s %d\n", name, key1, value1, key2, value2);
+}
+
 void Player::Status(const char* key) {
     if (options.json)
         JsonLine("event", "status").Text("text", key).Print();
@@ -153,24 +162,12 @@ void Player::Status(const char* key) {
 
 bool Player::Handle(const ProbeEvent& event) {
     if (event.kind == ProbeEvent::kDisconnected) {
-        if (options.json)
-            JsonLine("event", "disconnected")
-                .Number("code", event.code)
-                .Number("detail", event.value)
-                .Print();
-        else
-            std::printf("disconnected: %d, %d\n", event.code, event.value);
+        Report("disconnected", "code", event.code, "detail", event.value);
         disconnected = true;
         return false;
     }
     if (event.kind != ProbeEvent::kStream || event.value != options.channel) return true;
-    if (options.json)
-        JsonLine("event", "stream")
-            .Number("channel", event.value)
-            .Number("code", event.code)
-            .Print();
-    else
-        std::printf("stream: channel %d, code %d\n", event.value, event.code);
+    Report("stream", "channel", event.value, "code", event.code);
     if (event.code != 0) {
         Status("OPEN_ERR");
         openFailed = true;
