@@ -65,9 +65,9 @@ void PrintHelp() {
         "                  \"disconnected\", and last \"summary\"\n"
         "  --help          show this help\n"
         "\n"
-        "Exit status: 0 pictures were shown, 2 usage error, 3 login refused or failed (the\n"
-        "code is printed), 4 the channel could not be opened, 5 no picture within the time\n"
-        "asked for, 6 the device dropped the session.\n");
+        "Exit status: 0 pictures were shown, 1 the snapshot could not be written, 2 usage\n"
+        "error, 3 login refused or failed (the code is printed), 4 the channel could not be\n"
+        "opened, 5 no picture within the time asked for, 6 the device dropped the session.\n");
 }
 
 int64_t CpuMs(int who) {
@@ -111,7 +111,7 @@ class Player {
     void Status(const char* key);
     // An event with two numbers: a JSON line, or "name: key1 value1, key2 value2".
     void Report(const char* name, const char* key1, int value1, const char* key2, int value2);
-    // One tick of the live view; false when nothing could be taken.
+    // One tick of the live view: takes the ready picture, if any, and gives it back.
     void Tick();
     // Handles one event; false when the run must end.
     bool Handle(const ProbeEvent& event);
@@ -268,16 +268,18 @@ int Player::Run() {
     SleepMs(kDrainMs);
     Summary();
 
+    bool saved = true;
     if (!options.snapshot.empty() && !lastPicture.empty()) {
-        if (SavePng(lastPicture, width, height, options.depth, options.snapshot)) {
-            if (!options.json) std::printf("snapshot: %s\n", options.snapshot.c_str());
-        } else {
+        saved = SavePng(lastPicture, width, height, options.depth, options.snapshot);
+        if (!saved)
             std::fprintf(stderr, "tavix-probe play: cannot write %s\n", options.snapshot.c_str());
-        }
+        else if (!options.json)
+            std::printf("snapshot: %s\n", options.snapshot.c_str());
     }
     if (disconnected) return kExitDisconnected;
     if (openFailed || streamAtMs < 0) return kExitOpen;
-    return pictures > 0 ? kExitOk : kExitNoPicture;
+    if (pictures == 0) return kExitNoPicture;
+    return saved ? kExitOk : kExitFailure;
 }
 
 void Player::Summary() {
