@@ -83,6 +83,8 @@ void CDlgMain::InitDialog() {
     // The whole screen, above other windows, without caption.
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     if (QScreen* screen = this->screen()) setGeometry(screen->geometry());
+    // Shown here, before its loop starts: modal already, as the loop would make it.
+    setWindowModality(Qt::ApplicationModal);
     show();
 
     loginKey = AddKey(kIdLogin, u"LOGIN");
