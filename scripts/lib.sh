@@ -8,6 +8,8 @@ PACKAGES=(
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
+    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+    xvfb xdotool
 )
 
 # Installs the packages that are missing; does nothing when all are there.

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
+#include <memory>
 
 #include "app/app_strings.h"
 #include "ui/control_ids.h"
@@ -54,7 +56,10 @@ CDlgMain::CDlgMain(QWidget* parent) : QDialog(parent) {
     setPalette(black);
 }
 
-CDlgMain::~CDlgMain() = default;
+CDlgMain::~CDlgMain() {
+    // A channel list still waiting for this window is given up, which releases its caller.
+    QCoreApplication::removePostedEvents(this);
+}
 
 int CDlgMain::exec() {
     InitDialog();
@@ -317,13 +322,22 @@ void CDlgMain::OnLoginResult(int code, int channelCount) {
 
 void CDlgMain::OnChannelList(int code, const ChannelNameList* list) {
     // The list lives only during this call: the window's thread fills the tree while this
-    // thread waits.
+    // thread waits. The wait ends when the tree is filled, or when the window goes without
+    // having run the request (the request's promise is destroyed with it).
     if (QThread::currentThread() == thread()) {
         FillTree(code, list);
         return;
     }
+    auto filled = std::make_shared<std::promise<void>>();
+    std::future<void> done = filled->get_future();
     QMetaObject::invokeMethod(
-        this, [this, code, list] { FillTree(code, list); }, Qt::BlockingQueuedConnection);
+        this,
+        [this, code, list, filled = std::move(filled)] {
+            FillTree(code, list);
+            filled->set_value();
+        },
+        Qt::QueuedConnection);
+    done.wait();
 }
 
 void CDlgMain::OnMediaData(int, const uint8_t*, int) {}

@@ -1,0 +1,191 @@
+// The tavix program on a real X display (Xvfb): it starts with the login dialog over the whole
+// screen, goes on to the channel page, and its EXIT key ends the process.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QColor>
+#include <QImage>
+
+#include <memory>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/app_strings.h"
+#include "platform/system.h"
+
+extern char** environ;
+
+namespace tavix {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A child process, ended with SIGTERM (then SIGKILL) and reaped when the object goes.
+class Child {
+  public:
+    Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+          int passFd = -1) {
+        std::vector<char*> argv;
+        for (const std::string& a : arguments)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<std::string> env = environment;
+        for (char** e = environ; *e != nullptr; ++e)
+            env.push_back(*e);
+        std::vector<char*> envp;
+        for (const std::string& e : env)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
+        if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() { Stop(); }
+
+    bool Running() const { return pid > 0; }
+
+    // The exit status once the process ended by itself within timeoutMs, else -1.
+    int WaitExit(int timeoutMs) {
+        for (int waited = 0; pid > 0 && waited <= timeoutMs; waited += 20) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+
+    void Stop() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        if (WaitExit(3000) < 0 && pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+    }
+
+  private:
+    pid_t pid = -1;
+};
+
+int RunToEnd(const std::vector<std::string>& arguments,
+             const std::vector<std::string>& environment) {
+    Child child(arguments, environment);
+    return child.Running() ? child.WaitExit(10000) : -1;
+}
+
+// Xvfb on a display number it picks itself.
+class VirtualDisplay {
+  public:
+    VirtualDisplay(int width, int height) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return;
+        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+        server =
+            std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen",
+                                                             "0", screen, "-nolisten", "tcp"},
+                                    std::vector<std::string>{}, fds[1]);
+        close(fds[1]);
+        pollfd ready{fds[0], POLLIN, 0};
+        char text[16] = {};
+        if (poll(&ready, 1, 10000) == 1 && read(fds[0], text, sizeof text - 1) > 0)
+            display = ":" + std::to_string(std::atoi(text));
+        close(fds[0]);
+    }
+    const std::string& Name() const { return display; }
+
+  private:
+    std::unique_ptr<Child> server;
+    std::string display;
+};
+
+class ViewerOnXTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        binFolder = ProgramDirectory(ModuleFileName());
+        // A program folder of the test's own: login.ini is written beside the program.
+        programFolder = fs::temp_directory_path() / ("tavix-x-" + std::to_string(getpid()));
+        fs::create_directories(programFolder);
+        for (const char* file : {"tavix", "language_eng.ini"})
+            fs::copy_file(binFolder + file, programFolder / file,
+                          fs::copy_options::overwrite_existing);
+    }
+    void TearDown() override { fs::remove_all(programFolder); }
+
+    // What the display shows, or a null image.
+    QImage Grab(const std::string& display) {
+        const std::string file = (programFolder / "screen.png").string();
+        if (RunToEnd({binFolder + "x_grab", file}, {"DISPLAY=" + display}) != 0) return {};
+        return QImage(QString::fromStdString(file));
+    }
+
+    // Waits until `test` accepts what the display shows; that picture (null at the deadline).
+    template <typename Test>
+    QImage WaitForScreen(const std::string& display, Test test, int timeoutMs = 15000) {
+        for (int waited = 0; waited <= timeoutMs; waited += 200) {
+            QImage screen = Grab(display);
+            if (!screen.isNull() && test(screen)) return screen;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return {};
+    }
+
+    std::string binFolder;
+    fs::path programFolder;
+};
+
+bool IsColour(const QImage& image, int x, int y, QColor colour) {
+    const QColor seen = image.pixelColor(x, y);
+    return std::abs(seen.red() - colour.red()) <= 2 &&
+           std::abs(seen.green() - colour.green()) <= 2 &&
+           std::abs(seen.blue() - colour.blue()) <= 2;
+}
+
+TEST_F(ViewerOnXTest, StartsWithTheLoginThenShowsTheChannelPageAndExits) {
+    const int width = 240, height = 320;
+    VirtualDisplay display(width, height);
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+    const std::vector<std::string> environment = {"DISPLAY=" + display.Name(), "LANG=C.UTF-8",
+                                                  "LC_ALL=C.UTF-8", "QT_QPA_PLATFORM=xcb"};
+    Child viewer({(programFolder / "tavix").string()}, environment);
+    ASSERT_TRUE(viewer.Running());
+
+    // The login dialog: the band's light top line, its dark grey body to the bottom keys.
+    const QImage login = WaitForScreen(display.Name(), [&](const QImage& s) {
+        return IsColour(s, width - 3, 60, QColor(24, 24, 24));
+    });
+    ASSERT_FALSE(login.isNull()) << "no login dialog";
+    EXPECT_GT(login.pixelColor(width / 2, 0).red(), 120);
+
+    // The platform's cancel key leaves the dialog without logging in: the channel page, whose
+    // tree fills the middle of the screen.
+    RunToEnd({"xdotool", "key", "Escape"}, environment);
+    const QImage channels = WaitForScreen(display.Name(), [&](const QImage& s) {
+        return IsColour(s, width / 2, height / 2, QColor(255, 255, 255));
+    });
+    ASSERT_FALSE(channels.isNull()) << "no channel page";
+
+    // The channel page's EXIT, the right half of the bottom row, ends the program.
+    RunToEnd({"xdotool", "mousemove", std::to_string(width * 3 / 4), std::to_string(height - 6),
+              "click", "1"},
+             environment);
+    EXPECT_EQ(0, viewer.WaitExit(10000));
+}
+
+}  // namespace
+}  // namespace tavix
