@@ -156,6 +156,9 @@ CDlgLogin::CDlgLogin() : QDialog(nullptr) {
     connect(exitKey, &QPushButton::clicked, this, &CDlgLogin::OnExitCommand);
 
     addressBox->setFocus();
+    // A turned or resized screen: the dialog follows it.
+    if (QScreen* screen = this->screen())
+        connect(screen, &QScreen::geometryChanged, this, &CDlgLogin::PlaceOnScreen);
 }
 
 CDlgLogin::~CDlgLogin() {

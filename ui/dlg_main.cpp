@@ -87,7 +87,12 @@ void CDlgMain::InitDialog() {
 
     // The whole screen, above other windows, without caption.
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    if (QScreen* screen = this->screen()) setGeometry(screen->geometry());
+    if (QScreen* screen = this->screen()) {
+        setGeometry(screen->geometry());
+        // A turned or resized screen: the window follows it and lays itself out anew.
+        connect(screen, &QScreen::geometryChanged, this,
+                [this](const QRect& geometry) { setGeometry(geometry); });
+    }
     // Shown here, before its loop starts: modal already, as the loop would make it.
     setWindowModality(Qt::ApplicationModal);
     show();

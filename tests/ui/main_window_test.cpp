@@ -225,6 +225,29 @@ TEST_F(MainWindowTest, DeviceEventsFromTheClientThread) {
     EXPECT_EQ("The connection to the device was lost.", lost);
 }
 
+TEST_F(MainWindowTest, ConnectionLostWhileTheLoginDialogIsUpKeepsThatDialog) {
+    CDlgMain window;
+    ModalDriver driver;
+    CDlgLogin* first = nullptr;
+    QString lost;
+    driver
+        .WhenShown<CDlgLogin>("login dialog",
+                              [&](CDlgLogin* login) {
+                                  first = login;
+                                  std::thread([&] { window.OnDisconnected(0, -1); }).join();
+                              })
+        .DismissMessage("connection lost", &lost)
+        .WhenShown<CDlgLogin>("the same login dialog", [&](CDlgLogin* login) {
+            // Not a second dialog on top of the first.
+            EXPECT_EQ(first, login);
+            EXPECT_EQ(first, window.OpenLoginDialog());
+            login->OnExitCommand();
+        });
+    EXPECT_EQ(QDialog::Rejected, window.exec());
+    ASSERT_TRUE(driver.Done());
+    EXPECT_EQ("The connection to the device was lost.", lost);
+}
+
 TEST_F(MainWindowTest, FailedChannelListLeavesTheDeviceAlone) {
     CDlgMain window;
     ModalDriver driver;
