@@ -16,6 +16,7 @@
 
 #include "app/app_strings.h"
 #include "ui/control_ids.h"
+#include "ui/device_event_relay.h"
 #include "ui/dlg_login.h"
 #include "ui/header_band.h"
 #include "ui/image_button.h"
@@ -57,8 +58,7 @@ CDlgMain::CDlgMain(QWidget* parent) : QDialog(parent) {
 }
 
 CDlgMain::~CDlgMain() {
-    // A channel list still waiting for this window is given up, which releases its caller.
-    QCoreApplication::removePostedEvents(this);
+    DeviceEventRelay::Instance().Detach(this);
 }
 
 int CDlgMain::exec() {
@@ -82,6 +82,7 @@ CImageButton* CDlgMain::AddKey(int id, const char16_t* labelKey) {
 void CDlgMain::InitDialog() {
     icon = QIcon(LoadImage(kIconApplication));
     setWindowIcon(icon);
+    DeviceEventRelay::Instance().Attach(this);
     // The handheld's shell chrome (task bar, input-panel button, soft-key bar) has no
     // counterpart here: there is nothing to hide.
 
@@ -326,13 +327,17 @@ void CDlgMain::OnLoginResult(int code, int channelCount) {
 }
 
 void CDlgMain::OnChannelList(int code, const ChannelNameList* list) {
-    // The list lives only during this call: the window's thread fills the tree while this
-    // thread waits. The wait ends when the tree is filled, or when the window goes without
-    // having run the request (the request's promise is destroyed with it).
     if (QThread::currentThread() == thread()) {
         FillTree(code, list);
         return;
     }
+    PostChannelList(code, list).wait();
+}
+
+std::future<void> CDlgMain::PostChannelList(int code, const ChannelNameList* list) {
+    // The list lives only during the device client's call: the caller waits on the returned
+    // future while the window's thread fills the tree. The future is also ready (abandoned)
+    // when the request is dropped unrun, as when the window goes first.
     auto filled = std::make_shared<std::promise<void>>();
     std::future<void> done = filled->get_future();
     QMetaObject::invokeMethod(
@@ -342,7 +347,7 @@ void CDlgMain::OnChannelList(int code, const ChannelNameList* list) {
             filled->set_value();
         },
         Qt::QueuedConnection);
-    done.wait();
+    return done;
 }
 
 void CDlgMain::OnMediaData(int, const uint8_t*, int) {}

@@ -18,6 +18,7 @@
 #include <QRect>
 
 #include <atomic>
+#include <future>
 
 #include "client/device_events.h"
 
@@ -50,6 +51,10 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void OnMediaData(int channel, const uint8_t* data, int length) override;
     void OnStreamResult(int channel, int code) override;
     void OnDisconnected(int code, int detail) override;
+    // OnChannelList without the wait: asks the window's thread to fill the tree from `list`
+    // and returns at once; the future is ready once the tree is filled or the request was
+    // dropped. `list` must stay valid until then.
+    std::future<void> PostChannelList(int code, const ChannelNameList* list);
 
     // A command: the id of the control that was tapped.
     void OnCommand(int id);

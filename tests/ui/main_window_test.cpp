@@ -5,7 +5,9 @@
 #include <QTreeWidget>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -14,6 +16,7 @@
 #include "tests/ui/modal_driver.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/control_ids.h"
+#include "ui/device_event_relay.h"
 #include "ui/dlg_login.h"
 #include "ui/dlg_main.h"
 
@@ -270,6 +273,33 @@ TEST_F(MainWindowTest, FailedChannelListLeavesTheDeviceAlone) {
     ASSERT_TRUE(driver.Done());
     EXPECT_EQ(1, topLevel);
     EXPECT_EQ(0, children);
+}
+
+TEST_F(MainWindowTest, NoEventReachesAWindowThatIsGone) {
+    DeviceEventRelay& relay = DeviceEventRelay::Instance();
+    auto window = std::make_unique<CDlgMain>();
+    relay.Attach(window.get());
+    // The client thread hands over a list and waits for the window's thread, which closes
+    // the window instead of taking it.
+    std::atomic<bool> returned{false};
+    std::thread client([&] {
+        ChannelNameList list = MakeList({"Yard"});
+        relay.OnChannelList(0, &list);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(returned.load());
+    window.reset();
+    client.join();
+    EXPECT_TRUE(returned.load());
+    // Later events are dropped.
+    std::thread([&] {
+        relay.OnLoginResult(0, 1);
+        relay.OnDisconnected(0, -1);
+        ChannelNameList list = MakeList({"Yard"});
+        relay.OnChannelList(0, &list);
+    }).join();
+    QCoreApplication::processEvents();
 }
 
 }  // namespace
