@@ -1,0 +1,50 @@
+// Golden per-frame output for demultiplexer tests: frames fed and drained, copied out, and
+// written one line per frame.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "demux/frame_info.h"
+
+namespace tavix::test {
+
+// A frame copied out of the demultiplexer while it was valid.
+struct FrameCopy {
+    FrameInfo info{};  // packet and payload point nowhere once copied: they are null here
+    std::vector<uint8_t> payload;
+    std::vector<uint8_t> packet;
+};
+
+FrameCopy CopyFrame(const FrameInfo& frame);
+
+// Feeds `bytes` to `source` (a parser or a demultiplexer) in chunks of `chunk` bytes, each
+// chunk in a buffer of its own that dies after the frames were drained, and drains every frame
+// with NextFrame after each chunk, as the decoder does.
+template <class Source>
+std::vector<FrameCopy> FeedInChunks(Source& source, std::span<const uint8_t> bytes, size_t chunk) {
+    std::vector<FrameCopy> frames;
+    for (size_t at = 0; at < bytes.size(); at += chunk) {
+        size_t n = std::min(chunk, bytes.size() - at);
+        std::vector<uint8_t> piece(bytes.begin() + at, bytes.begin() + at + n);
+        source.Feed(piece.data(), static_cast<int>(n));
+        while (const FrameInfo* frame = source.NextFrame())
+            frames.push_back(CopyFrame(*frame));
+    }
+    return frames;
+}
+
+// One line with what the frame itself tells: kind, key or dependent, and by kind the codec,
+// size, rate and time (key video), the audio format, the private-data type; then the payload
+// length and a checksum of the payload. Fields a frame does not set keep the values of the
+// record's earlier use and are left out.
+std::string FrameLine(const FrameCopy& frame);
+std::vector<std::string> FrameLines(const std::vector<FrameCopy>& frames);
+
+// FNV-1a over the bytes.
+uint32_t Checksum(std::span<const uint8_t> bytes);
+
+}  // namespace tavix::test

@@ -1,0 +1,20 @@
+// The subcommands of tavix-probe. Each takes the arguments after its name (argv[0] is the
+// subcommand's name), writes its results to standard output and its errors to standard error,
+// and returns the program's exit status.
+#pragma once
+
+namespace tavix::probe {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // the work could not be done: a missing file, a read error
+constexpr int kExitUsage = 2;    // the command line was wrong
+
+struct Command {
+    const char* name;
+    const char* summary;  // one line for the program's help
+    int (*run)(int argc, char** argv);
+};
+
+int RunInspect(int argc, char** argv);
+
+}  // namespace tavix::probe
