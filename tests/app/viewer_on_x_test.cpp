@@ -1,7 +1,6 @@
 // The tavix program on a real X display (Xvfb): it starts with the login dialog over the whole
 // screen, goes on to the channel page, and its EXIT key ends the process.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -33,8 +32,9 @@ namespace fs = std::filesystem;
 // A child process, ended with SIGTERM (then SIGKILL) and reaped when the object goes.
 class Child {
   public:
+    // `quiet` sends its error output to /dev/null.
     Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-          int passFd = -1) {
+          bool quiet = false) {
         std::vector<char*> argv;
         for (const std::string& a : arguments)
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -48,7 +48,7 @@ class Child {
         envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
+        if (quiet) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -85,27 +85,35 @@ class Child {
 
 int RunToEnd(const std::vector<std::string>& arguments,
              const std::vector<std::string>& environment) {
-    Child child(arguments, environment);
+    Child child(arguments, environment, true);
     return child.Running() ? child.WaitExit(10000) : -1;
 }
 
-// Xvfb on a display number it picks itself.
+// Xvfb on the first display number from 90 on that nobody uses; Name() is empty when none
+// started.
 class VirtualDisplay {
   public:
     VirtualDisplay(int width, int height) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return;
         const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-        server =
-            std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen",
-                                                             "0", screen, "-nolisten", "tcp"},
-                                    std::vector<std::string>{}, fds[1]);
-        close(fds[1]);
-        pollfd ready{fds[0], POLLIN, 0};
-        char text[16] = {};
-        if (poll(&ready, 1, 10000) == 1 && read(fds[0], text, sizeof text - 1) > 0)
-            display = ":" + std::to_string(std::atoi(text));
-        close(fds[0]);
+        for (int number = 90; number < 190 && display.empty(); ++number) {
+            const std::string name = ":" + std::to_string(number);
+            const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
+            const fs::path lock = "/tmp/.X" + std::to_string(number) + "-lock";
+            if (fs::exists(socket) || fs::exists(lock)) continue;
+            server = std::make_unique<Child>(
+                std::vector<std::string>{"Xvfb", name, "-screen", "0", screen, "-nolisten", "tcp"},
+                std::vector<std::string>{}, true);
+            // Ready once its socket is there; gone at once when another took the number.
+            for (int waited = 0; waited < 10000 && server->Running() && server->WaitExit(0) < 0;
+                 waited += 20) {
+                if (fs::exists(socket)) {
+                    display = name;
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            if (display.empty()) server.reset();
+        }
     }
     const std::string& Name() const { return display; }
 
