@@ -204,6 +204,18 @@ TEST_F(LoginDialogTest, ExitKeyClosesWithExitChosenAndSavesNothing) {
     EXPECT_EQ(u"", LoginIniText());
 }
 
+TEST_F(LoginDialogTest, ReturnLogsInLikeTheLoginKey) {
+    CDlgLogin dialog;
+    ModalDriver driver;
+    driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* d) {
+        QTest::keyClick(Box(d, kIdPasswordBox), Qt::Key_Return);
+        d->reject();
+    });
+    dialog.exec();
+    ASSERT_TRUE(driver.Done());
+    EXPECT_EQ(u"0.0.0.0", IniReadString(u"login", u"IP0", u"", LoginIni()));
+}
+
 TEST_F(LoginDialogTest, EscapeClosesWithoutExitChosen) {
     CDlgLogin dialog;
     ModalDriver driver;
