@@ -8,12 +8,9 @@ PACKAGES=(
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-<<<<<<< HEAD
+    libavcodec-dev libavutil-dev
     qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
     xvfb xdotool
-=======
-    libavcodec-dev libavutil-dev
->>>>>>> main
 )
 
 # Installs the packages that are missing; does nothing when all are there.
