@@ -74,4 +74,22 @@ inline int32_t BitsPerSampleForCodec(int32_t codec) {
     return codec == 7 || codec == 30 ? 8 : 16;
 }
 
+// The audio fields of a frame from the device's codec code and sample-rate code.
+inline void SetAudioFormat(FrameInfo& frame, int32_t codec, uint8_t rateCode) {
+    frame.codec = codec;
+    frame.sampleRate = SampleRateFromCode(rateCode);
+    frame.bitsPerSample = BitsPerSampleForCodec(codec);
+}
+
+// The device's packed date and time: bits 0-5 second, 6-11 minute, 12-16 hour, 17-21 day,
+// 22-25 month, 26-31 year - 2000.
+inline void SetPackedTime(FrameInfo& frame, uint32_t packed) {
+    frame.second = static_cast<int32_t>(packed & 0x3F);
+    frame.minute = static_cast<int32_t>(packed >> 6 & 0x3F);
+    frame.hour = static_cast<int32_t>(packed >> 12 & 0x1F);
+    frame.day = static_cast<int32_t>(packed >> 17 & 0x1F);
+    frame.month = static_cast<int32_t>(packed >> 22 & 0x0F);
+    frame.year = static_cast<int32_t>(packed >> 26) + 2000;
+}
+
 }  // namespace tavix

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "demux/pair_finder.h"
 #include "demux/vol_reader.h"
 #include "platform/bytes.h"
 
@@ -32,6 +33,12 @@ int Find(const uint8_t* data, int from, int to, uint8_t byte) {
     if (from >= to) return to;
     const void* found = memchr(data + from, byte, static_cast<size_t>(to - from));
     return found ? static_cast<int>(static_cast<const uint8_t*>(found) - data) : to;
+}
+
+// The first j in [from, to) that ends 00 01 or "wb" (reading data[j - 1]), or `to`.
+int FindAviMarkerEnd(const uint8_t* data, int from, int to) {
+    static const PairFinder pairs({{0x00, 0x01}, {'w', 'b'}});
+    return pairs.Find(data, from, to);
 }
 
 bool HasStartCode(const uint8_t* p, uint8_t value) {
@@ -91,18 +98,21 @@ int Mpeg4EsParser::Feed(const uint8_t* chunk, int chunkLength) {
     // can end are looked at: the byte behind a 01, and in AVI mode each 'b'.
     int regAt = 0;  // `code` holds the bytes up to here
     int one = -2;   // next 01 byte found, or `length` when none is left
-    int bee = -2;   // next 'b' in AVI mode, alike
     for (int from = 0; from < length;) {
         int last;  // the byte that may complete a marker
         if (from == 0) {
             last = 0;  // its 00 00 01 came with the previous chunk
-        } else {
+        } else if (mode != kModeAvi) {
             if (one < from - 1) one = Find(data, from - 1, length - 1, 0x01);
             last = one + 1;
-            if (mode == kModeAvi) {
-                if (bee < from) bee = Find(data, from, length, 'b');
-                last = std::min(last, bee);
-            }
+        } else if (from < 3) {
+            last = from;  // a marker ending here began in the previous chunk
+        } else {
+            // A marker wholly in the chunk: its 00 01 (the byte behind ends it) or its "wb", both
+            // looked for in one pass.
+            int hit = FindAviMarkerEnd(data, from - 1, length);
+            if (hit == from - 1 && data[hit] == 'b') hit = FindAviMarkerEnd(data, from, length);
+            last = hit < length && data[hit] == 0x01 ? hit + 1 : hit;
         }
         if (last >= length) break;
         code = Shifted(code, data + regAt, data + last + 1);
@@ -202,11 +212,7 @@ void Mpeg4EsParser::ReadLayerHeaders(FrameInfo* frame, int from, int to) const {
     for (int i = 0; i + 4 <= count; ++i) {
         const uint8_t* h = headers + i;
         if (HasStartCode(h, 0xB3) && i + 7 <= count) {
-            // time_code: hours (5 bits), minutes (6), marker, seconds (6)
-            frame->hour = h[4] >> 3;
-            frame->minute = (h[4] & 0x07) << 3 | h[5] >> 5;
-            frame->second = (h[5] & 0x0F) << 2 | h[6] >> 6;
-            frame->timeOfDay = frame->hour * 3600 + frame->minute * 60 + frame->second;
+            ReadGovTimeCode(h + 4, frame);
         } else if (HasStartCode(h, 0x20)) {
             // b(k) is the k-th byte after the start code. Some devices write the rate in fixed
             // places of their layer header; a readable header's clock overrides it below.
@@ -292,9 +298,7 @@ void Mpeg4EsParser::FinishAudio(FrameInfo* frame, int32_t frameLength) const {
         frame->payloadLength = 0;
         return;
     }
-    frame->codec = p[4];
-    frame->sampleRate = SampleRateFromCode(p[5]);
-    frame->bitsPerSample = BitsPerSampleForCodec(frame->codec);
+    SetAudioFormat(*frame, p[4], p[5]);
     frame->payload = p + 8;
     int32_t size = ReadLe16(p + 6);
     frame->payloadLength = size <= frameLength - 8 ? size : 0;
@@ -378,14 +382,18 @@ void Mpeg4EsParser::DropOpenFrame() {
 }
 
 void Mpeg4EsParser::Drop(int keepOpenFrame) {
-    ReleaseReady();
     if (keepOpenFrame == 0) {
+        // The stream broke off: the open frame goes with its carried bytes (the last `pending` of
+        // the buffer). Complete frames stay; their bytes lie in front of those.
         ReleaseCurrent();
-        fill = 0;
+        fill -= static_cast<uint32_t>(pending);
         pending = 0;
         headersSeen = false;
+        openDamaged = false;
+        code = kNoCode;
         return;
     }
+    ReleaseReady();
     MoveCarryToStart();
 }
 

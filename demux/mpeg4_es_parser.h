@@ -37,9 +37,11 @@ class Mpeg4EsParser : public StreamParser {
     int Feed(const uint8_t* data, int length) override;
     int Reset(int mode) override;
 
-    // For the outer parser of sequenced mode. Discards the ready frames; then with
-    // `keepOpenFrame` 0 also the open frame and everything buffered, with 1 moves the open
-    // frame's bytes to the start of the buffer (so that the buffer does not fill up).
+    // For the outer parser of sequenced mode. With `keepOpenFrame` 1: discards the ready frames
+    // and moves the open frame's bytes to the start of the buffer (so that the buffer does not
+    // fill up); call it before a Feed, never while frames are lent. With 0: the stream broke
+    // off; drops the open frame, its bytes and the layer headers seen, keeping the complete
+    // frames and the bytes they point to.
     void Drop(int keepOpenFrame);
     // Sequenced mode: size, rate and time for the key frames that follow.
     void SetTemplate(const FrameInfo& frame) { sequencedTemplate = frame; }

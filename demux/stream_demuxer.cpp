@@ -2,7 +2,13 @@
 
 #include <new>
 
+#include "demux/asf_parser.h"
+#include "demux/checksummed_packet_parser.h"
 #include "demux/mpeg4_es_parser.h"
+#include "demux/private_packet_parser.h"
+#include "demux/program_stream_parser.h"
+#include "demux/sequenced_packet_parser.h"
+#include "demux/tagged_frame_parser.h"
 
 namespace tavix {
 
@@ -41,14 +47,30 @@ std::unique_ptr<StreamDemuxer> StreamDemuxer::Create(int type) {
     }
 }
 
-std::unique_ptr<StreamParser> StreamDemuxer::NewParser(int type) {
+std::unique_ptr<StreamParser> StreamDemuxer::NewParser(int type, const FormatScan* scan) {
+    uint8_t* buffer = workBuffer.get();
     try {
         switch (type) {
             case kFormatMpeg4Es:
-                return std::make_unique<Mpeg4EsParser>(workBuffer.get(), Mpeg4EsParser::kModePlain);
-            // The device packet formats (types 3, 4, 5, 6 and 8), the program stream (7) and
-            // ASF (9) come with their parsers; until then their type has no parser, as after
-            // running out of memory.
+                if (scan && scan->avi)
+                    return std::make_unique<Mpeg4EsParser>(buffer, Mpeg4EsParser::kModeAvi,
+                                                           &scan->aviTemplate);
+                return std::make_unique<Mpeg4EsParser>(buffer, Mpeg4EsParser::kModePlain);
+            case kFormatTagged:
+                return std::make_unique<TaggedFrameParser>(buffer);
+            case kFormatPrivate:
+            case kFormatPrivateAudio:
+                return std::make_unique<PrivatePacketParser>(buffer);
+            case kFormatSequenced:
+                return std::make_unique<SequencedPacketParser>(buffer);
+            case kFormatProgramStream:
+                return std::make_unique<ProgramStreamParser>(buffer);
+            case kFormatChecksummed:
+                return std::make_unique<ChecksummedPacketParser>(buffer);
+            case kFormatAsf:
+                return std::make_unique<AsfParser>(
+                    buffer, scan ? static_cast<int32_t>(scan->asfPacketSize) : 0,
+                    scan ? scan->asfVideoStream : 1);
             default:
                 return nullptr;
         }
@@ -57,9 +79,33 @@ std::unique_ptr<StreamParser> StreamDemuxer::NewParser(int type) {
     }
 }
 
-int StreamDemuxer::Recognize(const uint8_t*, int) {
-    // The recognising scan comes with the parsers of the formats it chooses among.
-    return -1;
+int StreamDemuxer::Recognize(const uint8_t* data, int length) {
+    const FormatScan scan = ScanFormats(data, length);
+    vopCount = scan.vopCount;
+    // The most specific format found wins.
+    int type = scan.sequenced        ? kFormatSequenced
+               : scan.asf            ? kFormatAsf
+               : scan.avi            ? kFormatMpeg4Es
+               : scan.checksummed    ? kFormatChecksummed
+               : scan.privatePackets ? kFormatPrivate
+               : scan.programStream  ? kFormatProgramStream
+               : scan.vop            ? kFormatMpeg4Es
+                                     : kFormatNone;
+    if (type != kFormatNone) {
+        parser.reset();
+        formatType = type;
+        parser = NewParser(type, &scan);
+        if (type == kFormatMpeg4Es && !scan.avi) vopCount = 0;
+        return 0;
+    }
+    if (!scan.audioOnly) return -1;
+    // Audio packets alone: the private-packet parser, kept while only audio comes.
+    if (formatType != kFormatPrivateAudio) {
+        parser.reset();
+        formatType = kFormatPrivateAudio;
+        parser = NewParser(kFormatPrivateAudio);
+    }
+    return 0;
 }
 
 int StreamDemuxer::Feed(const uint8_t* data, int length) {

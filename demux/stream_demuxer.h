@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "demux/format_scan.h"
 #include "demux/frame_info.h"
 #include "demux/stream_parser.h"
 
@@ -64,10 +65,12 @@ class StreamDemuxer {
 
   private:
     // Scans a chunk for the markers of the known formats and installs the parser of the most
-    // specific one found. 0 when a format was chosen, -1 when nothing was recognised.
+    // specific one found. 0 when a format was chosen (or audio alone keeps a type-6 parser), -1
+    // when nothing was recognised.
     int Recognize(const uint8_t* data, int length);
-    // The parser of a format type, or null (unknown type, or out of memory).
-    std::unique_ptr<StreamParser> NewParser(int type);
+    // The parser of a format type, or null (unknown type, or out of memory). `scan` gives the
+    // stream properties of ASF and AVI.
+    std::unique_ptr<StreamParser> NewParser(int type, const FormatScan* scan = nullptr);
 
     std::unique_ptr<uint8_t[]> workBuffer;  // kWorkBufferSize bytes, lent to the parser
     std::unique_ptr<StreamParser> parser;

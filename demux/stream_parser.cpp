@@ -31,7 +31,8 @@ uint32_t StreamParser::Shifted(uint32_t code, const uint8_t* from, const uint8_t
     return code;
 }
 
-StreamParser::StreamParser(uint8_t* buffer) : buffer(buffer), cursor(buffer) {
+StreamParser::StreamParser(uint8_t* buffer, uint32_t bufferSize)
+    : buffer(buffer), bufferSize(bufferSize), cursor(buffer) {
     for (int i = 0; i < kInitialRecords; ++i) {
         records.push_back(std::make_unique<FrameInfo>());
         freeQueue.push_back(records.back().get());
@@ -111,20 +112,49 @@ int StreamParser::Reset(int mode) {
     return 0;
 }
 
+bool StreamParser::BeginPacket(FrameInfo* frame, int32_t headerBytes, uint32_t payloadBytes) {
+    const bool believable = payloadBytes <= bufferSize;
+    if (!believable) payloadBytes = 0;
+    frame->packet = cursor - 4;
+    frame->payload = cursor + headerBytes;
+    frame->payloadLength = static_cast<int32_t>(payloadBytes);
+    frame->packetLength = 4 + headerBytes + static_cast<int32_t>(payloadBytes);
+    current = frame;
+    need = payloadBytes;
+    cursor += headerBytes;
+    avail -= headerBytes;
+    return believable;
+}
+
 void StreamParser::SetSearchHint(uint8_t byte, int offset) {
     hintByte = byte;
     hintOffset = offset >= 0 && offset <= 3 ? offset : -1;
 }
 
 int StreamParser::MatchNextStartCode(std::span<const uint32_t> codes, int compareBytes) {
+    if (compareBytes >= 4 && avail >= 4) {
+        // The usual case, all four bytes at once: the next packet starts right here.
+        const uint32_t next = ReadBe32(cursor);
+        for (uint32_t startCode : codes) {
+            if (startCode != next) continue;
+            code = next;
+            cursor += 4;
+            avail -= 4;
+            return 1;
+        }
+    }
     code = 0;
     if (avail <= 0) return 1;
     for (int k = 1; k <= compareBytes && k <= 4; ++k) {
         code = code << 8 | *cursor++;
         --avail;
         bool match = false;
-        for (uint32_t startCode : codes)
-            match = match || (startCode >> (8 * (4 - k))) == code;
+        for (uint32_t startCode : codes) {
+            if ((startCode >> (8 * (4 - k))) == code) {
+                match = true;
+                break;
+            }
+        }
         if (!match) return 0;
         if (avail <= 0) return 1;
     }
@@ -156,8 +186,7 @@ bool StreamParser::SearchStartCode() {
 }
 
 bool StreamParser::Keep(const uint8_t* prefix, int prefixLength, const uint8_t* from, int count) {
-    if (count < 0 || static_cast<int64_t>(fill) + prefixLength + count > kWorkBufferSize)
-        return false;
+    if (count < 0 || static_cast<int64_t>(fill) + prefixLength + count > bufferSize) return false;
     uint8_t* to = buffer + fill;
     if (prefixLength > 0) std::memcpy(to, prefix, static_cast<size_t>(prefixLength));
     if (count > 0) std::memcpy(to + prefixLength, from, static_cast<size_t>(count));
@@ -172,6 +201,7 @@ void StreamParser::DropBuffered() {
     need = 0;
     avail = 0;
     ReleaseCurrent();
+    Dropped();
 }
 
 void StreamParser::QueueCurrent() {
@@ -180,7 +210,8 @@ void StreamParser::QueueCurrent() {
     // A parser's lengths come from the stream: whatever they say, the frame keeps to live bytes.
     auto live = [this](const uint8_t* p) {
         int64_t n = BytesFrom(p, chunk, chunkLength);
-        return n >= 0 ? n : BytesFrom(p, buffer, kWorkBufferSize);
+        if (n < 0) n = BytesFrom(p, buffer, bufferSize);
+        return n >= 0 ? n : BytesFrom(p, ownBytes, ownLength);
     };
     int64_t payloadRoom = live(frame->payload);
     if (frame->payloadLength < 0 || frame->payloadLength > payloadRoom) frame->payloadLength = 0;
@@ -192,7 +223,7 @@ void StreamParser::QueueCurrent() {
 
 int StreamParser::Feed(const uint8_t* data, int length) {
     if (!data || length <= 0) return -1;
-    if (static_cast<int64_t>(fill) + length > kWorkBufferSize) {
+    if (static_cast<int64_t>(fill) + length > bufferSize) {
         // Unfetched frames go too: they may point into the previous chunk, which the caller may
         // have freed by now.
         ReleaseReady();

@@ -28,9 +28,9 @@ constexpr int kWorkBufferSize = 524288;
 
 class StreamParser {
   public:
-    // `buffer` is the work buffer of kWorkBufferSize bytes (unless the concrete parser says
-    // otherwise); it is lent, not owned, and must outlive the parser.
-    explicit StreamParser(uint8_t* buffer);
+    // `buffer` is the work buffer of `bufferSize` bytes; it is lent, not owned, and must outlive
+    // the parser.
+    explicit StreamParser(uint8_t* buffer, uint32_t bufferSize = kWorkBufferSize);
     virtual ~StreamParser();
     StreamParser(const StreamParser&) = delete;
     StreamParser& operator=(const StreamParser&) = delete;
@@ -73,6 +73,11 @@ class StreamParser {
     // that hands frames of its own to an inner one.
     void QueueCopy(const FrameInfo& frame);
 
+    // Bytes held in the work buffer for the next Feed; a Feed whose chunk does not fit beside
+    // them (bufferSize - BufferedBytes()) is dropped.
+    uint32_t BufferedBytes() const { return fill; }
+    uint32_t BufferSize() const { return bufferSize; }
+
   protected:
     static constexpr uint32_t kNoCode = 0xFFFFFFFF;  // `code` when no bytes were scanned
 
@@ -85,6 +90,13 @@ class StreamParser {
     void ReleaseReady();    // every ready record to the free queue
     void ReleaseCurrent();  // `current`, if any, to the free queue; `current` becomes null
 
+    // Ends a ParseHeader that read `headerBytes` of header behind the start code, with a payload
+    // of `payloadBytes` behind them: points `frame` at its packet (from the start code) and its
+    // payload, makes it `current`, sets `need` and moves `cursor` past the header. A payload
+    // longer than the work buffer cannot be believed: the frame gets none, the scan goes on
+    // behind the header, and false is returned.
+    bool BeginPacket(FrameInfo* frame, int32_t headerBytes, uint32_t payloadBytes);
+
     // The common CheckNext: reads up to `compareBytes` (1 to 4) bytes at `cursor`, one at a
     // time, into `code` (starting from 0), and after each compares them with the leading bytes
     // of every code in `codes`. 0 at the first mismatch; 1 when all compared bytes match or the
@@ -96,11 +108,23 @@ class StreamParser {
     // only there; its result is the same as with the byte-by-byte search.
     void SetSearchHint(uint8_t byte, int offset);
 
+    // Bytes of the parser's own, besides the chunk and the work buffer, that a queued frame may
+    // point into (a frame pointing anywhere else is marked damaged when it is queued).
+    void SetOwnFrameBytes(const uint8_t* start, uint32_t length) {
+        ownBytes = start;
+        ownLength = length;
+    }
+
+    // Called when the buffered bytes and the frame being gathered were dropped because the work
+    // buffer would overflow.
+    virtual void Dropped() {}
+
     std::deque<FrameInfo*> readyQueue;  // complete, not yet fetched, oldest first
     std::deque<FrameInfo*> freeQueue;   // available for reuse
     FrameInfo* current = nullptr;       // the frame whose packet is being gathered
     FrameInfo* lastReturned = nullptr;  // the record most recently fetched
     uint8_t* const buffer;              // the work buffer
+    const uint32_t bufferSize;          // its bytes
     const uint8_t* cursor;              // next byte to scan, in the caller's chunk or the buffer
     uint32_t code = 0;                  // the last four bytes scanned; 0xFFFFFFFF when none
     uint32_t need = 0;                  // payload bytes of `current` still missing
@@ -126,6 +150,8 @@ class StreamParser {
     int chunkLength = 0;
     uint32_t straddleHeaderLength = 0;  // bytes from a straddling packet's start to its payload
     int hintOffset = -1;                // -1: no search hint
+    const uint8_t* ownBytes = nullptr;  // see SetOwnFrameBytes
+    uint32_t ownLength = 0;
     uint8_t hintByte = 0;
 };
 

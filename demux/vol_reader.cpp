@@ -119,4 +119,11 @@ int ReadVolHeader(const uint8_t* data, int count, VolInfo* info) {
     return -1;
 }
 
+void ReadGovTimeCode(const uint8_t* t, FrameInfo* frame) {
+    frame->hour = t[0] >> 3;
+    frame->minute = (t[0] & 0x07) << 3 | t[1] >> 5;
+    frame->second = (t[1] & 0x0F) << 2 | t[2] >> 6;
+    frame->timeOfDay = frame->hour * 3600 + frame->minute * 60 + frame->second;
+}
+
 }  // namespace tavix

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "demux/frame_info.h"
+
 namespace tavix {
 
 struct VolInfo {
@@ -16,5 +18,9 @@ struct VolInfo {
 // Returns -1, leaving `info` as it was, when a VOP comes first, a layer is of an unsupported
 // type or shape, the header is cut short, or the bytes run out. Never reads past `count`.
 int ReadVolHeader(const uint8_t* data, int count, VolInfo* info);
+
+// The time code of a group-of-VOP header (hours 5 bits, minutes 6, a marker, seconds 6) from the
+// three bytes behind its start code into hour, minute, second and timeOfDay.
+void ReadGovTimeCode(const uint8_t* timeCode, FrameInfo* frame);
 
 }  // namespace tavix

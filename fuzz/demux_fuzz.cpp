@@ -1,16 +1,24 @@
-// Arbitrary bytes, cut into arbitrary chunks, through every stream parser built so far.
+// Arbitrary bytes, cut into arbitrary chunks, through format recognition and every stream parser.
 //
-// Input: bytes 0-1 seed the chunk sizes, byte 2 bounds them (1 to 4096 bytes), the rest is the
-// stream. Every frame that comes out is read in full (AddressSanitizer watches the bytes), and
-// the MPEG-4 parser must cut the same frames whatever the chunking.
+// Input: bytes 0-1 seed the chunk sizes (and the ASF packet size), byte 2 bounds them (1 to 4096
+// bytes), the rest is the stream. Every frame that comes out is read in full (AddressSanitizer
+// watches the bytes); the MPEG-4 parser must cut the same frames whatever the chunking, and the
+// fast marker search of recognition must find what a byte-by-byte register finds.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "demux/asf_parser.h"
+#include "demux/checksummed_packet_parser.h"
+#include "demux/format_scan.h"
 #include "demux/mpeg4_es_parser.h"
+#include "demux/private_packet_parser.h"
+#include "demux/program_stream_parser.h"
+#include "demux/sequenced_packet_parser.h"
 #include "demux/stream_demuxer.h"
 #include "demux/stream_parser.h"
+#include "demux/tagged_frame_parser.h"
 #include "tests/support/test_packet_parser.h"
 
 namespace tavix {
@@ -73,6 +81,26 @@ std::vector<Seen> Run(Source& source, const std::vector<uint8_t>& stream, Chunks
     return seen;
 }
 
+// The markers the byte-by-byte register finds, against the fast search.
+void CheckMarkerSearch(const std::vector<uint8_t>& data) {
+    static constexpr uint32_t kMarkers[] = {
+        0x000001F2, 0x000001FD, 0x000001FB, 0x000001FC, 0x000001FA, 0x000001FE, 0x000001B6,
+        0x000001F0, 0x000001BA, 0x52494646, 0x5A514D46, 0x3026B275, 0xC0EF19BC, 0x409E69F8};
+    const int length = static_cast<int>(data.size());
+    uint32_t reg = 0xFFFFFFFF;
+    int found = NextFormatMarker(data.data(), 0, length);
+    for (int i = 0; i < length; ++i) {
+        reg = reg << 8 | data[static_cast<size_t>(i)];
+        bool marker = false;
+        for (uint32_t m : kMarkers)
+            marker = marker || reg == m;
+        if (!marker) continue;
+        if (found != i) __builtin_trap();
+        found = NextFormatMarker(data.data(), i + 1, length);
+    }
+    if (found != length) __builtin_trap();
+}
+
 uint8_t* WorkBuffer() {
     static const std::unique_ptr<uint8_t[]> buffer =
         std::make_unique_for_overwrite<uint8_t[]>(kWorkBufferSize);
@@ -120,6 +148,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (whole != chunked) __builtin_trap();
     }
 
+    {
+        PrivatePacketParser parser(WorkBuffer());
+        Chunks chunks(seed, bound);
+        Run(parser, stream, &chunks, keyFrames);
+    }
+    {
+        SequencedPacketParser parser(WorkBuffer());
+        Chunks chunks(seed, bound);
+        Run(parser, stream, &chunks, keyFrames);
+        parser.Reset(0);
+    }
+    {
+        ChecksummedPacketParser parser(WorkBuffer());
+        Chunks chunks(seed, bound);
+        Run(parser, stream, &chunks, keyFrames);
+    }
+    {
+        TaggedFrameParser parser(WorkBuffer());
+        Chunks chunks(seed, bound);
+        Run(parser, stream, &chunks, keyFrames);
+    }
+    {
+        ProgramStreamParser parser(WorkBuffer());
+        Chunks chunks(seed, bound);
+        Run(parser, stream, &chunks, keyFrames);
+        parser.Reset(0);
+    }
+    {
+        AsfParser parser(WorkBuffer(), 20 + seed % 3000, 1 + bound % 3);
+        Chunks chunks(seed, bound);
+        Run(parser, stream, &chunks, keyFrames);
+        parser.Reset(0);
+    }
+
+    CheckMarkerSearch(stream);
+    // Recognition and the parser it chooses; the typed demultiplexer (its parsers ran above).
     for (int type : {kFormatNone, kFormatMpeg4Es}) {
         StreamDemuxer demuxer(type);
         Chunks chunks(seed, bound);
@@ -127,6 +191,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         demuxer.Reset(1, 0);
         demuxer.Reset(0, 0);
         demuxer.Feed(stream.data(), static_cast<int>(stream.size()));
+        while (const FrameInfo* frame = demuxer.NextFrame())
+            Check(*frame);
     }
     return 0;
 }

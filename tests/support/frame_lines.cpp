@@ -52,4 +52,45 @@ std::vector<std::string> FrameLines(const std::vector<FrameCopy>& frames) {
     return lines;
 }
 
+FrameCopy ExpectedVideo(bool key, int32_t codec, const PictureInfo& info,
+                        std::span<const uint8_t> payload) {
+    FrameCopy frame;
+    frame.info.kind = kKindVideo;
+    frame.info.dependent = key ? 0 : 1;
+    frame.info.codec = codec;
+    frame.info.width = info.width;
+    frame.info.height = info.height;
+    frame.info.frameRate = info.frameRate;
+    frame.info.hour = info.time.hour;
+    frame.info.minute = info.time.minute;
+    frame.info.second = info.time.second;
+    frame.info.payloadLength = static_cast<int32_t>(payload.size());
+    frame.payload.assign(payload.begin(), payload.end());
+    return frame;
+}
+
+FrameCopy ExpectedAudio(int32_t codec, uint32_t sampleRate, int32_t bitsPerSample, int32_t channels,
+                        std::span<const uint8_t> payload) {
+    FrameCopy frame;
+    frame.info.kind = kKindAudio;
+    frame.info.codec = codec;
+    frame.info.sampleRate = sampleRate;
+    frame.info.bitsPerSample = bitsPerSample;
+    frame.info.channels = channels;
+    frame.info.payloadLength = static_cast<int32_t>(payload.size());
+    frame.payload.assign(payload.begin(), payload.end());
+    return frame;
+}
+
+std::vector<std::string> ExpectedLines(const std::vector<MediaUnit>& units, const PictureInfo& info,
+                                       int32_t videoCodec, const AudioFields& audio) {
+    std::vector<std::string> lines;
+    for (const MediaUnit& unit : units)
+        lines.push_back(
+            FrameLine(unit.video ? ExpectedVideo(unit.key, videoCodec, info, unit.bytes)
+                                 : ExpectedAudio(audio.codec, audio.sampleRate, audio.bitsPerSample,
+                                                 audio.channels, unit.bytes)));
+    return lines;
+}
+
 }  // namespace tavix::test

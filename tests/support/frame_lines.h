@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "demux/frame_info.h"
+#include "tests/support/stream_writers.h"
 
 namespace tavix::test {
 
@@ -21,18 +22,21 @@ struct FrameCopy {
 
 FrameCopy CopyFrame(const FrameInfo& frame);
 
-// Feeds `bytes` to `source` (a parser or a demultiplexer) in chunks of `chunk` bytes, each
-// chunk in a buffer of its own that dies after the frames were drained, and drains every frame
-// with NextFrame after each chunk, as the decoder does.
+// Feeds `bytes` to `source` (a parser or a demultiplexer) in chunks of `chunk` bytes (the first
+// one `firstChunk` bytes, when given), each chunk in a buffer of its own that dies after the
+// frames were drained, and drains every frame with NextFrame after each chunk, as the decoder
+// does.
 template <class Source>
-std::vector<FrameCopy> FeedInChunks(Source& source, std::span<const uint8_t> bytes, size_t chunk) {
+std::vector<FrameCopy> FeedInChunks(Source& source, std::span<const uint8_t> bytes, size_t chunk,
+                                    size_t firstChunk = 0) {
     std::vector<FrameCopy> frames;
-    for (size_t at = 0; at < bytes.size(); at += chunk) {
-        size_t n = std::min(chunk, bytes.size() - at);
+    for (size_t at = 0; at < bytes.size();) {
+        size_t n = std::min(at == 0 && firstChunk > 0 ? firstChunk : chunk, bytes.size() - at);
         std::vector<uint8_t> piece(bytes.begin() + at, bytes.begin() + at + n);
         source.Feed(piece.data(), static_cast<int>(n));
         while (const FrameInfo* frame = source.NextFrame())
             frames.push_back(CopyFrame(*frame));
+        at += n;
     }
     return frames;
 }
@@ -46,5 +50,22 @@ std::vector<std::string> FrameLines(const std::vector<FrameCopy>& frames);
 
 // FNV-1a over the bytes.
 uint32_t Checksum(std::span<const uint8_t> bytes);
+
+// The frame a parser should deliver, with the fields FrameLine shows.
+FrameCopy ExpectedVideo(bool key, int32_t codec, const PictureInfo& info,
+                        std::span<const uint8_t> payload);
+FrameCopy ExpectedAudio(int32_t codec, uint32_t sampleRate, int32_t bitsPerSample, int32_t channels,
+                        std::span<const uint8_t> payload);
+
+// The lines of the frames wrapped units come out as: one per picture (key pictures with the
+// size, rate and time of `info`, codec `videoCodec`), one per audio block as `audio` says.
+struct AudioFields {
+    int32_t codec = 14;
+    uint32_t sampleRate = 8000;
+    int32_t bitsPerSample = 16;
+    int32_t channels = 1;
+};
+std::vector<std::string> ExpectedLines(const std::vector<MediaUnit>& units, const PictureInfo& info,
+                                       int32_t videoCodec, const AudioFields& audio = {});
 
 }  // namespace tavix::test

@@ -4,6 +4,7 @@
 //   a flags byte (bit 0: depends on earlier frames), then n payload bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -48,23 +49,24 @@ class TestPacketParser : public StreamParser {
         static constexpr uint32_t kCodes[] = {kVideoCode, kAudioCode};
         return MatchNextStartCode(kCodes);
     }
-
-    uint32_t BufferedBytes() const { return fill; }
 };
 
 // One packet of the test format.
 inline std::vector<uint8_t> TestPacket(uint32_t startCode, const std::vector<uint8_t>& payload,
                                        bool dependent = false) {
+    constexpr size_t kHeader = 8;
     auto n = static_cast<uint32_t>(payload.size());
-    std::vector<uint8_t> packet = {0,
-                                   0,
-                                   1,
-                                   static_cast<uint8_t>(startCode),
-                                   static_cast<uint8_t>(n),
-                                   static_cast<uint8_t>(n >> 8),
-                                   static_cast<uint8_t>(n >> 16),
-                                   static_cast<uint8_t>(dependent ? 1 : 0)};
-    packet.insert(packet.end(), payload.begin(), payload.end());
+    std::vector<uint8_t> packet(kHeader + payload.size());
+    const uint8_t header[kHeader] = {0,
+                                     0,
+                                     1,
+                                     static_cast<uint8_t>(startCode),
+                                     static_cast<uint8_t>(n),
+                                     static_cast<uint8_t>(n >> 8),
+                                     static_cast<uint8_t>(n >> 16),
+                                     static_cast<uint8_t>(dependent ? 1 : 0)};
+    std::copy(header, header + kHeader, packet.begin());
+    std::copy(payload.begin(), payload.end(), packet.begin() + kHeader);
     return packet;
 }
 

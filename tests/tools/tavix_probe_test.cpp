@@ -14,6 +14,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "tests/support/stream_writers.h"
 #include "tests/support/test_video.h"
 
 namespace tavix {
@@ -196,6 +197,57 @@ TEST_F(ProbeTest, MistakesGetAClearMessageAndTheirExitStatus) {
         Result run = Probe(c.arguments);
         EXPECT_EQ(c.status, run.status) << c.arguments;
         EXPECT_NE(std::string::npos, run.err.find(c.message)) << c.arguments << ": " << run.err;
+    }
+}
+
+// Every container the recorder may send, as the test writers wrap real pictures in it: inspect
+// recognises it by itself and lists its frames.
+TEST_F(ProbeTest, RecognisesEveryFormatByItself) {
+    test::VideoOptions options;
+    options.frames = 20;
+    options.keyInterval = 8;
+    const auto h264 = test::MediaUnits(test::EncodeH264(options), 4, 320);
+    const auto mpeg4 = test::MediaUnits(*video, 4, 320);
+    std::vector<uint8_t> elementary;
+    for (const test::MediaUnit& unit : mpeg4)
+        test::Append(elementary,
+                     unit.video ? unit.bytes : test::PrivateAudioPacket(7, 4, unit.bytes));
+    std::vector<uint8_t> audioOnly;
+    for (uint8_t i = 0; i < 40; ++i)
+        test::Append(audioOnly, test::PrivateAudioPacket(14, 2, test::AudioBlock(320, i)));
+    test::PictureInfo info;
+    struct Case {
+        const char* file;
+        std::vector<uint8_t> bytes;
+        int format;
+        int video, keys, audio;
+        int damaged = 0;  // the AVI index's "01wb" entries cut empty frames of other data
+    } cases[] = {
+        {"private.bin", test::WritePrivateStream(h264, info), 4, 20, 3, 5},
+        {"sequenced.bin", test::WriteSequencedStream(mpeg4, info), 5, 19, 3, 5},
+        {"ps.mpg", test::WriteProgramStream(h264, info), 7, 20, 3, 5},
+        {"checksummed.bin", test::WriteChecksummedStream(h264, info), 8, 20, 3, 5},
+        {"recording.asf", test::WriteAsf(h264, info), 9, 20, 3, 5},
+        {"recording.avi", test::WriteAvi(mpeg4, info), 1, 20, 3, 5, 4},
+        {"elementary.m4v", elementary, 1, 20, 3, 4},
+        {"audio.bin", audioOnly, 6, 0, 0, 40},
+    };
+    for (const Case& c : cases) {
+        std::string path = (*directory / c.file).string();
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(c.bytes.data()),
+                   static_cast<std::streamsize>(c.bytes.size()));
+        Result run = Probe("inspect " + path + " --json --md5");
+        ASSERT_EQ(0, run.status) << c.file << ": " << run.err;
+        std::vector<std::string> lines = run.Lines();
+        ASSERT_FALSE(lines.empty()) << c.file;
+        const std::string& summary = lines.back();
+        EXPECT_EQ(std::to_string(c.format), Field(summary, "format")) << c.file;
+        EXPECT_EQ(std::to_string(c.video), Field(summary, "video")) << c.file;
+        EXPECT_EQ(std::to_string(c.keys), Field(summary, "keyFrames")) << c.file;
+        EXPECT_EQ(std::to_string(c.audio), Field(summary, "audio")) << c.file;
+        EXPECT_EQ(std::to_string(c.damaged), Field(summary, "damaged")) << c.file;
+        EXPECT_EQ("0", Field(summary, "refused")) << c.file;
     }
 }
 

@@ -3,6 +3,8 @@
 // and returns the program's exit status.
 #pragma once
 
+#include <string_view>
+
 namespace tavix::probe {
 
 constexpr int kExitOk = 0;
@@ -15,6 +17,11 @@ struct Command {
     int (*run)(int argc, char** argv);
 };
 
+// Reads all of `text` as a decimal number from low to high into `value`; false, leaving `value`
+// alone, when it is not one.
+bool ParseNumber(std::string_view text, int low, int high, int* value);
+
 int RunInspect(int argc, char** argv);
+int RunDecode(int argc, char** argv);
 
 }  // namespace tavix::probe

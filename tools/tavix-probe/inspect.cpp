@@ -1,7 +1,6 @@
 // tavix-probe inspect: feeds a stored stream to the demultiplexer in chunks, as the player feeds
 // what the recorder sends, and lists every frame that comes out.
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -65,6 +64,11 @@ void PrintHelp(FILE* to) {
         "  --md5          add the MD5 of each frame's payload (payloadMd5)\n"
         "  --help         show this help\n"
         "\n"
+        "Without --format the format is recognised from the first chunk, as the player does:\n"
+        "1 MPEG-4 Visual (elementary stream or AVI), 4 private packets (6 while only their\n"
+        "audio came), 5 sequenced packets, 7 MPEG-2 program stream, 8 checksummed packets,\n"
+        "9 ASF. Chunks are refused until one holds a format's marker.\n"
+        "\n"
         "A frame ends where the next one begins, so the last one of FILE may not be listed.\n"
         "Records are reused without being cleared: a field that a frame's format does not set\n"
         "shows the value of an earlier frame. A payload length of 0 marks a damaged frame.\n"
@@ -78,15 +82,6 @@ int UsageError(const std::string& message) {
     std::fprintf(stderr, "tavix-probe inspect: %s\nTry 'tavix-probe inspect --help'.\n",
                  message.c_str());
     return kExitUsage;
-}
-
-bool ParseNumber(std::string_view text, int low, int high, int* value) {
-    int parsed = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (error != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high)
-        return false;
-    *value = parsed;
-    return true;
 }
 
 // Returns kExitOk with `options` filled, kExitUsage after an error message, or -1 for --help.
@@ -198,6 +193,29 @@ void PrintJson(long long index, int format, const FrameInfo& f, const Options& o
     std::printf("}\n");
 }
 
+const char* FormatName(int format) {
+    switch (format) {
+        case kFormatMpeg4Es:
+            return "MPEG-4 Visual";
+        case kFormatTagged:
+            return "tagged frames";
+        case kFormatPrivate:
+            return "private packets";
+        case kFormatSequenced:
+            return "sequenced packets";
+        case kFormatPrivateAudio:
+            return "private packets, audio only";
+        case kFormatProgramStream:
+            return "program stream";
+        case kFormatChecksummed:
+            return "checksummed packets";
+        case kFormatAsf:
+            return "ASF";
+        default:
+            return "not recognised";
+    }
+}
+
 void PrintSummary(const Totals& t, int format, const Options& options) {
     if (options.json) {
         std::printf(
@@ -210,9 +228,9 @@ void PrintSummary(const Totals& t, int format, const Options& options) {
     }
     std::printf(
         "%lld frames: %lld video (%lld key), %lld audio, %lld other; %lld damaged; "
-        "%lld bytes fed in %lld chunks, %lld refused; format type %d\n",
+        "%lld bytes fed in %lld chunks, %lld refused; format type %d (%s)\n",
         t.frames, t.byKind[kKindVideo], t.keyFrames, t.byKind[kKindAudio], t.byKind[kKindOther],
-        t.damaged, t.bytes, t.chunks, t.refused, format);
+        t.damaged, t.bytes, t.chunks, t.refused, format, FormatName(format));
 }
 
 struct FileCloser {

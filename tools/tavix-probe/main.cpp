@@ -9,6 +9,7 @@ namespace {
 
 constexpr Command kCommands[] = {
     {"inspect", "cut a stored stream into frames and list them", RunInspect},
+    {"decode", "decode a stored stream into pictures as the player does", RunDecode},
 };
 
 void PrintHelp(FILE* to) {

@@ -1,0 +1,130 @@
+// Every format through the demultiplexer as the decoder feeds it: recognised from a first chunk
+// of 2048 bytes, the rest in chunks of any size gives the same frames. The streams are real
+// pictures from libx264 and FFmpeg's mpeg4 encoder (through libavcodec) wrapped by the writers
+// in tests/support.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "demux/stream_demuxer.h"
+#include "tests/support/frame_lines.h"
+#include "tests/support/stream_writers.h"
+#include "tests/support/test_video.h"
+
+namespace tavix {
+namespace {
+
+using test::Bytes;
+using test::MediaUnit;
+using test::PictureInfo;
+
+std::vector<MediaUnit> H264Units() {
+    test::VideoOptions options;
+    options.frames = 30;
+    options.keyInterval = 10;
+    return test::MediaUnits(test::EncodeH264(options), 3, 320);
+}
+
+std::vector<MediaUnit> Mpeg4Units() {
+    test::VideoOptions options;
+    options.frames = 30;
+    options.keyInterval = 10;
+    return test::MediaUnits(test::EncodeMpeg4(options), 3, 320);
+}
+
+std::vector<MediaUnit> LargeMpeg4Units() {
+    test::VideoOptions options;
+    options.width = 704;
+    options.height = 576;
+    options.frames = 3;
+    options.keyInterval = 2;
+    options.bitRate = 40000000;
+    return test::MediaUnits(test::EncodeMpeg4(options), 1, 288);
+}
+
+Bytes ElementaryWithAudio(const std::vector<MediaUnit>& units) {
+    Bytes stream;
+    for (const MediaUnit& unit : units)
+        test::Append(stream, unit.video ? unit.bytes : test::PrivateAudioPacket(7, 4, unit.bytes));
+    return stream;
+}
+
+Bytes AudioOnly() {
+    Bytes stream;
+    for (uint8_t i = 0; i < 40; ++i)
+        test::Append(stream, test::PrivateAudioPacket(14, 2, test::AudioBlock(320, i)));
+    return stream;
+}
+
+struct Format {
+    const char* name;
+    Bytes stream;
+    int type;
+};
+
+std::vector<Format> Formats() {
+    PictureInfo info;
+    PictureInfo large;
+    large.width = 704;
+    large.height = 576;
+    return {
+        {"private packets", test::WritePrivateStream(H264Units(), info), kFormatPrivate},
+        {"sequenced packets", test::WriteSequencedStream(Mpeg4Units(), info), kFormatSequenced},
+        {"checksummed packets", test::WriteChecksummedStream(H264Units(), info),
+         kFormatChecksummed},
+        {"program stream, H.264", test::WriteProgramStream(H264Units(), info),
+         kFormatProgramStream},
+        {"program stream, split MPEG-4", test::WriteProgramStream(LargeMpeg4Units(), large),
+         kFormatProgramStream},
+        {"ASF", test::WriteAsf(H264Units(), info), kFormatAsf},
+        {"AVI", test::WriteAvi(Mpeg4Units(), info), kFormatMpeg4Es},
+        {"MPEG-4 elementary stream", ElementaryWithAudio(Mpeg4Units()), kFormatMpeg4Es},
+        {"audio packets alone", AudioOnly(), kFormatPrivateAudio},
+    };
+}
+
+TEST(ChunkingTest, OnceRecognisedAnyChunkingGivesTheSameFrames) {
+    for (const Format& format : Formats()) {
+        std::vector<std::string> reference;
+        for (size_t chunk : {size_t{2048}, size_t{1}, size_t{7}, size_t{188}, size_t{65536}}) {
+            StreamDemuxer demuxer;
+            auto lines = test::FrameLines(test::FeedInChunks(demuxer, format.stream, chunk, 2048));
+            EXPECT_EQ(format.type, demuxer.FormatType()) << format.name;
+            if (reference.empty()) {
+                reference = lines;
+                EXPECT_GT(reference.size(), 4u) << format.name;
+                continue;
+            }
+            EXPECT_EQ(reference, lines) << format.name << ", chunks of " << chunk;
+        }
+    }
+}
+
+// Audio packets alone make the type provisional: the chunk that first holds a video packet
+// replaces the parser, and what the old one held (a packet begun in the chunk before) is lost.
+// Which packet that is depends on where the chunks end. No frame comes out altered.
+TEST(ChunkingTest, TheSwitchFromAudioAloneDependsOnTheChunking) {
+    PictureInfo info;
+    Bytes stream = AudioOnly();
+    const auto units = H264Units();
+    test::Append(stream, test::WritePrivateStream(units, info));
+    StreamDemuxer whole(kFormatPrivate);
+    const auto all = test::FrameLines(test::FeedInChunks(whole, stream, stream.size()));
+    std::set<std::vector<std::string>> seen;
+    for (size_t chunk : {size_t{188}, size_t{700}, size_t{2048}, size_t{4096}}) {
+        StreamDemuxer demuxer;
+        auto lines = test::FrameLines(test::FeedInChunks(demuxer, stream, chunk));
+        EXPECT_EQ(kFormatPrivate, demuxer.FormatType()) << "chunks of " << chunk;
+        EXPECT_LT(lines.size(), all.size()) << "chunks of " << chunk;
+        for (const std::string& line : lines)
+            EXPECT_NE(all.end(), std::find(all.begin(), all.end(), line)) << line;
+        seen.insert(lines);
+    }
+    EXPECT_GT(seen.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tavix

@@ -1,0 +1,387 @@
+#include "video/decoder.h"
+
+#include <cstring>
+#include <new>
+
+#include "demux/stream_demuxer.h"
+#include "platform/trace.h"
+#include "video/colour_conversion.h"
+
+namespace tavix {
+namespace {
+
+// The program's frame source: the demultiplexer, recognising the format itself.
+class DemuxerSource final : public FrameSource {
+  public:
+    explicit DemuxerSource(std::unique_ptr<StreamDemuxer> demuxer) : demuxer(std::move(demuxer)) {}
+    int Feed(const uint8_t* data, int length) override {
+        return demuxer ? demuxer->Feed(data, length) : -1;
+    }
+    FrameInfo* NextFrame() override { return demuxer ? demuxer->NextFrame() : nullptr; }
+    FrameInfo* NextKeyFrame() override { return demuxer ? demuxer->NextKeyFrame() : nullptr; }
+    int Reset(int mode, int kind) override { return demuxer ? demuxer->Reset(mode, kind) : -1; }
+
+  private:
+    std::unique_ptr<StreamDemuxer> demuxer;
+};
+
+// A stream's picture size is untrusted: anything above this many pixels (8192 x 4320) is
+// treated like a failed allocation.
+constexpr int64_t kMaxPicturePixels = 8192LL * 4320;
+
+constexpr int kIdle = 8;  // a step that found nothing to do
+
+bool IsH264(int32_t codec) {
+    return codec == kCodecH264Announced || codec == kCodecH264;
+}
+
+std::unique_ptr<uint8_t[]> ZeroedBuffer(size_t bytes) {
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]());
+}
+
+}  // namespace
+
+CDecoder::CDecoder() : CDecoder(std::make_unique<DemuxerSource>(StreamDemuxer::Create())) {}
+
+CDecoder::CDecoder(std::unique_ptr<FrameSource> source) : demuxer(std::move(source)) {
+    BuildTables();
+}
+
+CDecoder::~CDecoder() {
+    if (thread.Started()) Stop(0);
+    CloseLibrary();
+}
+
+void CDecoder::Start(int) {
+    if (thread.Started() || libraryOpen) Stop(0);
+    {
+        // Chunks pushed after the last Stop belong to the old stream.
+        std::lock_guard<std::mutex> lock(packetLock);
+        packets.clear();
+        byteLimit = kPacketByteLimit;
+        queuedBytes = 0;
+        overflow = 0;
+        dropping.store(0, std::memory_order_relaxed);
+    }
+    bufferMs = kFrameBufferMs;
+    waitKeyFrame = true;
+    // A picture the display has not taken belongs to the old stream: drop it. One it has taken
+    // stays its own until ReleasePicture.
+    int32_t ready = 1;
+    readyPictures.compare_exchange_strong(ready, 0, std::memory_order_acq_rel);
+    pendingPictures.store(0, std::memory_order_relaxed);
+    frameRate.store(0, std::memory_order_relaxed);
+    buffering.store(false, std::memory_order_relaxed);
+    running.store(true, std::memory_order_relaxed);
+    if (thread.Start(DecodingLoop, this) != 0) running.store(false, std::memory_order_relaxed);
+}
+
+void CDecoder::Stop(int) {
+    Trace("CDecoder::Stop  00\n");
+    running.store(false, std::memory_order_relaxed);
+    thread.Join();
+    {
+        // queuedBytes is reset by the next Start.
+        std::lock_guard<std::mutex> lock(packetLock);
+        packets.clear();
+    }
+    frames.clear();
+    frameCount.store(0, std::memory_order_relaxed);
+    if (demuxer) demuxer->Reset(0, 0);
+    CloseLibrary();
+    yuvBuffer.reset();
+    yuvCapacity = 0;
+    libraryOpen = false;
+    Trace("CDecoder::Stop  11\n");
+}
+
+int CDecoder::PushData(const uint8_t* bytes, int length) {
+    return Push(bytes, length, true);
+}
+
+int CDecoder::TryPushData(const uint8_t* bytes, int length) {
+    return Push(bytes, length, false);
+}
+
+int CDecoder::Push(const uint8_t* bytes, int length, bool countLoss) {
+    if (bytes == nullptr || length <= 0) return 0;
+    std::lock_guard<std::mutex> lock(packetLock);
+    if (dropping.load(std::memory_order_relaxed) != 0 ||
+        static_cast<int64_t>(queuedBytes) + length > byteLimit) {
+        if (countLoss) overflow = 1;
+        return 0;
+    }
+    MediaPacket packet;
+    packet.bytes.reset(new (std::nothrow) uint8_t[length]);
+    if (!packet.bytes) {
+        overflow = 1;
+        return 0;
+    }
+    std::memcpy(packet.bytes.get(), bytes, length);
+    packet.length = length;
+    packet.discontinuity = overflow;
+    queuedBytes += length;
+    packets.push_back(std::move(packet));
+    overflow = 0;
+    return 1;
+}
+
+int CDecoder::QueuedBytes() {
+    std::lock_guard<std::mutex> lock(packetLock);
+    return queuedBytes;
+}
+
+bool CDecoder::Drained() {
+    std::lock_guard<std::mutex> lock(packetLock);
+    return packets.empty() && !demultiplexing.load(std::memory_order_acquire) &&
+           frameCount.load(std::memory_order_acquire) == 0 &&
+           pendingPictures.load(std::memory_order_acquire) == 0;
+}
+
+const uint8_t* CDecoder::GetPicture(int& width, int& height, int& status) {
+    int32_t ready = readyPictures.load(std::memory_order_acquire);
+    if (ready == 1 && !readyPictures.compare_exchange_strong(ready, 2, std::memory_order_acq_rel))
+        ready = readyPictures.load(std::memory_order_acquire);  // Start dropped it meanwhile
+    if (ready > 0) {
+        width = readyWidth;
+        height = readyHeight;
+        status = kStatusPlaying;
+        return picture.get();
+    }
+    const int32_t rate = frameRate.load(std::memory_order_relaxed);
+    if (rate <= 0) {
+        status = kStatusBuffering;
+        buffering.store(false, std::memory_order_relaxed);
+        return nullptr;
+    }
+    const int32_t queued = frameCount.load(std::memory_order_relaxed);
+    if (buffering.load(std::memory_order_relaxed)) {
+        if (queued < rate) {
+            status = kStatusBuffering;
+        } else {
+            status = kStatusPlaying;
+            buffering.store(false, std::memory_order_relaxed);
+        }
+        return nullptr;
+    }
+    if (queued == 0 && pendingPictures.load(std::memory_order_relaxed) <= 0) {
+        status = kStatusBuffering;
+        buffering.store(true, std::memory_order_relaxed);
+    }
+    return nullptr;
+}
+
+void CDecoder::ReleasePicture() {
+    // The display is done with the bytes: the decoder may write them again.
+    int32_t ready = readyPictures.load(std::memory_order_relaxed);
+    while (ready > 0 && !readyPictures.compare_exchange_weak(ready, 0, std::memory_order_release,
+                                                             std::memory_order_relaxed)) {
+    }
+}
+
+void CDecoder::DecodingLoop(void* self) {
+    CDecoder* decoder = static_cast<CDecoder*>(self);
+    bool idle = false;
+    while (decoder->running.load(std::memory_order_relaxed)) {
+        decoder->DemultiplexStep();
+        if (decoder->DecodeStep() == kIdle) idle = true;
+        // Once idle, every pass pauses, so that the thread does not spin.
+        if (idle) SleepMs(1);
+    }
+}
+
+void CDecoder::DemultiplexStep() {
+    for (;;) {
+        MediaPacket packet;
+        {
+            std::lock_guard<std::mutex> lock(packetLock);
+            if (packets.empty()) return;
+            packet = std::move(packets.front());
+            packets.pop_front();
+            queuedBytes -= packet.length;
+            demultiplexing.store(true, std::memory_order_relaxed);
+        }
+        if (packet.discontinuity) {
+            waitKeyFrame = true;
+            frameRate.store(0, std::memory_order_relaxed);
+        }
+        if (!demuxer) {
+            demultiplexing.store(false, std::memory_order_release);
+            continue;
+        }
+        demuxer->Feed(packet.bytes.get(), packet.length);
+        for (;;) {
+            FrameInfo* f;
+            if (waitKeyFrame) {
+                f = demuxer->NextKeyFrame();
+                if (f == nullptr) break;
+                const bool usable = f->kind == kKindVideo && f->dependent == 0 && f->width > 0 &&
+                                    f->height > 0 && f->frameRate > 0;
+                if (!usable) break;
+                waitKeyFrame = false;
+                frameRate.store(f->frameRate, std::memory_order_relaxed);
+            } else {
+                f = demuxer->NextFrame();
+                if (f == nullptr) break;
+            }
+            if (f->kind != kKindVideo) continue;
+            // The frame's bytes live only until the next Feed: keep a copy.
+            try {
+                FrameCopy copy;
+                copy.info = *f;
+                const int32_t length =
+                    f->payload != nullptr && f->payloadLength > 0 ? f->payloadLength : 0;
+                copy.bytes.assign(f->payload, f->payload + length);
+                copy.info.payloadLength = length;
+                copy.info.packet = nullptr;
+                frames.push_back(std::move(copy));
+                frames.back().info.payload = frames.back().bytes.data();
+            } catch (const std::bad_alloc&) {
+                waitKeyFrame = true;
+                frameRate.store(0, std::memory_order_relaxed);
+                continue;
+            }
+            frameCount.store(static_cast<int32_t>(frames.size()), std::memory_order_relaxed);
+            // More than two seconds of video queued: refuse chunks until it drains.
+            if (static_cast<double>(frames.size()) >
+                bufferMs * 0.001 * frameRate.load(std::memory_order_relaxed))
+                dropping.store(1, std::memory_order_relaxed);
+        }
+        demultiplexing.store(false, std::memory_order_release);
+    }
+}
+
+int CDecoder::DecodeStep() {
+    // Nothing is decoded while a decoded picture waits for conversion.
+    int result = pendingPictures.load(std::memory_order_relaxed) != 0 ? kIdle : DecodeOneFrame();
+    if (pendingPictures.load(std::memory_order_relaxed) > 0 &&
+        readyPictures.load(std::memory_order_acquire) == 0) {
+        Convert();
+        result = 0;
+    }
+    return result;
+}
+
+int CDecoder::DecodeOneFrame() {
+    if (frames.empty()) return kIdle;
+    FrameCopy f = std::move(frames.front());
+    frames.pop_front();
+    if (dropping.load(std::memory_order_relaxed) != 0 && frames.size() < 3)
+        dropping.store(0, std::memory_order_relaxed);
+    const int result = Decode(f.info);
+    // Counted until now, so that a frame being decoded never looks like an empty queue.
+    frameCount.store(static_cast<int32_t>(frames.size()), std::memory_order_release);
+    return result;
+}
+
+int CDecoder::Decode(const FrameInfo& info) {
+    if (info.dependent == 0 && info.width > 0 && info.height > 0) {
+        const int64_t pixels = static_cast<int64_t>(info.width) * info.height;
+        if (pixels > kMaxPicturePixels) return 1;
+        const size_t yuvBytes = static_cast<size_t>(pixels) * 3 / 2;
+        if (!yuvBuffer || yuvCapacity < yuvBytes) {
+            yuvBuffer = ZeroedBuffer(yuvBytes);
+            yuvCapacity = yuvBuffer ? yuvBytes : 0;
+        }
+        // The picture buffer follows this size at the next conversion, once the display has
+        // given back the picture it may be showing.
+        wantedWidth = info.width;
+        wantedHeight = info.height;
+        if (info.codec != openCodec || info.width != decodeWidth || info.height != decodeHeight ||
+            !libraryOpen) {
+            if (!yuvBuffer || !OpenLibrary(info)) {
+                libraryOpen = false;
+                return 1;
+            }
+            decodeWidth = info.width;
+            decodeHeight = info.height;
+            // Closing cleared the frame rate; within a stream it still holds (left at 0, every
+            // queued frame would count as too many and chunks would be refused).
+            if (info.frameRate > 0) frameRate.store(info.frameRate, std::memory_order_relaxed);
+        }
+    }
+
+    if (libraryOpen && IsH264(info.codec) && info.payloadLength > 0) {
+        const size_t area = static_cast<size_t>(decodeWidth) * decodeHeight;
+        const H264DecodeInput input{info.payload, info.payloadLength, {1, 1, 0, 0}};
+        H264DecodeOutput output{yuvBuffer.get(), yuvBuffer.get() + area,
+                                yuvBuffer.get() + area * 5 / 4, 0, 0};
+        if (H264_Dec_Decode(handle, &input, &output, 0) != -1) {
+            yuvWidth = output.width;
+            yuvHeight = output.height;
+            // A picture smaller than the opened size: close up its planes so that they lie
+            // where the conversions look for them (U at width x height, V a quarter behind).
+            const size_t decoded = static_cast<size_t>(yuvWidth) * yuvHeight;
+            if (decoded != area) {
+                std::memmove(yuvBuffer.get() + decoded, output.u, decoded / 4);
+                std::memmove(yuvBuffer.get() + decoded * 5 / 4, output.v, decoded / 4);
+            }
+            pendingPictures.fetch_add(1, std::memory_order_release);
+        }
+    }
+    return 0;
+}
+
+bool CDecoder::OpenLibrary(const FrameInfo& frame) {
+    // Also a handle left by a key frame that found no buffer.
+    if (libraryOpen || handle != nullptr) CloseLibrary();
+    libraryOpen = false;
+    if (IsH264(frame.codec)) {
+        handle = nullptr;
+        H264_Dec_Init(0);
+        const int32_t size[2] = {frame.width, frame.height};
+        handle = H264_Dec_Open(size);
+        libraryOpen = handle != nullptr;
+        if (!libraryOpen) H264_Dec_DeInit();
+    }
+    if (!libraryOpen) return false;
+    openCodec = frame.codec;
+    return true;
+}
+
+void CDecoder::CloseLibrary() {
+    if (handle != nullptr) {
+        H264_Dec_Close(handle);
+        H264_Dec_DeInit();
+        handle = nullptr;
+    }
+    openCodec = -1;
+    decodeWidth = decodeHeight = 0;
+    frameRate.store(0, std::memory_order_relaxed);
+    libraryOpen = false;
+}
+
+void CDecoder::Convert() {
+    // readyPictures is 0: the display has given the picture back, so the buffer may change.
+    if (!picture || pictureWidth != wantedWidth || pictureHeight != wantedHeight) {
+        const size_t bytes = static_cast<size_t>(wantedWidth) * wantedHeight * 4;
+        picture = ZeroedBuffer(bytes);
+        pictureCapacity = picture ? bytes : 0;
+        pictureWidth = picture ? wantedWidth : 0;
+        pictureHeight = picture ? wantedHeight : 0;
+    }
+    const int bits = displayBits.load(std::memory_order_relaxed);
+    const int bytesPerPixel = bits == 16 ? 2 : bits == 24 ? 3 : 4;
+    const size_t area = static_cast<size_t>(yuvWidth) * yuvHeight;
+    // A picture that does not fit (or no buffer) is dropped rather than left pending, which
+    // would stop decoding for good.
+    if (picture && yuvWidth > 0 && yuvHeight > 0 && area * bytesPerPixel <= pictureCapacity) {
+        const uint8_t* y = yuvBuffer.get();
+        const uint8_t* u = y + area;
+        const uint8_t* v = u + area / 4;
+        if (bits == 16)
+            ConvertTo565(yuvWidth, yuvHeight, y, picture.get());
+        else if (bits == 24)
+            ConvertTo24(picture.get(), yuvWidth, y, u, v, yuvWidth, yuvWidth / 2, yuvWidth,
+                        -yuvHeight);
+        else
+            ConvertTo32(picture.get(), yuvWidth, y, u, v, yuvWidth, yuvWidth / 2, yuvWidth,
+                        -yuvHeight);
+        readyWidth = yuvWidth;
+        readyHeight = yuvHeight;
+        readyPictures.store(1, std::memory_order_release);
+    }
+    pendingPictures.fetch_sub(1, std::memory_order_release);
+}
+
+}  // namespace tavix

@@ -1,0 +1,167 @@
+// CDecoder: turns the media bytes of the playing channel into RGB pictures for the screen.
+//
+// Threads:
+// - client thread: Start, PushData;
+// - user-interface thread (the live view's timer): Stop, GetPicture, ReleasePicture,
+//   SetDisplayBits, FrameRate;
+// - the decoding thread, started by Start and joined by Stop: demultiplexes the queued chunks,
+//   decodes H.264 frames with the decoder library and converts the picture to the display's
+//   format.
+// Two queues decouple them: received chunks (at most 1 MiB, under packetLock) and demultiplexed
+// video frames (about two seconds; while it holds more, chunks are refused). One converted
+// picture at a time passes to the display.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "demux/frame_info.h"
+#include "platform/h264_decoder.h"
+#include "platform/thread.h"
+#include "video/frame_source.h"
+
+namespace tavix {
+
+constexpr int32_t kPacketByteLimit = 1048576;  // undecoded chunks held
+constexpr int32_t kFrameBufferMs = 2000;       // video held in the frame queue
+
+// GetPicture's status.
+constexpr int kStatusPlaying = 0;
+constexpr int kStatusBuffering = 1;
+
+class CDecoder {
+  public:
+    // Builds the colour tables (once per program) and creates the demultiplexer.
+    CDecoder();
+    // Reads its frames from `source` instead (tests). A null source yields no frames.
+    explicit CDecoder(std::unique_ptr<FrameSource> source);
+    virtual ~CDecoder();
+    CDecoder(const CDecoder&) = delete;
+    CDecoder& operator=(const CDecoder&) = delete;
+
+    // Begins decoding a new stream (stopping the one before): empty queues, waiting for a key
+    // frame, frame rate unknown. A converted picture the display has taken stays its own until
+    // it is released; one it has not taken is dropped. `channel` is not used.
+    void Start(int channel);
+
+    // Ends decoding: joins the decoding thread, frees the queued chunks and frames, resets the
+    // demultiplexer so that the next stream is recognised afresh, closes the decoder library.
+    // The picture buffer stays until the next stream replaces it. `channel` is not used.
+    void Stop(int channel);
+
+    // Queues a copy of one received chunk. Returns 1 when it was queued, 0 when it was refused
+    // (no room: more than kPacketByteLimit queued, or the frame queue is over its limit, or no
+    // memory); the next accepted chunk is then marked as following lost data.
+    int PushData(const uint8_t* bytes, int length);
+
+    // As PushData, but a chunk that finds no room is not counted as lost: 0 changes nothing.
+    // For a pusher that would rather wait than lose data (tools).
+    int TryPushData(const uint8_t* bytes, int length);
+
+    // The converted picture, or null. With a picture: `width` and `height` are its size in
+    // pixels, `status` becomes kStatusPlaying, and the picture is the caller's, unchanged,
+    // until ReleasePicture. Rows are packed; 16-bit pictures are stored top row first, 24- and
+    // 32-bit ones bottom row first. Without one, `status` (the caller's last one) changes to
+    // kStatusBuffering while the frame rate is not known yet, or after the stream ran dry until
+    // a second of frames is queued again, and back to kStatusPlaying then.
+    const uint8_t* GetPicture(int& width, int& height, int& status);
+
+    // Gives the picture back to the decoder.
+    void ReleasePicture();
+
+    // Bits per pixel of the display: 16, 24 or 32 (others count as 32). Pictures converted
+    // from then on have this depth.
+    void SetDisplayBits(int bits) { displayBits.store(bits, std::memory_order_relaxed); }
+    int DisplayBits() const { return displayBits.load(std::memory_order_relaxed); }
+
+    // Frames per second of the stream, from its first usable key frame; 0 while unknown.
+    int FrameRate() const { return frameRate.load(std::memory_order_relaxed); }
+
+    // For tests and tools: frames queued for decoding, and whether chunks are being refused.
+    int QueuedFrames() const { return frameCount.load(std::memory_order_relaxed); }
+    bool Dropping() const { return dropping.load(std::memory_order_relaxed) != 0; }
+    int QueuedBytes();  // chunks not yet demultiplexed
+    // Nothing queued, being demultiplexed or decoded, or waiting for conversion: every picture
+    // of what was pushed has been handed over (or was lost).
+    bool Drained();
+
+  private:
+    struct MediaPacket {
+        std::unique_ptr<uint8_t[]> bytes;
+        int32_t length = 0;
+        int32_t discontinuity = 0;  // chunks were refused just before this one
+    };
+    // A demultiplexed video frame: the record, its payload pointing into `bytes`, packet null.
+    struct FrameCopy {
+        FrameInfo info;
+        std::vector<uint8_t> bytes;
+    };
+
+    int Push(const uint8_t* bytes, int length, bool countLoss);
+    static void DecodingLoop(void* self);
+    void DemultiplexStep();
+    int DecodeStep();
+    int DecodeOneFrame();
+    int Decode(const FrameInfo& frame);
+    bool OpenLibrary(const FrameInfo& frame);
+    void CloseLibrary();
+    void Convert();
+
+    std::unique_ptr<FrameSource> demuxer;
+
+    // Guarded by packetLock (with the test of `dropping`).
+    std::mutex packetLock;
+    std::deque<MediaPacket> packets;
+    int32_t queuedBytes = 0;
+    int32_t byteLimit = kPacketByteLimit;
+    int32_t overflow = 0;
+
+    // Written by the decoding thread, read by the others.
+    std::atomic<int32_t> dropping{0};
+    std::atomic<int32_t> frameRate{0};
+    std::atomic<int32_t> frameCount{0};       // frames.size(), and the frame being decoded
+    std::atomic<bool> demultiplexing{false};  // a chunk taken from `packets` is being fed
+    std::atomic<int32_t> pendingPictures{0};  // decoded, not yet converted (0 or 1)
+    // The picture hand-over: 0 the decoder owns `picture`; 1 a converted picture waits for the
+    // display; 2 the display has taken it. Set to 1 by the decoding thread after the picture's
+    // bytes (release); taken and given back by the display (acquire / release).
+    std::atomic<int32_t> readyPictures{0};
+    std::atomic<int32_t> displayBits{0};
+
+    // The decoding thread's while it runs; Start and Stop touch them only while it does not.
+    bool waitKeyFrame = true;
+    std::deque<FrameCopy> frames;
+    int32_t bufferMs = kFrameBufferMs;
+    int32_t openCodec = -1;
+    bool libraryOpen = false;
+    H264Handle handle = nullptr;
+    int32_t decodeWidth = 0;  // size the library was opened with
+    int32_t decodeHeight = 0;
+    std::unique_ptr<uint8_t[]> yuvBuffer;  // Y, U, V of the last decoded picture
+    size_t yuvCapacity = 0;
+    int32_t yuvWidth = 0;  // size of the last decoded picture
+    int32_t yuvHeight = 0;
+    int32_t wantedWidth = 0;   // picture size of the last key frame; the buffer follows it
+    int32_t wantedHeight = 0;  // when the display has given the picture back
+
+    // The converted picture: written by the decoding thread while readyPictures is 0, read by
+    // the display while it is above 0.
+    std::unique_ptr<uint8_t[]> picture;
+    size_t pictureCapacity = 0;
+    int32_t pictureWidth = 0;  // size the buffer was made for
+    int32_t pictureHeight = 0;
+    int32_t readyWidth = 0;  // size of the converted picture in it
+    int32_t readyHeight = 0;
+
+    // The display waits for the frame queue to fill (user-interface thread; Start clears it).
+    std::atomic<bool> buffering{false};
+
+    WorkerThread thread;
+    std::atomic<bool> running{false};
+};
+
+}  // namespace tavix

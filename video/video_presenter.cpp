@@ -1,0 +1,134 @@
+#include "video/video_presenter.h"
+
+#include <QBackingStore>
+#include <QImage>
+#include <QMetaObject>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QWidget>
+#include <cstring>
+
+namespace tavix {
+
+// The picture waiting to be drawn; guarded by `mutex` because Present fills it on the caller's
+// thread while the surface paints it on the widget's thread.
+struct PresentedPicture {
+    std::mutex mutex;
+    QImage image;            // guarded by mutex
+    ScreenRect destination;  // guarded by mutex
+    bool presented = false;  // guarded by mutex: the image holds a picture
+};
+
+// A transparent child covering the window: the window paints its own background, the surface
+// the picture on top, clipped to the window like the video window's clipper.
+class VideoSurface : public QWidget {
+  public:
+    VideoSurface(QWidget* window, std::shared_ptr<PresentedPicture> shared)
+        : QWidget(window), shared(std::move(shared)) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setGeometry(window->rect());
+        show();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        if (!shared->presented) return;
+        const ScreenRect& d = shared->destination;
+        const QPoint topLeft = mapFromGlobal(QPoint(d.left, d.top));
+        QPainter painter(this);
+        painter.drawImage(QRect(topLeft, QSize(d.right - d.left, d.bottom - d.top)), shared->image);
+    }
+
+  private:
+    std::shared_ptr<PresentedPicture> shared;
+};
+
+namespace {
+
+QImage::Format FormatForBits(int bits) {
+    switch (bits) {
+        case 16:
+            return QImage::Format_RGB16;
+        case 24:
+            return QImage::Format_BGR888;
+        default:
+            return QImage::Format_RGB32;  // B, G, R, A in memory on little-endian
+    }
+}
+
+// Bits per pixel of what the window is drawn into: its backing store's image where one
+// exists, else the screen's depth (a 24-bit screen stores 32 bits per pixel).
+int BackingStoreBits(QWidget* window) {
+    QBackingStore* store = window->backingStore();
+    if (store != nullptr && store->paintDevice() != nullptr) {
+        const int depth = store->paintDevice()->depth();
+        if (depth == 16 || depth == 24 || depth == 32) return depth;
+    }
+    return window->depth() == 16 ? 16 : 32;
+}
+
+}  // namespace
+
+VideoPresenter::VideoPresenter() = default;
+
+VideoPresenter::~VideoPresenter() {
+    Release();
+}
+
+int VideoPresenter::Create(QWidget* window, int width, int height, int& bitsOut) {
+    if (window == nullptr) {
+        Release();
+        return 0;
+    }
+    bitsOut = BackingStoreBits(window);
+    return CreateWithBits(window, width, height, bitsOut);
+}
+
+int VideoPresenter::CreateWithBits(QWidget* window, int width, int height, int bits) {
+    Release();
+    if (window == nullptr || width <= 0 || height <= 0 || (bits != 16 && bits != 24 && bits != 32))
+        return 0;
+    auto created = std::make_shared<PresentedPicture>();
+    created->image = QImage(width, height, FormatForBits(bits));
+    if (created->image.isNull()) return 0;
+    shared = std::move(created);
+    surface = new VideoSurface(window, shared);
+    this->width = width;
+    this->height = height;
+    this->bits = bits;
+    frameBytes = bits / 8 * height * width;
+    return 1;
+}
+
+void VideoPresenter::Present(const uint8_t* picture, const ScreenRect& destination,
+                             RowOrder order) {
+    std::shared_ptr<PresentedPicture> target = shared;
+    if (picture == nullptr || !target || surface == nullptr) return;
+    {
+        std::lock_guard<std::mutex> lock(target->mutex);
+        QImage& image = target->image;
+        // Image rows may be padded (24 bits): copy row by row, turning bottom-up pictures
+        // upright on the way.
+        const size_t rowBytes = static_cast<size_t>(width) * (bits / 8);
+        for (int row = 0; row < height; ++row) {
+            const int source = order == RowOrder::kBottomRowFirst ? height - 1 - row : row;
+            std::memcpy(image.scanLine(row), picture + source * rowBytes, rowBytes);
+        }
+        target->destination = destination;
+        target->presented = true;
+    }
+    // Posting is safe from any thread; the call is dropped if the surface is gone by then.
+    VideoSurface* s = surface.data();
+    QMetaObject::invokeMethod(
+        s, [s] { s->update(); }, Qt::QueuedConnection);
+}
+
+void VideoPresenter::Release() {
+    delete surface.data();
+    surface = nullptr;
+    shared.reset();
+    width = height = bits = frameBytes = 0;
+}
+
+}  // namespace tavix

@@ -1,0 +1,74 @@
+// Puts converted pictures on the screen: an off-screen image of the picture's size in the
+// display's own pixel format, drawn scaled into a destination rectangle of a Qt widget.
+//
+// Threads: Create and Release on the widget's thread. Present on any thread (the live view's
+// timer), but not while Create or Release runs; it copies the picture at once and has the
+// widget's thread draw it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include <QPointer>
+
+class QWidget;
+
+namespace tavix {
+
+// Screen coordinates; right and bottom are one past the last pixel.
+struct ScreenRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+
+// How the rows of a picture handed to Present are stored.
+enum class RowOrder { kTopRowFirst, kBottomRowFirst };
+
+class VideoSurface;
+struct PresentedPicture;
+
+class VideoPresenter {
+  public:
+    VideoPresenter();
+    virtual ~VideoPresenter();
+    VideoPresenter(const VideoPresenter&) = delete;
+    VideoPresenter& operator=(const VideoPresenter&) = delete;
+
+    // Makes the off-screen image for pictures of width x height on `window`, releasing what an
+    // earlier Create made. `bitsOut` receives the bits per pixel of the window's backing store:
+    // 16 on a 16-bit display, 32 on a 24- or 32-bit one. 1 on success; 0 for a null window or a
+    // size of 0 or less (nothing is kept then).
+    int Create(QWidget* window, int width, int height, int& bitsOut);
+
+    // Create for a display of `bits` per pixel (16, 24 or 32) whatever the window's own depth is.
+    // For tests and for callers that know the depth.
+    int CreateWithBits(QWidget* window, int width, int height, int bits);
+
+    // `picture` holds width x height pixels in the format Create reported, rows packed, stored
+    // as `order` says: RGB565 little-endian (16), B, G, R bytes (24), B, G, R, A bytes (32).
+    // `destination` is where the picture is drawn, scaled, in screen coordinates; the window
+    // clips it. Does nothing before a successful Create.
+    void Present(const uint8_t* picture, const ScreenRect& destination, RowOrder order);
+
+    // Drops the image and stops drawing on the window.
+    void Release();
+
+    int Width() const { return width; }
+    int Height() const { return height; }
+    int Bits() const { return bits; }
+    int FrameBytes() const { return frameBytes; }  // bits / 8 x height x width
+
+  private:
+    std::shared_ptr<PresentedPicture> shared;  // the image and destination, shared with the surface
+    QPointer<VideoSurface>
+        surface;  // child of the window (which may delete it), drawn on its thread
+    int width = 0;
+    int height = 0;
+    int bits = 0;
+    int frameBytes = 0;
+};
+
+}  // namespace tavix
