@@ -29,6 +29,9 @@ namespace tavix {
 namespace {
 
 constexpr int kTreeIconSize = 16;
+// The presenter's first picture size, until a stream tells its own.
+constexpr int kFirstPictureWidth = 352;
+constexpr int kFirstPictureHeight = 288;
 const QColor kPtzBandLine = ColorFromRef(0x2E322D);
 
 void SetBackground(QWidget* widget, const QColor& color) {
@@ -59,6 +62,7 @@ CDlgMain::CDlgMain(QWidget* parent) : QDialog(parent) {
 
 CDlgMain::~CDlgMain() {
     DeviceEventRelay::Instance().Detach(this);
+    presenter.Release();
 }
 
 int CDlgMain::exec() {
@@ -126,6 +130,9 @@ void CDlgMain::InitDialog() {
     channelTree->setIconSize(QSize(kTreeIconSize, kTreeIconSize));
 
     initDone = 1;
+    // The presenter draws into the video window; the depth it reports is the depth the
+    // decoder converts pictures to.
+    presenter.Create(videoWindow, kFirstPictureWidth, kFirstPictureHeight, displayBits);
     // Qt reports no size change after this point, as the window already has its size.
     Layout(width(), height());
 }

@@ -21,6 +21,7 @@
 #include <future>
 
 #include "client/device_events.h"
+#include "video/video_presenter.h"
 
 class QLabel;
 class QTreeWidget;
@@ -61,6 +62,8 @@ class CDlgMain : public QDialog, public IDeviceEvents {
 
     // The login dialog while it runs, else null.
     CDlgLogin* OpenLoginDialog() const { return openLoginDialog; }
+    // Bits per pixel of the display (16, 24 or 32) once the window is initialised.
+    int DisplayBits() const { return displayBits; }
     bool LivePageVisible() const { return livePageVisible.load(std::memory_order_relaxed) != 0; }
 
     // Tree images by index: 0 the device, 1 the playing channel, 2 any other channel.
@@ -118,6 +121,8 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     std::atomic<int> livePageVisible{0};
     std::atomic<int> currentChannel{-1};
     QTreeWidgetItem* playingItem = nullptr;
+    VideoPresenter presenter;
+    int displayBits = 0;  // bits per pixel of the display, as the presenter reports it
 };
 
 }  // namespace tavix

@@ -50,6 +50,8 @@ class MainWindowTest : public ProgramFolderTest {
 
     static void CheckPortraitThenLandscape(CDlgMain& window) {
         EXPECT_EQ(QRect(0, 0, 240, 320), window.geometry());
+        // The presenter told the display's depth (the offscreen screen stores 32 bits a pixel).
+        EXPECT_EQ(32, window.DisplayBits());
         const int liveKeys[] = {kIdLogin, kIdCamera, kIdFull, kIdAbout, kIdExit};
         for (int i = 0; i < 5; ++i)
             EXPECT_EQ(QRect(48 * i, 295, 48, 25), Place(window, liveKeys[i]));
