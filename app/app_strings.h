@@ -10,6 +10,10 @@ namespace tavix {
 // Message-box caption and header title; the version shown beside it.
 extern const std::u16string appTitle;
 extern const std::u16string appVersion;
+// The application's settings key (its organisation name). Nothing is stored under it: the saved
+// login lives in login.ini.
+inline constexpr char kSettingsKey[] = "应用程序向导生成的本地应用程序";
+
 // Folder of the program file with its trailing separator; empty when unknown.
 // Written only by start-up, before any other thread exists.
 extern std::string appDirectory;

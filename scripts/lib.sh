@@ -8,7 +8,9 @@ PACKAGES=(
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    libavcodec-dev libavutil-dev libavformat-dev libswscale-dev qt6-base-dev xvfb
+    libavcodec-dev libavutil-dev libavformat-dev libswscale-dev
+    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+    xvfb xdotool
 )
 
 # Installs the packages that are missing; does nothing when all are there.

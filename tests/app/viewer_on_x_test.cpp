@@ -1,0 +1,207 @@
+// The tavix program on a real X display (Xvfb): it starts with the login dialog over the whole
+// screen, goes on to the channel page, and its EXIT key ends the process.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QColor>
+#include <QImage>
+
+#include <memory>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/app_strings.h"
+#include "platform/system.h"
+
+extern char** environ;
+
+namespace tavix {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A child process, ended with SIGTERM (then SIGKILL) and reaped when the object goes.
+class Child {
+  public:
+    // `quiet` sends its error output to /dev/null.
+    Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+          bool quiet = false) {
+        std::vector<char*> argv;
+        for (const std::string& a : arguments)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<std::string> env = environment;
+        for (char** e = environ; *e != nullptr; ++e)
+            env.push_back(*e);
+        std::vector<char*> envp;
+        for (const std::string& e : env)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (quiet) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() { Stop(); }
+
+    bool Running() const { return pid > 0; }
+
+    // The exit status once the process ended by itself within timeoutMs, else -1.
+    int WaitExit(int timeoutMs) {
+        for (int waited = 0; pid > 0 && waited <= timeoutMs; waited += 20) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+
+    void Stop() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        if (WaitExit(3000) < 0 && pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+    }
+
+  private:
+    pid_t pid = -1;
+};
+
+int RunToEnd(const std::vector<std::string>& arguments,
+             const std::vector<std::string>& environment) {
+    Child child(arguments, environment, true);
+    return child.Running() ? child.WaitExit(10000) : -1;
+}
+
+// Xvfb on the first display number from 90 on that nobody uses; Name() is empty when none
+// started.
+class VirtualDisplay {
+  public:
+    VirtualDisplay(int width, int height) {
+        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+        for (int number = 90; number < 190 && display.empty(); ++number) {
+            const std::string name = ":" + std::to_string(number);
+            const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
+            const fs::path lock = "/tmp/.X" + std::to_string(number) + "-lock";
+            if (fs::exists(socket) || fs::exists(lock)) continue;
+            server = std::make_unique<Child>(
+                std::vector<std::string>{"Xvfb", name, "-screen", "0", screen, "-nolisten", "tcp"},
+                std::vector<std::string>{}, true);
+            // Ready once its socket is there; gone at once when another took the number.
+            for (int waited = 0; waited < 10000 && server->Running() && server->WaitExit(0) < 0;
+                 waited += 20) {
+                if (fs::exists(socket)) {
+                    display = name;
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            if (display.empty()) server.reset();
+        }
+    }
+    const std::string& Name() const { return display; }
+
+  private:
+    std::unique_ptr<Child> server;
+    std::string display;
+};
+
+class ViewerOnXTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        binFolder = ProgramDirectory(ModuleFileName());
+        // A program folder of the test's own: login.ini is written beside the program.
+        programFolder = fs::temp_directory_path() / ("tavix-x-" + std::to_string(getpid()));
+        fs::create_directories(programFolder);
+        for (const char* file : {"tavix", "language_eng.ini"})
+            fs::copy_file(binFolder + file, programFolder / file,
+                          fs::copy_options::overwrite_existing);
+        // On a real display Qt talks to the session bus; the bus library keeps a buffer to the
+        // end, which the leak checker of a sanitizer build would report as ours.
+        const fs::path suppressions = programFolder / "leaks.supp";
+        std::ofstream(suppressions) << "leak:libdbus-1.so\n";
+        viewerEnvironment = {"LANG=C.UTF-8", "LC_ALL=C.UTF-8", "QT_QPA_PLATFORM=xcb",
+                             "LSAN_OPTIONS=suppressions=" + suppressions.string()};
+    }
+    void TearDown() override { fs::remove_all(programFolder); }
+
+    // What the display shows, or a null image.
+    QImage Grab(const std::string& display) {
+        const std::string file = (programFolder / "screen.png").string();
+        if (RunToEnd({binFolder + "x_grab", file}, {"DISPLAY=" + display}) != 0) return {};
+        return QImage(QString::fromStdString(file));
+    }
+
+    // Waits until `test` accepts what the display shows; that picture (null at the deadline).
+    template <typename Test>
+    QImage WaitForScreen(const std::string& display, Test test, int timeoutMs = 15000) {
+        for (int waited = 0; waited <= timeoutMs; waited += 200) {
+            QImage screen = Grab(display);
+            if (!screen.isNull() && test(screen)) return screen;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return {};
+    }
+
+    std::string binFolder;
+    fs::path programFolder;
+    std::vector<std::string> viewerEnvironment;
+};
+
+bool IsColour(const QImage& image, int x, int y, QColor colour) {
+    const QColor seen = image.pixelColor(x, y);
+    return std::abs(seen.red() - colour.red()) <= 2 &&
+           std::abs(seen.green() - colour.green()) <= 2 &&
+           std::abs(seen.blue() - colour.blue()) <= 2;
+}
+
+TEST_F(ViewerOnXTest, StartsWithTheLoginThenShowsTheChannelPageAndExits) {
+    const int width = 240, height = 320;
+    VirtualDisplay display(width, height);
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+    std::vector<std::string> environment = viewerEnvironment;
+    environment.push_back("DISPLAY=" + display.Name());
+    Child viewer({(programFolder / "tavix").string()}, environment);
+    ASSERT_TRUE(viewer.Running());
+
+    // The login dialog: the band's light top line, its dark grey body to the bottom keys.
+    const QImage login = WaitForScreen(display.Name(), [&](const QImage& s) {
+        return IsColour(s, width - 3, 60, QColor(24, 24, 24));
+    });
+    ASSERT_FALSE(login.isNull()) << "no login dialog";
+    EXPECT_GT(login.pixelColor(width / 2, 0).red(), 120);
+
+    // The platform's cancel key leaves the dialog without logging in: the channel page, whose
+    // tree fills the middle of the screen.
+    RunToEnd({"xdotool", "key", "Escape"}, environment);
+    const QImage channels = WaitForScreen(display.Name(), [&](const QImage& s) {
+        return IsColour(s, width / 2, height / 2, QColor(255, 255, 255));
+    });
+    ASSERT_FALSE(channels.isNull()) << "no channel page";
+
+    // The channel page's EXIT, the right half of the bottom row, ends the program.
+    RunToEnd({"xdotool", "mousemove", std::to_string(width * 3 / 4), std::to_string(height - 6),
+              "click", "1"},
+             environment);
+    EXPECT_EQ(0, viewer.WaitExit(10000));
+}
+
+}  // namespace
+}  // namespace tavix

@@ -1,0 +1,30 @@
+// The ui tests run real widgets on Qt's offscreen platform, on a 240 x 320 screen, with the
+// application font sized to a height of 13 pixels: the handheld's portrait screen.
+#include <QApplication>
+#include <QDir>
+#include <QFont>
+#include <QFontMetrics>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "tests/ui/ui_test_support.h"
+
+int main(int argc, char** argv) {
+    QTemporaryDir configFolder;
+    const QString screens = configFolder.filePath(QStringLiteral("screens.json"));
+    {
+        QFile file(screens);
+        if (!file.open(QIODevice::WriteOnly)) return 1;
+        file.write(R"({"screens": [{"name": "portrait", "x": 0, "y": 0, "width": 240,
+                       "height": 320, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    }
+    const QByteArray platform = "offscreen:configfile=" + screens.toLocal8Bit();
+    setenv("QT_QPA_PLATFORM", platform.constData(), 1);
+    QApplication application(argc, argv);
+    if (!tavix::UseTestFont(tavix::kTestFontHeight)) return 1;
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,63 @@
+// What the ui tests share: the screen and font they run with, a program folder of their own
+// (so that login.ini goes there, not beside the real program), the built language files.
+#pragma once
+
+#include <QApplication>
+#include <QFile>
+#include <QFont>
+#include <QFontMetrics>
+#include <QTemporaryDir>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/app_strings.h"
+#include "platform/system.h"
+
+namespace tavix {
+
+// 12 pixels is the handheld's, but the usual fonts here jump from 11 to 13.
+constexpr int kTestFontHeight = 13;
+constexpr int kScreenWidth = 240;
+constexpr int kScreenHeight = 320;
+
+// Sizes the application font so that its line height is `height` pixels.
+inline bool UseTestFont(int height) {
+    QFont font = QApplication::font();
+    for (int pixels = 4; pixels < 4 * height; ++pixels) {
+        font.setPixelSize(pixels);
+        if (QFontMetrics(font).height() == height) {
+            QApplication::setFont(font);
+            return true;
+        }
+    }
+    return false;
+}
+
+// A test with its own program folder and the English language file.
+class ProgramFolderTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        ASSERT_EQ(kTestFontHeight, QFontMetrics(QApplication::font()).height());
+        const std::string programFolder = ProgramDirectory(ModuleFileName());
+        appDirectory = folder.path().toStdString() + "/";
+        languageFile = programFolder + "language_eng.ini";
+    }
+
+    std::string LoginIni() const { return appDirectory + "login.ini"; }
+
+    // login.ini as text (UTF-16LE), or empty when there is none.
+    std::u16string LoginIniText() const {
+        QFile file(QString::fromStdString(LoginIni()));
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        const QByteArray bytes = file.readAll();
+        return std::u16string(reinterpret_cast<const char16_t*>(bytes.constData()),
+                              static_cast<size_t>(bytes.size() / 2));
+    }
+
+    QTemporaryDir folder;
+};
+
+}  // namespace tavix

@@ -1,0 +1,293 @@
+#include "ui/dlg_login.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QShowEvent>
+#include <QValidator>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "app/app_strings.h"
+#include "platform/system.h"
+#include "profile/ini_file.h"
+#include "ui/control_ids.h"
+#include "ui/header_band.h"
+#include "ui/image_button.h"
+#include "ui/login_layout.h"
+#include "ui/system_code_page.h"
+#include "ui/ui_text.h"
+
+namespace tavix {
+
+namespace {
+
+constexpr char16_t kSection[] = u"login";
+constexpr char16_t kDefaultAddress[] = u"0.0.0.0";
+constexpr int kDefaultPort = 34567;
+constexpr char16_t kDefaultPortText[] = u"34567";
+constexpr char16_t kDefaultUser[] = u"admin";
+constexpr char16_t kDefaultPassword[] = u"702914";
+constexpr int kLoginTimeoutMs = 10000;
+constexpr int kMaxPortDigits = 5;
+constexpr int kMaxPort = 65535;
+
+// A TCP port as typed: digits only, and never more than a port can be, so that the box cannot
+// hold a number the login would have to clip.
+class PortValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        if (input.size() > kMaxPortDigits) return Invalid;
+        for (QChar c : input)
+            if (!c.isDigit() || c.unicode() > '9') return Invalid;
+        if (!input.isEmpty() && input.toInt() > kMaxPort) return Invalid;
+        return Acceptable;
+    }
+};
+
+bool IsPortText(const QString& text) {
+    int position = 0;
+    QString copy = text;
+    return !text.isEmpty() && PortValidator().validate(copy, position) == QValidator::Acceptable;
+}
+
+bool MakeFolder(const std::string& folder) {
+    return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+std::string UserConfigFolder() {
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (configHome != nullptr && configHome[0] == '/') {
+        base = configHome;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] != '/') return {};
+        base = std::string(home) + "/.config";
+        if (!MakeFolder(base)) return {};
+    }
+    const std::string folder = base + "/tavix/";
+    return MakeFolder(folder) ? folder : std::string();
+}
+
+std::u16string FromQString(const QString& text) {
+    return text.toStdU16String();
+}
+
+}  // namespace
+
+std::string LoginIniPath() {
+    if (appDirectory.empty() || access(appDirectory.c_str(), W_OK) == 0)
+        return appDirectory + "login.ini";
+    const std::string folder = UserConfigFolder();
+    return (folder.empty() ? appDirectory : folder) + "login.ini";
+}
+
+SoftKeyCaptions SoftKeyCaptionsFor(int languageId) {
+    switch (languageId & 0x3FF) {
+        case 0x04:
+            return {u"登录", u"取消"};
+        case 0x1F:
+            return {u"Giriş", u"Çıkış"};
+        default:
+            return {u"Login", u"Cancel"};
+    }
+}
+
+CDlgLogin::CDlgLogin() : QDialog(nullptr) {
+    // A pop-up over the whole screen, without caption; kept above the main window, which is
+    // itself kept above other windows.
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setWindowTitle(ToQString(appTitle));
+
+    // The boxes in tab order: address, port, user name, password.
+    const int boxIds[4] = {kIdAddressBox, kIdPortBox, kIdUserBox, kIdPasswordBox};
+    QLineEdit* boxes[4];
+    for (int i = 0; i < 4; ++i) {
+        boxes[i] = new QLineEdit(this);
+        SetControlId(boxes[i], boxIds[i]);
+    }
+    addressBox = boxes[0];
+    portBox = boxes[1];
+    userBox = boxes[2];
+    passwordBox = boxes[3];
+    portBox->setValidator(new PortValidator(portBox));
+    passwordBox->setEchoMode(QLineEdit::Password);
+
+    const char16_t* labelKeys[4] = {u"D_IP", u"D_PORT", u"U_NAME", u"PASSWORD"};
+    QPalette labelColours = palette();
+    labelColours.setColor(QPalette::WindowText, ColorFromRef(kLightText));
+    for (int i = 0; i < 4; ++i) {
+        labels[i] = new QLabel(Text(labelKeys[i]), this);
+        SetControlId(labels[i], kIdAddressLabel + i);
+        labels[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        labels[i]->setPalette(labelColours);
+    }
+    setTabOrder(addressBox, portBox);
+    setTabOrder(portBox, userBox);
+    setTabOrder(userBox, passwordBox);
+
+    const std::string path = LoginIniPath();
+    address = IniReadString(kSection, u"IP0", kDefaultAddress, path);
+    port = IniReadInt(kSection, u"Port0", kDefaultPort, path);
+    userName = IniReadString(kSection, u"User0", kDefaultUser, path);
+    password = IniReadString(kSection, u"Pwd0", kDefaultPassword, path);
+    BoxesFromMembers();
+
+    // The soft-key bar: login and exit, captioned in the system's language.
+    const SoftKeyCaptions captions = SoftKeyCaptionsFor(UiLanguageId());
+    loginKey = new CImageButton(kCommandLogin, this);
+    exitKey = new CImageButton(kCommandExit, this);
+    loginKey->setText(QString::fromUtf16(captions.login));
+    exitKey->setText(QString::fromUtf16(captions.exit));
+    for (CImageButton* key : {loginKey, exitKey})
+        key->SetTextColor(ColorFromRef(kWhiteText));
+    // Return logs in, as the login key does; Escape is the platform's cancel (see reject).
+    loginKey->setDefault(true);
+    connect(loginKey, &QPushButton::clicked, this, &CDlgLogin::OnLoginCommand);
+    connect(exitKey, &QPushButton::clicked, this, &CDlgLogin::OnExitCommand);
+
+    addressBox->setFocus();
+    // A turned or resized screen: the dialog follows it.
+    if (QScreen* screen = this->screen())
+        connect(screen, &QScreen::geometryChanged, this, &CDlgLogin::PlaceOnScreen);
+}
+
+CDlgLogin::~CDlgLogin() {
+    SetWaiting(false);
+}
+
+void CDlgLogin::BoxesFromMembers() {
+    addressBox->setText(ToQString(address));
+    portBox->setText(QString::number(port));
+    userBox->setText(ToQString(userName));
+    passwordBox->setText(ToQString(password));
+}
+
+void CDlgLogin::MembersFromBoxes() {
+    address = FromQString(addressBox->text());
+    port = portBox->text().toInt();
+    userName = FromQString(userBox->text());
+    password = FromQString(passwordBox->text());
+}
+
+void CDlgLogin::SetWaiting(bool wait) {
+    if (wait == waiting) return;
+    waiting = wait;
+    setEnabled(!wait);
+    if (wait) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+        addressBox->setFocus();
+    }
+}
+
+void CDlgLogin::ShowStop(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, ToQString(appTitle), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void CDlgLogin::OnLoginCommand() {
+    // An empty port box logs in on the default port; so does a port no device can have (one
+    // stored by hand in login.ini). The other boxes keep what the user typed.
+    QString portText = portBox->text();
+    if (!IsPortText(portText)) {
+        portText = QString::fromUtf16(kDefaultPortText);
+        portBox->setText(portText);
+    }
+    MembersFromBoxes();
+    SetWaiting(true);
+
+    // Saved before they are checked: an empty address is remembered as empty.
+    const std::string path = LoginIniPath();
+    IniWriteString(kSection, u"IP0", address, path);
+    IniWriteString(kSection, u"Port0", FromQString(portText), path);
+    IniWriteString(kSection, u"User0", userName, path);
+    IniWriteString(kSection, u"Pwd0", password, path);
+
+    if (address.empty() || userName.empty()) {
+        SetWaiting(false);
+        ShowStop(Text(address.empty() ? u"IP_ISNULL" : u"U_NULL"));
+        return;
+    }
+
+    // There is no connection manager to ask for a network connection: that step fails, which
+    // gives the dialog back to the user while the login is under way.
+    SetWaiting(false);
+
+    const std::string address8 = ToSystemCodePage(address);
+    const std::string userName8 = ToSystemCodePage(userName);
+    const std::string password8 = ToSystemCodePage(password);
+    // The device client's Logout and Login(address8, port, userName8, password8,
+    // kLoginTimeoutMs) are queued here.
+    (void)kLoginTimeoutMs;
+}
+
+void CDlgLogin::HandleLoginResult(int code) {
+    SetWaiting(false);
+    if (code != 0) {
+        ShowStop(Text(u"LOGIN_ERR"));
+        return;
+    }
+    reject();
+}
+
+void CDlgLogin::OnExitCommand() {
+    exitChosen = 1;
+    reject();
+}
+
+void CDlgLogin::PlaceOnScreen() {
+    QScreen* screen = this->screen();
+    if (screen == nullptr) return;
+    setGeometry(screen->geometry());
+}
+
+void CDlgLogin::showEvent(QShowEvent* event) {
+    PlaceOnScreen();
+    QDialog::showEvent(event);
+}
+
+void CDlgLogin::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    Layout(width(), height());
+}
+
+void CDlgLogin::Layout(int cx, int cy) {
+    const QString portText = Text(u"D_PORT");
+    const QFontMetrics metrics = labels[1]->fontMetrics();
+    const QSize labelText(metrics.horizontalAdvance(portText), metrics.height());
+    const int boxHeight = addressBox->sizeHint().height();
+    const LoginLayout layout =
+        ComputeLoginLayout(QSize(cx, cy), boxHeight, labelText, fontMetrics().height());
+    QLineEdit* boxes[4] = {addressBox, portBox, userBox, passwordBox};
+    for (int i = 0; i < 4; ++i) {
+        labels[i]->setGeometry(layout.labels[i]);
+        boxes[i]->setGeometry(layout.boxes[i]);
+    }
+    headerHeight = layout.headerHeight;
+    headerImage = MakeHeaderImage(*this, cx, headerHeight);
+    loginKey->setGeometry(layout.loginKey);
+    exitKey->setGeometry(layout.exitKey);
+    loginKey->SetImages(kImageSoftKey, kImageSoftKeyPressed);
+    exitKey->SetImages(kImageSoftKey, kImageSoftKeyPressed);
+}
+
+void CDlgLogin::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    PaintHeaderBand(painter, headerImage, width(), headerHeight);
+    // Everything below the band, the strip behind the soft keys included.
+    painter.fillRect(QRect(0, headerHeight, width(), height() - headerHeight),
+                     ColorFromRef(kDarkBackground));
+}
+
+}  // namespace tavix

@@ -1,0 +1,88 @@
+// CDlgLogin: the modal dialog in which the user enters the device's address, port, user name
+// and password and starts the login. It covers the whole screen: a header band with the
+// application's title, the four labelled boxes, and two soft keys at the bottom (login, exit)
+// captioned in the system's language.
+//
+// The values are kept in login.ini between runs (see LoginIniPath). The login itself is
+// asynchronous: the dialog queues it with the device client, and the main window hands it the
+// result with HandleLoginResult; success closes the dialog, failure shows an error and lets the
+// user try again. The exit key closes it with ExitChosen() set.
+//
+// User-interface thread only.
+#pragma once
+
+#include <QDialog>
+#include <QPixmap>
+
+#include <string>
+
+class QLabel;
+class QLineEdit;
+
+namespace tavix {
+
+class CImageButton;
+
+// Where the saved login lives: login.ini beside the program when that folder is writable (a
+// portable install, the build tree), else in the user's configuration folder
+// ($XDG_CONFIG_HOME/tavix, by default ~/.config/tavix), which is created when missing. With no
+// program folder known, the bare name "login.ini".
+std::string LoginIniPath();
+
+// The soft-key captions (login, exit) for a UI language id, chosen by its primary language.
+struct SoftKeyCaptions {
+    const char16_t* login;
+    const char16_t* exit;
+};
+SoftKeyCaptions SoftKeyCaptionsFor(int languageId);
+
+class CDlgLogin : public QDialog {
+    Q_OBJECT
+
+  public:
+    // A top-level dialog: it has no parent window.
+    CDlgLogin();
+    ~CDlgLogin() override;
+
+    // 1 once the exit key was chosen; read by the main window after the dialog closed.
+    int ExitChosen() const { return exitChosen; }
+
+    // The result of the queued login: 0 closes the dialog, anything else shows "LOGIN_ERR" and
+    // leaves the dialog open for another try.
+    void HandleLoginResult(int code);
+
+    // The two soft-key commands (also what their keys do).
+    void OnLoginCommand();
+    void OnExitCommand();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    void PlaceOnScreen();
+    void Layout(int cx, int cy);
+    void BoxesFromMembers();
+    void MembersFromBoxes();
+    void SetWaiting(bool waiting);
+    void ShowStop(const QString& text);
+
+    int exitChosen = 0;
+    QLabel* labels[4] = {};  // ids 1004 to 1007
+    QLineEdit* addressBox = nullptr;
+    QLineEdit* portBox = nullptr;
+    QLineEdit* userBox = nullptr;
+    QLineEdit* passwordBox = nullptr;
+    std::u16string address;
+    int port = 0;
+    std::u16string userName;
+    std::u16string password;
+    QPixmap headerImage;
+    int headerHeight = 0;
+    CImageButton* loginKey = nullptr;
+    CImageButton* exitKey = nullptr;
+    bool waiting = false;  // the wait cursor is shown
+};
+
+}  // namespace tavix

@@ -1,0 +1,24 @@
+#include "ui/login_layout.h"
+
+namespace tavix {
+
+LoginLayout ComputeLoginLayout(QSize client, int boxHeight, QSize labelText, int fontHeight) {
+    LoginLayout layout;
+    const int h = boxHeight;
+    const int pitch = h + 8;
+    const int top = (client.height() - 4 * pitch) / 2;
+    const int labelWidth = labelText.width() + 8;
+    for (int i = 0; i < 4; ++i) {
+        layout.labels[i] = QRect(5, top + (h - labelText.height()) / 2 + i * pitch, labelWidth, h);
+        layout.boxes[i] =
+            QRect(labelWidth + 5, top + i * pitch, client.width() - labelWidth - 10, h);
+    }
+    layout.headerHeight = fontHeight + 12;
+    const int half = client.width() / 2;
+    const int keyTop = client.height() - layout.headerHeight;
+    layout.loginKey = QRect(0, keyTop, half, layout.headerHeight);
+    layout.exitKey = QRect(half, keyTop, client.width() - half, layout.headerHeight);
+    return layout;
+}
+
+}  // namespace tavix
