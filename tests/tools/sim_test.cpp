@@ -85,6 +85,9 @@ TEST(SimCommandLine, HelpDocumentsEveryOption) {
                                "--extended-list",
                                "--no-heartbeat-reply",
                                "--media",
+                               "--size",
+                               "--format",
+                               "--bitrate",
                                "--chunk",
                                "--rate",
                                "--close-after",
@@ -101,7 +104,11 @@ TEST(SimCommandLine, BadArgumentsStopWithStatusTwo) {
     for (const char* arguments :
          {"--bogus", "--port", "--port 70000", "--channels 256", "--channels 2 --local 3",
           "--chunk 0", "--name 1", "--media 0=/no/such/file",
-          "--channels 2 --media 5=/etc/hostname", "--close-after soon", "--rate -1"}) {
+          "--channels 2 --media 5=/etc/hostname", "--close-after soon", "--rate -1",
+          // Live video: sizes the containers cannot state, unknown formats, double sources.
+          "--size 0=1928x1080", "--size 0=350x288", "--size 0=352x1208", "--size 0=352",
+          "--format 0=mp4", "--format 0=ps --size 0=1920x1080", "--bitrate 0=10",
+          "--media 0=/etc/hostname --size 0=352x288", "--channels 2 --format 3=private"}) {
         int status = 0;
         std::string output = RunForOutput(arguments, status);
         EXPECT_EQ(2, WEXITSTATUS(status)) << arguments;

@@ -7,8 +7,14 @@ namespace tavix::sim {
 namespace {
 
 std::mutex printLock;
+std::FILE* output = nullptr;  // null: standard output
 
 }  // namespace
+
+void SetJsonLineOutput(std::FILE* to) {
+    std::lock_guard<std::mutex> lock(printLock);
+    output = to;
+}
 
 std::string JsonEscape(const std::string& text) {
     std::string out;
@@ -52,6 +58,14 @@ JsonLine& JsonLine::Number(const char* key, int64_t number) {
     return *this;
 }
 
+JsonLine& JsonLine::Real(const char* key, double number, int decimals) {
+    Key(key);
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.*f", decimals, number);
+    text += digits;
+    return *this;
+}
+
 JsonLine& JsonLine::Flag(const char* key, bool flag) {
     Key(key);
     text += flag ? "true" : "false";
@@ -61,8 +75,9 @@ JsonLine& JsonLine::Flag(const char* key, bool flag) {
 void JsonLine::Print() const {
     std::string line = Str() + "\n";
     std::lock_guard<std::mutex> lock(printLock);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    std::FILE* to = output != nullptr ? output : stdout;
+    std::fwrite(line.data(), 1, line.size(), to);
+    std::fflush(to);
 }
 
 }  // namespace tavix::sim

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace tavix::sim {
@@ -14,6 +15,8 @@ class JsonLine {
 
     JsonLine& Text(const char* key, const std::string& text);
     JsonLine& Number(const char* key, int64_t number);
+    // With `decimals` digits after the point.
+    JsonLine& Real(const char* key, double number, int decimals = 1);
     JsonLine& Flag(const char* key, bool flag);
 
     std::string Str() const { return text + "}"; }
@@ -24,6 +27,10 @@ class JsonLine {
     void Key(const char* key);
     std::string text;
 };
+
+// Where Print writes: standard output unless a program in which the simulator runs inside
+// (a benchmark) sends the lines elsewhere. Not for use while lines are being printed.
+void SetJsonLineOutput(std::FILE* to);
 
 // Text escaped for a JSON string (quotes, backslashes and control bytes; other bytes as they
 // are, so UTF-8 passes through).

@@ -238,7 +238,7 @@ void SimConnection::RunMedia(const Bytes& announce) {
     if (!valid) return Closed("simulator");
     session = owner;
 
-    std::unique_ptr<MediaSource> source = MakeMediaSource(options, fields.channel);
+    std::unique_ptr<MediaSource> source = MakeMediaSource(options, fields.channel, number);
     if (source) session->Attach(fields.channel, source.get());
     Bytes ignored;
     const char* by = "simulator";

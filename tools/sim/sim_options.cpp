@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/sim/program_stream_writer.h"
+
 namespace tavix::sim {
 namespace {
 
@@ -36,10 +38,19 @@ constexpr OptionInfo kOptions[] = {
      "records (type 56) when there are IP channels"},
     {"--no-heartbeat-reply", nullptr, "never answer heartbeats"},
     {"--media", "I=FILE", "loop FILE as the media of channel I (0-based); may be repeated"},
+    {"--size", "I=WxH",
+     "serve live H.264 on channel I at this size (default 352x288); W 160..1920 and H 120..1200, "
+     "multiples of 8"},
+    {"--format", "I=FORMAT",
+     "serve live H.264 on channel I in this container: private (default), checksummed or ps "
+     "(ps carries only the sizes of its size codes)"},
+    {"--bitrate", "I=KBITS",
+     "live bit rate of channel I in kbit/s, 50..20000 (default from the size: 284 at 352x288, "
+     "1928 at 1920x1080)"},
     {"--chunk", "BYTES", "body bytes of one media message, 1..1048576 (default 2048)"},
     {"--rate", "BYTES_PER_S",
-     "media pace per stream (default 250000); 0: as fast as the socket "
-     "takes"},
+     "pace of a --media file per stream (default 250000); 0: as fast as the socket takes. Live "
+     "video keeps its own pace of 25 frames per second"},
     {"--close-after", "SECONDS",
      "close the control connection (and the session's media "
      "connections) this long after the login reply"},
@@ -90,7 +101,35 @@ bool ParseIndexed(const std::string& text, int& index, std::string& value) {
     return true;
 }
 
+// "WxH" within the live limits, multiples of 8.
+bool ParseSize(const std::string& text, int& width, int& height) {
+    size_t x = text.find('x');
+    int64_t w = 0;
+    int64_t h = 0;
+    if (x == std::string::npos || !ParseInteger(text.substr(0, x), 160, 1920, w) ||
+        !ParseInteger(text.substr(x + 1), 120, 1200, h) || w % 8 != 0 || h % 8 != 0)
+        return false;
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    return true;
+}
+
+// The demo device: mixed containers and sizes, so that every run of the client meets them.
+LiveChannel DemoChannel(int channel) {
+    static const LiveChannel kDemo[] = {
+        {352, 288, ContainerFormat::kPrivate, 0},
+        {704, 576, ContainerFormat::kChecksummed, 0},
+        {352, 288, ContainerFormat::kProgramStream, 0},
+        {1280, 720, ContainerFormat::kPrivate, 0},
+    };
+    return kDemo[channel % 4];
+}
+
 }  // namespace
+
+int LiveBitRateKbit(int width, int height) {
+    return 200 + width * height / 1200;
+}
 
 std::string SimOptions::ChannelName(int channel) const {
     auto named = names.find(channel);
@@ -152,6 +191,15 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         } else if (name == "--media") {
             ok = ParseIndexed(value, index, text) && !text.empty();
             if (ok) options.media[index] = text;
+        } else if (name == "--size") {
+            ok = ParseIndexed(value, index, text) &&
+                 ParseSize(text, options.live[index].width, options.live[index].height);
+        } else if (name == "--format") {
+            ok = ParseIndexed(value, index, text) &&
+                 ParseContainerName(text, options.live[index].format);
+        } else if (name == "--bitrate") {
+            ok = ParseIndexed(value, index, text) && ParseInteger(text, 50, 20000, number);
+            if (ok) options.live[index].bitRateKbit = static_cast<int>(number);
         } else if (name == "--chunk") {
             ok = ParseInteger(value, 1, 1 << 20, number);
             options.chunk = static_cast<size_t>(number);
@@ -190,6 +238,27 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
                     std::to_string(options.channels);
             return false;
         }
+        if (options.live.count(channel) != 0) {
+            error = "channel " + std::to_string(channel) + " has both --media and live video";
+            return false;
+        }
+    }
+    for (const auto& [channel, live] : options.live) {
+        if (channel >= options.channels) {
+            error = "live video for channel " + std::to_string(channel) + " of " +
+                    std::to_string(options.channels);
+            return false;
+        }
+        if (live.format == ContainerFormat::kProgramStream &&
+            ProgramStreamSizeCode(live.width, live.height) < 0) {
+            error =
+                "channel " + std::to_string(channel) + ": ps carries only " + ProgramStreamSizes();
+            return false;
+        }
+    }
+    if (options.media.empty() && options.live.empty()) {
+        for (int channel = 0; channel < options.channels; ++channel)
+            options.live[channel] = DemoChannel(channel);
     }
     return true;
 }
@@ -203,8 +272,15 @@ std::string SimHelp() {
         "first line is {\"event\":\"listening\",\"address\":...,\"port\":N}.\n"
         "Requests: login, heartbeat, channel-names, channel-records, stream, ptz,\n"
         "announce, unknown. Events: listening, connected, closed, fault, bad-request,\n"
-        "stopped. Every line but the first and the last names its \"connection\".\n"
-        "Channel indices are 0-based, as on the wire. SIGINT or SIGTERM stop it cleanly.\n\n";
+        "live (a live channel starts: format, size, bit rate), live-end (frames sent),\n"
+        "error, stopped. Every line but the first and the last names its \"connection\".\n"
+        "Channel indices are 0-based, as on the wire. SIGINT or SIGTERM stop it cleanly.\n\n"
+        "Live video: a test pattern (colour bars, grey steps, a moving square, the\n"
+        "channel's name, a clock and a frame stamp) encoded as H.264 at 25 frames per\n"
+        "second, one key frame per second. PTZ commands steer it one step each: pan and\n"
+        "tilt over a larger scene, zoom, focus (blur) and iris (brightness). Without\n"
+        "--media, --size, --format or --bitrate every channel is live, the first four\n"
+        "as: 0 private 352x288, 1 checksummed 704x576, 2 ps 352x288, 3 private 1280x720.\n\n";
     constexpr size_t kIndent = 32;
     constexpr size_t kWidth = 80;
     for (const OptionInfo& option : kOptions) {

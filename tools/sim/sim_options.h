@@ -6,7 +6,20 @@
 #include <map>
 #include <string>
 
+#include "tools/sim/container_writer.h"
+
 namespace tavix::sim {
+
+// A channel that serves live generated video.
+struct LiveChannel {
+    int width = 352;
+    int height = 288;
+    ContainerFormat format = ContainerFormat::kPrivate;
+    int bitRateKbit = 0;  // 0: chosen from the size (LiveBitRateKbit)
+};
+
+// The rate a live channel gets when none is given: about what a recorder spends on the size.
+int LiveBitRateKbit(int width, int height);
 
 struct SimOptions {
     std::string bind = "127.0.0.1";
@@ -24,6 +37,8 @@ struct SimOptions {
     bool heartbeatReply = true;
 
     std::map<int, std::string> media;  // file looped as the channel's media
+    std::map<int, LiveChannel> live;   // live video; filled for the demo channels when neither
+                                       // this nor `media` was asked for
     size_t chunk = 2048;               // body bytes of one media message
     int64_t rate = 250000;             // media bytes per second; 0: as fast as the socket takes
 

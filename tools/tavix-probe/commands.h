@@ -23,5 +23,8 @@ bool ParseNumber(std::string_view text, int low, int high, int* value);
 
 int RunInspect(int argc, char** argv);
 int RunDecode(int argc, char** argv);
+int RunChannels(int argc, char** argv);
+int RunPlay(int argc, char** argv);
+int RunPtz(int argc, char** argv);
 
 }  // namespace tavix::probe

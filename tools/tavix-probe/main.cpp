@@ -10,6 +10,9 @@ namespace {
 constexpr Command kCommands[] = {
     {"inspect", "cut a stored stream into frames and list them", RunInspect},
     {"decode", "decode a stored stream into pictures as the player does", RunDecode},
+    {"channels", "log in to a recorder and list its channels", RunChannels},
+    {"play", "play a recorder's channel as the live view does", RunPlay},
+    {"ptz", "send one PTZ command for a recorder's channel", RunPtz},
 };
 
 void PrintHelp(FILE* to) {

@@ -1,0 +1,501 @@
+// The client facade: the routing of events and media (events raised by the test itself, the
+// decoder reading a recording frame source), and the whole client against tavix-sim on an
+// ephemeral port.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "client/device_client.h"
+#include "platform/thread.h"
+#include "tests/client/session_rig.h"
+#include "tests/tools/sim_process.h"
+#include "tools/sim/frame_stamp.h"
+#include "tools/sim/test_pattern.h"
+
+namespace tavix {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    int64_t deadline = MonotonicMs() + timeoutMs;
+    while (!done()) {
+        if (MonotonicMs() > deadline) return false;
+        SleepMs(2);
+    }
+    return true;
+}
+
+// What the decoder's thread fed to the demultiplexer, and when the demultiplexer was reset.
+// Gives no frames.
+class RecordingSource : public FrameSource {
+  public:
+    struct Log {
+        std::mutex lock;
+        std::vector<Bytes> chunks;  // guarded by lock
+        int resets = 0;             // guarded by lock
+    };
+    explicit RecordingSource(std::shared_ptr<Log> log) : log(std::move(log)) {}
+
+    int Feed(const uint8_t* data, int length) override {
+        std::lock_guard<std::mutex> hold(log->lock);
+        log->chunks.emplace_back(data, data + length);
+        return 0;
+    }
+    FrameInfo* NextFrame() override { return nullptr; }
+    FrameInfo* NextKeyFrame() override { return nullptr; }
+    int Reset(int, int) override {
+        std::lock_guard<std::mutex> hold(log->lock);
+        ++log->resets;
+        return 0;
+    }
+
+  private:
+    std::shared_ptr<Log> log;
+};
+
+// A facade whose decoder reads a recording source, with a recording sink and a test clock.
+struct FacadeRig {
+    // `sink`: the recording listener is the client's sink from the start.
+    explicit FacadeRig(bool sink = true)
+        : log(std::make_shared<RecordingSource::Log>()),
+          listener([this] { return clock.Now(); }),
+          client(std::make_unique<CDecoder>(std::make_unique<RecordingSource>(log)),
+                 clock.Function()) {
+        if (sink) client.SetEventSink(&listener);
+    }
+
+    std::vector<Bytes> Chunks() {
+        std::lock_guard<std::mutex> hold(log->lock);
+        return log->chunks;
+    }
+    int Resets() {
+        std::lock_guard<std::mutex> hold(log->lock);
+        return log->resets;
+    }
+    bool LoginTo(uint16_t port) {
+        size_t before = listener.Logins().size();
+        client.Login("127.0.0.1", port, "admin", "702914", 10000);
+        if (!WaitUntil([&] { return listener.Logins().size() > before; })) return false;
+        return listener.Logins().back().code == 0;
+    }
+    bool WaitForStream(int channel, int code = 0) {
+        return WaitUntil([&] {
+            auto streams = listener.Streams();
+            return std::find(streams.begin(), streams.end(), StreamEvent{channel, code}) !=
+                   streams.end();
+        });
+    }
+
+    std::shared_ptr<RecordingSource::Log> log;
+    TestClock clock;
+    RecordingListener listener;
+    DeviceClient client;
+};
+
+void Raise(DeviceClient& client, int channel, const std::string& bytes) {
+    client.OnMediaData(channel, reinterpret_cast<const uint8_t*>(bytes.data()),
+                       static_cast<int>(bytes.size()));
+}
+
+Bytes ToBytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+// ---- routing, with the session's events raised by the test
+
+TEST(FacadeRouting, OnlyThePlayingChannelsMediaReachesTheDecoder) {
+    FacadeRig rig;
+    EXPECT_EQ(-1, rig.client.MediaChannel());
+
+    rig.client.OnStreamResult(1, 0);
+    EXPECT_EQ(1, rig.client.MediaChannel());
+    Raise(rig.client, 1, "one");
+    Raise(rig.client, 3, "three");  // streaming, but not the playing channel
+    ASSERT_TRUE(WaitUntil([&] { return rig.Chunks().size() == 1; }));
+
+    // Another channel: the decoder stops before OpenChannel returns, and media of channel 1
+    // that still comes is dropped until channel 2's stream result.
+    int resets = rig.Resets();
+    rig.client.OpenChannel(2, 1);
+    EXPECT_EQ(-1, rig.client.MediaChannel());
+    EXPECT_EQ(resets + 1, rig.Resets());
+    // The queued open reaches the session, which is not logged in.
+    ASSERT_TRUE(rig.WaitForStream(2, kNotLoggedIn));
+    Raise(rig.client, 1, "late");
+    Raise(rig.client, 2, "early");
+    rig.client.OnStreamResult(2, 0);
+    EXPECT_EQ(2, rig.client.MediaChannel());
+    Raise(rig.client, 2, "two");
+    ASSERT_TRUE(WaitUntil([&] { return rig.Chunks().size() == 2; }));
+    SleepMs(20);
+    EXPECT_EQ((std::vector<Bytes>{ToBytes("one"), ToBytes("two")}), rig.Chunks());
+    EXPECT_EQ(6, rig.client.MediaBytes());
+
+    // The sink hears the stream results, never the media.
+    EXPECT_EQ((std::vector<StreamEvent>{{1, 0}, {2, kNotLoggedIn}, {2, 0}}),
+              rig.listener.Streams());
+    EXPECT_TRUE(rig.listener.Pieces().empty());
+}
+
+TEST(FacadeRouting, AFailedOpenOrACloseLeavesNothingPlaying) {
+    FacadeRig rig;
+    rig.client.OnStreamResult(1, 0);
+    rig.client.OpenChannel(2, 1);
+    ASSERT_TRUE(rig.WaitForStream(2, kNotLoggedIn));
+    rig.client.OnStreamResult(2, kStreamNoConnection);
+    EXPECT_EQ(-1, rig.client.MediaChannel());
+    Raise(rig.client, 2, "x");
+    EXPECT_EQ((std::vector<StreamEvent>{{1, 0}, {2, kNotLoggedIn}, {2, kStreamNoConnection}}),
+              rig.listener.Streams());
+
+    // Closing a channel that is not playing still stops the decoder.
+    rig.client.OnStreamResult(3, 0);
+    int resets = rig.Resets();
+    rig.client.CloseChannel(5);
+    EXPECT_EQ(-1, rig.client.MediaChannel());
+    EXPECT_EQ(resets + 1, rig.Resets());
+    Raise(rig.client, 3, "y");
+    SleepMs(20);
+    EXPECT_TRUE(rig.Chunks().empty());
+    EXPECT_EQ(0, rig.client.MediaBytes());
+}
+
+TEST(FacadeRouting, EventsBeforeTheSinkAreDroppedAfterwardsPassedUnchanged) {
+    FacadeRig rig(false);
+    rig.client.OnLoginResult(0, 4);
+    rig.client.OnDisconnected(0, -1);
+    rig.client.OnStreamResult(0, 5);
+    rig.client.SetEventSink(&rig.listener);
+    EXPECT_TRUE(rig.listener.Logins().empty());
+    EXPECT_TRUE(rig.listener.Disconnects().empty());
+    EXPECT_TRUE(rig.listener.Streams().empty());
+
+    ChannelNameList list{};
+    list.count = 1;
+    std::snprintf(list.entries[0].name, sizeof list.entries[0].name, "Gate");
+    rig.client.OnLoginResult(4101, 0);
+    rig.client.OnChannelList(0, &list);
+    rig.client.OnChannelList(3, nullptr);
+    rig.client.OnDisconnected(0, -1);
+    ASSERT_EQ(1u, rig.listener.Logins().size());
+    EXPECT_EQ(4101, rig.listener.Logins()[0].code);
+    auto lists = rig.listener.Lists();
+    ASSERT_EQ(2u, lists.size());
+    EXPECT_EQ((std::vector<std::string>{"Gate"}), lists[0].names);
+    EXPECT_FALSE(lists[1].hasList);
+    ASSERT_EQ(1u, rig.listener.Disconnects().size());
+    EXPECT_EQ(-1, rig.listener.Disconnects()[0].detail);
+
+    rig.client.SetEventSink(nullptr);
+    rig.client.OnLoginResult(0, 4);
+    EXPECT_EQ(1u, rig.listener.Logins().size());
+}
+
+// ---- against the simulator
+
+TEST(FacadeWithDevice, LogsInListsChannelsAndLogsOut) {
+    SimProcess sim({"--channels", "3", "--name", "1=Çatı"});
+    FacadeRig rig;
+    rig.client.Login("127.0.0.1", sim.Port(), "admin", "wrong", 10000);
+    ASSERT_TRUE(WaitUntil([&] { return rig.listener.Logins().size() == 1; }));
+    EXPECT_EQ(4098, rig.listener.Logins()[0].code);
+
+    ASSERT_TRUE(rig.LoginTo(sim.Port()));
+    EXPECT_EQ(3, rig.listener.Logins().back().channelCount);
+    rig.client.RequestChannelList();
+    ASSERT_TRUE(WaitUntil([&] { return !rig.listener.Lists().empty(); }));
+    ListEvent list = rig.listener.Lists()[0];
+    EXPECT_EQ(0, list.code);
+    EXPECT_EQ((std::vector<std::string>{"Front door", "Çatı", "Otopark"}), list.names);
+
+    rig.client.Logout();
+    EXPECT_TRUE(sim.WaitFor([](const SimLine& l) { return l.Is("event", "closed"); }));
+}
+
+TEST(FacadeWithDevice, AllTenPtzActionsReachTheDeviceWithTheirWireCodes) {
+    SimProcess sim;
+    FacadeRig rig;
+    ASSERT_TRUE(rig.LoginTo(sim.Port()));
+    rig.client.OpenChannel(2, 1);
+    ASSERT_TRUE(rig.WaitForStream(2));
+    for (int action = 0; action < 10; ++action)
+        rig.client.Ptz(2, action, 0);
+    auto ptz = sim.WaitForRequests("ptz", 10);
+    ASSERT_EQ(10u, ptz.size());
+    const int wire[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 10};
+    for (size_t i = 0; i < ptz.size(); ++i) {
+        EXPECT_EQ(wire[i], ptz[i].Number("code")) << i;
+        EXPECT_EQ(2, ptz[i].Number("channel"));
+        EXPECT_EQ(0, ptz[i].Number("speed"));
+    }
+}
+
+// A chunk that holds a private packet's start code: 00 00 01 FC or FD.
+bool HoldsPrivatePacket(const Bytes& chunk) {
+    for (size_t i = 0; i + 4 <= chunk.size(); ++i)
+        if (chunk[i] == 0 && chunk[i + 1] == 0 && chunk[i + 2] == 1 &&
+            (chunk[i + 3] == 0xFC || chunk[i + 3] == 0xFD))
+            return true;
+    return false;
+}
+
+TEST(FacadeWithDevice, OpeningAnotherChannelClosesThePlayingOneFirstAndDropsItsLateMedia) {
+    // Channel 0 sends private packets, channel 2 a program stream: what the decoder was fed
+    // tells whose media it was.
+    SimProcess sim;
+    FacadeRig rig;
+    ASSERT_TRUE(rig.LoginTo(sim.Port()));
+    rig.client.OpenChannel(0, 1);
+    ASSERT_TRUE(rig.WaitForStream(0));
+    ASSERT_TRUE(WaitUntil([&] { return rig.client.MediaBytes() > 20000; }));
+
+    rig.client.OpenChannel(2, 1);
+    EXPECT_EQ(-1, rig.client.MediaChannel());
+    size_t fedBefore = rig.Chunks().size();
+    ASSERT_TRUE(rig.WaitForStream(2));
+    int64_t bytesAtSwitch = rig.client.MediaBytes();
+    ASSERT_TRUE(WaitUntil([&] { return rig.client.MediaBytes() > bytesAtSwitch + 10000; }));
+
+    std::vector<Bytes> chunks = rig.Chunks();
+    ASSERT_GT(fedBefore, 0u);
+    EXPECT_TRUE(std::any_of(chunks.begin(), chunks.begin() + static_cast<ptrdiff_t>(fedBefore),
+                            HoldsPrivatePacket));
+    EXPECT_TRUE(std::none_of(chunks.begin() + static_cast<ptrdiff_t>(fedBefore), chunks.end(),
+                             HoldsPrivatePacket));
+
+    auto streams = sim.Requests("stream");
+    ASSERT_EQ(3u, streams.size());
+    EXPECT_EQ("0/1", streams[0].Get("channel") + "/" + streams[0].Get("operate"));
+    EXPECT_EQ("0/0", streams[1].Get("channel") + "/" + streams[1].Get("operate"));
+    EXPECT_EQ("2/1", streams[2].Get("channel") + "/" + streams[2].Get("operate"));
+}
+
+TEST(FacadeWithDevice, AClosedOrSilentDeviceEndsInOnDisconnected) {
+    const std::vector<std::string> faults[] = {
+        {"--close-after", "0"},
+        {"--no-heartbeat-reply"},
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault[0]);
+        SimProcess sim(fault);
+        FacadeRig rig;
+        ASSERT_TRUE(rig.LoginTo(sim.Port()));
+        int64_t loggedInAt = rig.clock.Now();
+        rig.client.OpenChannel(0, 1);
+        ASSERT_TRUE(rig.WaitForStream(0));
+        // Heartbeats every 10 s of the test clock; the session drops at the first failed
+        // send or 60 s after the last reply.
+        for (int64_t at = loggedInAt + 10500; at <= loggedInAt + 61000; at += 10500) {
+            rig.clock.Set(at);
+            if (WaitUntil([&] { return !rig.listener.Disconnects().empty(); }, 100)) break;
+        }
+        rig.clock.Set(loggedInAt + 61000);
+        ASSERT_TRUE(WaitUntil([&] { return !rig.listener.Disconnects().empty(); }));
+        auto disconnects = rig.listener.Disconnects();
+        ASSERT_EQ(1u, disconnects.size());
+        EXPECT_EQ(0, disconnects[0].code);
+        EXPECT_EQ(-1, disconnects[0].detail);
+    }
+}
+
+int ThreadCount() {
+    int count = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(tasks))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(tasks);
+    }
+    return count;
+}
+
+TEST(FacadeLifetime, DestroyedWhileAStreamPlaysNoThreadIsLeft) {
+    SimProcess sim;
+    int before = ThreadCount();
+    {
+        // The sink outlives the client. The real decoder: its own thread runs while the
+        // stream plays.
+        RecordingListener listener([] { return MonotonicMs(); });
+        DeviceClient client;
+        client.SetEventSink(&listener);
+        client.Login("127.0.0.1", sim.Port(), "admin", "702914", 10000);
+        ASSERT_TRUE(WaitUntil([&] { return !listener.Logins().empty(); }));
+        client.OpenChannel(0, 1);
+        ASSERT_TRUE(WaitUntil([&] { return client.MediaBytes() > 5000; }));
+        EXPECT_EQ(before + 2, ThreadCount());  // the client thread and the decoding thread
+    }
+    EXPECT_EQ(before, ThreadCount());
+    // The session closed both its connections on the way out.
+    int closed = 0;
+    EXPECT_TRUE(
+        sim.WaitFor([&](const SimLine& l) { return l.Is("event", "closed") && ++closed == 2; }));
+}
+
+// ---- pictures: the real decoder and demultiplexer on the simulator's live video
+
+struct Colour {
+    int r;
+    int g;
+    int b;
+};
+
+// A 32-bit picture as the decoder hands it over (BGRA, bottom row first), copied.
+struct Snapshot {
+    int width = 0;
+    int height = 0;
+    Bytes bytes;
+
+    Colour At(int x, int y) const {
+        const uint8_t* p = &bytes[(static_cast<size_t>(height - 1 - y) * width + x) * 4];
+        return {p[2], p[1], p[0]};
+    }
+    // Mean of the 7 x 7 pixels around (x, y): the simulator's grain averages out.
+    Colour Mean(int x, int y) const {
+        Colour sum{0, 0, 0};
+        for (int dy = -3; dy <= 3; ++dy)
+            for (int dx = -3; dx <= 3; ++dx) {
+                Colour c = At(x + dx, y + dy);
+                sum.r += c.r;
+                sum.g += c.g;
+                sum.b += c.b;
+            }
+        return {sum.r / 49, sum.g / 49, sum.b / 49};
+    }
+};
+
+::testing::AssertionResult Near(const sim::Rgb& want, const Colour& got) {
+    constexpr int kTolerance = 24;
+    if (std::abs(want.r - got.r) <= kTolerance && std::abs(want.g - got.g) <= kTolerance &&
+        std::abs(want.b - got.b) <= kTolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "want " << int{want.r} << "," << int{want.g} << "," << int{want.b} << " got " << got.r
+           << "," << got.g << "," << got.b;
+}
+
+// Takes pictures as the live view's tick does, every 33 ms, until `accept` takes one or
+// timeoutMs passes; the accepted picture, or an empty one.
+Snapshot TakePicture(CDecoder& decoder, const std::function<bool(const Snapshot&)>& accept,
+                     int timeoutMs = 8000) {
+    int status = kStatusBuffering;
+    int64_t deadline = MonotonicMs() + timeoutMs;
+    while (MonotonicMs() < deadline) {
+        int width = 0;
+        int height = 0;
+        if (const uint8_t* picture = decoder.GetPicture(width, height, status)) {
+            Snapshot shot{width, height,
+                          Bytes(picture, picture + static_cast<size_t>(width) * height * 4)};
+            decoder.ReleasePicture();
+            if (accept(shot)) return shot;
+        }
+        SleepMs(33);
+    }
+    return {};
+}
+
+void ExpectBarsAndSteps(const Snapshot& shot) {
+    for (int i = 0; i < 8; ++i) {
+        SCOPED_TRACE("column " + std::to_string(i));
+        int x = (2 * i + 1) * shot.width / 16;
+        EXPECT_TRUE(
+            Near(sim::kBarColours[static_cast<size_t>(i)], shot.Mean(x, 3 * shot.height / 8)));
+        uint8_t grey = sim::kGreySteps[static_cast<size_t>(i)];
+        EXPECT_TRUE(Near({grey, grey, grey}, shot.Mean(x, 25 * shot.height / 32)));
+    }
+}
+
+bool Stamped(const Snapshot& shot, sim::FrameStamp& stamp) {
+    return sim::ReadStamp(
+        shot.width, shot.height,
+        [&](int x, int y) {
+            Colour c = shot.At(x, y);
+            return (c.r + c.g + c.b) / 3;
+        },
+        stamp);
+}
+
+// The real client, decoder and demultiplexer, logged in to the simulator, taking 32-bit
+// pictures.
+struct LivePlayer {
+    explicit LivePlayer(uint16_t port) {
+        client.SetEventSink(&listener);
+        client.Decoder().SetDisplayBits(32);
+        client.Login("127.0.0.1", port, "admin", "702914", 10000);
+        loggedIn =
+            WaitUntil([&] { return !listener.Logins().empty(); }) && listener.Logins()[0].code == 0;
+    }
+
+    RecordingListener listener{[] { return MonotonicMs(); }};  // outlives the client
+    DeviceClient client;
+    bool loggedIn = false;
+};
+
+struct PlayCase {
+    const char* format;
+    const char* size;
+    int width;
+    int height;
+};
+
+TEST(FacadePlays, EachContainerGivesThePatternsPicture) {
+    const PlayCase cases[] = {
+        {"private", "352x288", 352, 288},
+        {"checksummed", "352x288", 352, 288},
+        {"ps", "352x288", 352, 288},
+        {"private", "1920x1080", 1920, 1080},
+    };
+    for (const PlayCase& c : cases) {
+        SCOPED_TRACE(std::string(c.format) + " " + c.size);
+        SimProcess sim({"--format", std::string("1=") + c.format, "--size",
+                        std::string("1=") + c.size, "--name", "1=Dock"});
+        LivePlayer player(sim.Port());
+        ASSERT_TRUE(player.loggedIn);
+        DeviceClient& client = player.client;
+        client.OpenChannel(1, 1);
+        // A second's worth of pictures in, so that the encoder has settled.
+        sim::FrameStamp stamp;
+        Snapshot shot = TakePicture(client.Decoder(), [&](const Snapshot& s) {
+            return Stamped(s, stamp) && stamp.frameNumber >= 25;
+        });
+        ASSERT_EQ(c.width, shot.width);
+        ASSERT_EQ(c.height, shot.height);
+        ExpectBarsAndSteps(shot);
+        EXPECT_EQ(0, client.RefusedChunks());
+        client.CloseChannel(1);
+    }
+}
+
+TEST(FacadePlays, PtzStepsShowInThePicture) {
+    SimProcess sim;
+    LivePlayer player(sim.Port());
+    ASSERT_TRUE(player.loggedIn);
+    DeviceClient& client = player.client;
+    client.OpenChannel(0, 1);
+    Snapshot still = TakePicture(client.Decoder(), [](const Snapshot&) { return true; });
+    ASSERT_EQ(352, still.width);
+    const int barY = 3 * 288 / 8;
+    EXPECT_TRUE(Near(sim::kBarColours[0], still.Mean(22, barY)));
+
+    // One step right: the bars move left by one; yellow stands where white stood.
+    int64_t sentAt = MonotonicMs();
+    client.Ptz(0, 3, 0);
+    sim::FrameStamp stamp;
+    // A picture captured well after the command left.
+    Snapshot moved = TakePicture(client.Decoder(), [&](const Snapshot& s) {
+        if (!Stamped(s, stamp)) return false;
+        uint32_t after = (stamp.captureMs - static_cast<uint32_t>(sentAt)) & sim::kStampTimeMask;
+        return after > 200 && after < 100000;
+    });
+    ASSERT_EQ(352, moved.width);
+    EXPECT_TRUE(Near(sim::kBarColours[1], moved.Mean(22, barY)));
+    EXPECT_TRUE(Near(sim::kBarColours[7], moved.Mean(22 + 6 * 44, barY)));
+}
+
+}  // namespace
+}  // namespace tavix

@@ -1,0 +1,152 @@
+#include "tools/sim/live_video_source.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/thread.h"
+#include "tools/sim/json_line.h"
+
+namespace tavix::sim {
+namespace {
+
+// The largest frame the rate control should let through: a second's worth, and below the
+// 256 KiB at which the client's packet assembler gives up on a packet arriving in pieces.
+int MaxFrameBytes(int bitRateKbit) {
+    return std::min(bitRateKbit * 1000 / 8, 200000);
+}
+
+WallTime Now(std::string& clockText) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+    clockText = text;
+    return {std::clamp(local.tm_year + 1900, 2000, 2063),
+            local.tm_mon + 1,
+            local.tm_mday,
+            local.tm_hour,
+            local.tm_min,
+            local.tm_sec};
+}
+
+}  // namespace
+
+LiveVideoSource::LiveVideoSource(const LiveChannel& settings, const std::string& name, int channel,
+                                 int connection)
+    : settings(settings),
+      channel(channel),
+      connection(connection),
+      pattern(settings.width, settings.height, name),
+      writer(MakeContainerWriter(settings.format)) {}
+
+LiveVideoSource::~LiveVideoSource() {
+    if (!started) return;
+    JsonLine("event", "live-end")
+        .Number("connection", connection)
+        .Number("channel", channel)
+        .Number("frames", framesSent)
+        .Number("keyFrames", keyFramesSent)
+        .Number("skipped", framesSkipped)
+        .Number("bytes", bytesSent)
+        .Print();
+}
+
+bool LiveVideoSource::Start() {
+    started = true;
+    int bitRate = settings.bitRateKbit > 0 ? settings.bitRateKbit
+                                           : LiveBitRateKbit(settings.width, settings.height);
+    H264Encoder::Settings encoding;
+    encoding.width = settings.width;
+    encoding.height = settings.height;
+    encoding.frameRate = kFrameRate;
+    encoding.bitRateKbit = bitRate;
+    encoding.maxFrameBytes = MaxFrameBytes(bitRate);
+    std::string error;
+    if (!encoder.Open(encoding, error)) {
+        JsonLine("event", "error")
+            .Number("connection", connection)
+            .Number("channel", channel)
+            .Text("text", error)
+            .Print();
+        return false;
+    }
+    JsonLine("event", "live")
+        .Number("connection", connection)
+        .Number("channel", channel)
+        .Text("format", ContainerName(settings.format))
+        .Number("width", settings.width)
+        .Number("height", settings.height)
+        .Number("bitrate", bitRate)
+        .Print();
+    return true;
+}
+
+std::vector<uint8_t> LiveVideoSource::Next(size_t maxBytes) {
+    if (handedOut >= pending.size()) {
+        if (failed) return {};
+        int64_t now = MonotonicMs();
+        bool forceKey = false;
+        if (!started) {
+            if (!Start()) {
+                failed = true;
+                return {};
+            }
+            epochMs = now;
+        } else if (now - lastAskedMs > kPauseMs ||
+                   now - (epochMs + nextFrame * kFrameMs) > kMaxLateMs) {
+            // Resume at the present; what a camera captured meanwhile is gone.
+            int64_t present = (now - epochMs) / kFrameMs;
+            framesSkipped += std::max<int64_t>(0, present - nextFrame);
+            nextFrame = std::max(nextFrame, present);
+            forceKey = true;
+        }
+        int64_t due = epochMs + nextFrame * kFrameMs;
+        if (due > now) SleepMs(static_cast<int>(due - now));
+        ProduceFrame(MonotonicMs(), forceKey);
+        ++nextFrame;
+    }
+    lastAskedMs = MonotonicMs();
+    size_t count = std::min(maxBytes, pending.size() - handedOut);
+    std::vector<uint8_t> piece(pending.begin() + static_cast<ptrdiff_t>(handedOut),
+                               pending.begin() + static_cast<ptrdiff_t>(handedOut + count));
+    handedOut += count;
+    bytesSent += static_cast<int64_t>(count);
+    return piece;
+}
+
+void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
+    CameraView current;
+    {
+        std::lock_guard<std::mutex> hold(viewLock);
+        current = view;
+    }
+    std::string clockText;
+    VideoFrame frame;
+    frame.time = Now(clockText);
+    FrameStamp stamp{static_cast<uint32_t>(nextFrame), static_cast<uint32_t>(captureMs)};
+    pattern.Render(current, stamp, clockText, picture);
+
+    pending.clear();
+    handedOut = 0;
+    bool key = false;
+    if (!encoder.Encode(picture, forceKey, encoded, key)) return;
+    frame.data = encoded.data();
+    frame.size = encoded.size();
+    frame.key = key;
+    frame.width = settings.width;
+    frame.height = settings.height;
+    frame.frameRate = kFrameRate;
+    frame.frameNumber = static_cast<uint32_t>(nextFrame);
+    writer->Write(frame, pending);
+    ++framesSent;
+    if (key) ++keyFramesSent;
+}
+
+void LiveVideoSource::Steer(int wireAction, int /*speed*/) {
+    std::lock_guard<std::mutex> hold(viewLock);
+    view.Apply(wireAction);
+}
+
+}  // namespace tavix::sim

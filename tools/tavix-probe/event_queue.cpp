@@ -1,0 +1,80 @@
+#include "tools/tavix-probe/event_queue.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "platform/thread.h"
+
+namespace tavix::probe {
+
+EventQueue::EventQueue(DeviceClient& client) : client(client) {
+    client.SetEventSink(this);
+}
+
+EventQueue::~EventQueue() {
+    client.SetEventSink(nullptr);
+}
+
+void EventQueue::Push(ProbeEvent event) {
+    std::lock_guard<std::mutex> hold(lock);
+    events.push_back(std::move(event));
+    arrived.notify_one();
+}
+
+void EventQueue::Push(ProbeEvent::Kind kind, int code, int value) {
+    ProbeEvent event;
+    event.kind = kind;
+    event.code = code;
+    event.value = value;
+    Push(std::move(event));
+}
+
+void EventQueue::OnLoginResult(int code, int channelCount) {
+    Push(ProbeEvent::kLogin, code, channelCount);
+}
+
+void EventQueue::OnChannelList(int code, const ChannelNameList* list) {
+    ProbeEvent event;
+    event.kind = ProbeEvent::kList;
+    event.code = code;
+    event.hasList = list != nullptr;
+    // The list is valid during the call only.
+    for (int i = 0; list != nullptr && i < list->count && i < kMaxChannelEntries; ++i) {
+        const ChannelNameEntry& entry = list->entries[i];
+        event.channels.push_back(
+            {entry.number, std::string(entry.name, strnlen(entry.name, kChannelNameBytes))});
+    }
+    Push(std::move(event));
+}
+
+void EventQueue::OnMediaData(int, const uint8_t*, int) {}
+
+void EventQueue::OnStreamResult(int channel, int code) {
+    Push(ProbeEvent::kStream, code, channel);
+}
+
+void EventQueue::OnDisconnected(int code, int detail) {
+    Push(ProbeEvent::kDisconnected, code, detail);
+}
+
+bool EventQueue::Take(ProbeEvent& event, int64_t untilMs) {
+    std::unique_lock<std::mutex> hold(lock);
+    while (events.empty()) {
+        int64_t left = untilMs - MonotonicMs();
+        if (left <= 0) return false;
+        arrived.wait_for(hold, std::chrono::milliseconds(left));
+    }
+    event = std::move(events.front());
+    events.pop_front();
+    return true;
+}
+
+bool EventQueue::Await(ProbeEvent::Kind kind, int timeoutMs, ProbeEvent& event) {
+    int64_t until = MonotonicMs() + timeoutMs;
+    while (Take(event, until)) {
+        if (event.kind == kind || event.kind == ProbeEvent::kDisconnected) return true;
+    }
+    return false;
+}
+
+}  // namespace tavix::probe
