@@ -43,7 +43,8 @@ std::unique_ptr<uint8_t[]> ZeroedBuffer(size_t bytes) {
 
 CDecoder::CDecoder() : CDecoder(std::make_unique<DemuxerSource>(StreamDemuxer::Create())) {}
 
-CDecoder::CDecoder(std::unique_ptr<FrameSource> source) : demuxer(std::move(source)) {
+CDecoder::CDecoder(std::unique_ptr<FrameSource> source, std::function<int64_t()> clock)
+    : demuxer(std::move(source)), clock(std::move(clock)) {
     BuildTables();
 }
 
@@ -146,6 +147,9 @@ const uint8_t* CDecoder::GetPicture(int& width, int& height, int& status) {
         width = readyWidth;
         height = readyHeight;
         status = kStatusPlaying;
+        // A picture on screen is playing, whatever the queue holds.
+        buffering.store(false, std::memory_order_relaxed);
+        lastPictureMs = clock();
         return picture.get();
     }
     const int32_t rate = frameRate.load(std::memory_order_relaxed);
@@ -164,7 +168,8 @@ const uint8_t* CDecoder::GetPicture(int& width, int& height, int& status) {
         }
         return nullptr;
     }
-    if (queued == 0 && pendingPictures.load(std::memory_order_relaxed) <= 0) {
+    if (queued == 0 && pendingPictures.load(std::memory_order_relaxed) <= 0 &&
+        clock() - lastPictureMs >= kRunDryMs) {
         status = kStatusBuffering;
         buffering.store(true, std::memory_order_relaxed);
     }

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -37,8 +38,10 @@ class CDecoder {
   public:
     // Builds the colour tables (once per program) and creates the demultiplexer.
     CDecoder();
-    // Reads its frames from `source` instead (tests). A null source yields no frames.
-    explicit CDecoder(std::unique_ptr<FrameSource> source);
+    // Reads its frames from `source` instead, and the time from `clock` (tests). A null source
+    // yields no frames.
+    explicit CDecoder(std::unique_ptr<FrameSource> source,
+                      std::function<int64_t()> clock = MonotonicMs);
     virtual ~CDecoder();
     CDecoder(const CDecoder&) = delete;
     CDecoder& operator=(const CDecoder&) = delete;
@@ -66,9 +69,14 @@ class CDecoder {
     // pixels, `status` becomes kStatusPlaying, and the picture is the caller's, unchanged,
     // until ReleasePicture. Rows are packed; 16-bit pictures are stored top row first, 24- and
     // 32-bit ones bottom row first. Without one, `status` (the caller's last one) changes to
-    // kStatusBuffering while the frame rate is not known yet, or after the stream ran dry until
-    // a second of frames is queued again, and back to kStatusPlaying then.
+    // kStatusBuffering while the frame rate is not known yet, or after the stream ran dry (no
+    // picture for kRunDryMs and nothing queued) until a picture or a second of frames is there
+    // again, and back to kStatusPlaying then.
     const uint8_t* GetPicture(int& width, int& height, int& status);
+
+    // A live stream is slower than the display's tick, so most ticks find no picture; only a
+    // gap this long counts as running dry.
+    static constexpr int64_t kRunDryMs = 1000;
 
     // Gives the picture back to the decoder.
     void ReleasePicture();
@@ -159,6 +167,8 @@ class CDecoder {
 
     // The display waits for the frame queue to fill (user-interface thread; Start clears it).
     std::atomic<bool> buffering{false};
+    std::function<int64_t()> clock;
+    int64_t lastPictureMs = 0;  // when GetPicture last handed out a picture (its thread only)
 
     WorkerThread thread;
     std::atomic<bool> running{false};

@@ -153,8 +153,8 @@ std::vector<Picture> Expected(const std::vector<test::H264Frame>& frames, int wi
     return out;
 }
 
-std::unique_ptr<CDecoder> NewDecoder(int bits = 32) {
-    auto decoder = std::make_unique<CDecoder>(std::make_unique<TestSource>());
+std::unique_ptr<CDecoder> NewDecoder(int bits = 32, std::function<int64_t()> clock = MonotonicMs) {
+    auto decoder = std::make_unique<CDecoder>(std::make_unique<TestSource>(), std::move(clock));
     decoder->SetDisplayBits(bits);
     return decoder;
 }
@@ -332,18 +332,20 @@ TEST(DecoderTest, StopFreesQueuedChunksAndStartBeginsAfresh) {
 
 TEST(DecoderTest, BuffersAfterTheStreamRunsDryUntilFramesComeAgain) {
     const auto frames = test::EncodeH264Frames(176, 144, 40);
-    auto decoder = NewDecoder();
+    int64_t now = 0;  // the display's clock
+    auto decoder = NewDecoder(32, [&] { return now; });
     decoder->Start(0);
     for (size_t i = 0; i < 5; ++i)
         decoder->PushData(Chunk(frames[i], {}).data(), Chunk(frames[i], {}).size());
     Picture p;
     for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(TakePicture(*decoder, p));
+    ASSERT_TRUE(WaitFor([&] { return decoder->Drained(); }));
     int width = 0, height = 0, status = kStatusPlaying;
-    ASSERT_TRUE(WaitFor([&] {
-        decoder->GetPicture(width, height, status);
-        return status == kStatusBuffering;
-    }));
+    now += CDecoder::kRunDryMs - 1;
+    EXPECT_EQ(nullptr, decoder->GetPicture(width, height, status));
+    EXPECT_EQ(kStatusPlaying, status) << "a gap shorter than running dry";
+    now += 1;
     EXPECT_EQ(nullptr, decoder->GetPicture(width, height, status));
     EXPECT_EQ(kStatusBuffering, status);
     for (size_t i = 5; i < 40; ++i)
@@ -352,6 +354,30 @@ TEST(DecoderTest, BuffersAfterTheStreamRunsDryUntilFramesComeAgain) {
         if (decoder->GetPicture(width, height, status) != nullptr) decoder->ReleasePicture();
         return status == kStatusPlaying;
     }));
+}
+
+TEST(DecoderTest, ALiveStreamSlowerThanTheTickKeepsPlaying) {
+    // 25 pictures a second against a 33 ms tick: every few ticks find nothing new.
+    const auto frames = test::EncodeH264Frames(176, 144, 12);
+    int64_t now = 0;
+    auto decoder = NewDecoder(32, [&] { return now; });
+    decoder->Start(0);
+    int width = 0, height = 0, status = kStatusBuffering;
+    for (const auto& frame : frames) {
+        decoder->PushData(Chunk(frame, {}).data(), Chunk(frame, {}).size());
+        ASSERT_TRUE(WaitFor([&] {
+            if (decoder->GetPicture(width, height, status) == nullptr) return false;
+            decoder->ReleasePicture();
+            return true;
+        }));
+        EXPECT_EQ(kStatusPlaying, status);
+        ASSERT_TRUE(WaitFor([&] { return decoder->Drained(); }));
+        for (int tick = 0; tick < 2; ++tick) {
+            now += 33;
+            EXPECT_EQ(nullptr, decoder->GetPicture(width, height, status));
+            EXPECT_EQ(kStatusPlaying, status) << "no flicker to buffering between pictures";
+        }
+    }
 }
 
 TEST(DecoderTest, CorruptPayloadsAndLyingHeadersCostPicturesNotTheStream) {
