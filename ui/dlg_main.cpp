@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "app/app_strings.h"
+#include "client/device_client.h"
 #include "ui/control_ids.h"
 #include "ui/device_event_relay.h"
 #include "ui/dlg_login.h"
@@ -43,7 +44,7 @@ void SetBackground(QWidget* widget, const QColor& color) {
 
 }  // namespace
 
-CDlgMain::CDlgMain(QWidget* parent) : QDialog(parent) {
+CDlgMain::CDlgMain(DeviceClient& client, QWidget* parent) : QDialog(parent), client(client) {
     // The controls of the window's template: the channel tree and the video window.
     channelTree = new QTreeWidget(this);
     SetControlId(channelTree, kIdChannelTree);
@@ -133,6 +134,7 @@ void CDlgMain::InitDialog() {
     // The presenter draws into the video window; the depth it reports is the depth the
     // decoder converts pictures to.
     presenter.Create(videoWindow, kFirstPictureWidth, kFirstPictureHeight, displayBits);
+    client.Decoder().SetDisplayBits(displayBits);
     // Qt reports no size change after this point, as the window already has its size.
     Layout(width(), height());
 }
@@ -242,7 +244,7 @@ void CDlgMain::OnCommand(int id) {
 
 void CDlgMain::RunLoginFlow() {
     channelTree->clear();
-    CDlgLogin* login = new CDlgLogin();
+    CDlgLogin* login = new CDlgLogin(client);
     openLoginDialog = login;
     login->exec();
     const int exitChosen = login->ExitChosen();
@@ -258,7 +260,7 @@ void CDlgMain::RunLoginFlow() {
 
 void CDlgMain::ExitFlow() {
     Stop();
-    // The device client's Logout is queued here.
+    client.Logout();
     reject();
 }
 
@@ -274,7 +276,7 @@ void CDlgMain::DisconnectFlow() {
 
 void CDlgMain::Stop() {
     if (playingItem == nullptr) return;
-    // The device client's CloseChannel(currentChannel) is queued here.
+    client.CloseChannel(currentChannel.load(std::memory_order_relaxed));
     playingItem->setIcon(0, TreeImage(2));
     playingItem = nullptr;
     statusLabel->setText(Text(u"STOP"));
@@ -318,7 +320,7 @@ bool CDlgMain::event(QEvent* event) {
     if (type == WM_LOGIN_RESULT) {
         const int code = static_cast<DeviceEvent*>(event)->wParam;
         if (openLoginDialog != nullptr) openLoginDialog->HandleLoginResult(code);
-        // On success the device client's RequestChannelList is queued here.
+        if (code == 0) client.RequestChannelList();
         return true;
     }
     if (type == WM_DEVICE_DISCONNECTED) {

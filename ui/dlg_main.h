@@ -31,13 +31,16 @@ namespace tavix {
 
 class CDlgLogin;
 class CImageButton;
+class DeviceClient;
 class VideoWindow;
 
 class CDlgMain : public QDialog, public IDeviceEvents {
     Q_OBJECT
 
   public:
-    explicit CDlgMain(QWidget* parent = nullptr);
+    // Reaches the device through `client`, which must outlive the window; the client's events
+    // reach the window through DeviceEventRelay, which the client must have as its sink.
+    explicit CDlgMain(DeviceClient& client, QWidget* parent = nullptr);
     ~CDlgMain() override;
 
     // Initialises the window (its keys, status line, tree images; placed over the whole screen
@@ -88,6 +91,7 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void FillTree(int code, const ChannelNameList* list);
     CImageButton* AddKey(int id, const char16_t* labelKey);
 
+    DeviceClient& client;
     QIcon icon;
     // The thirteen keys, in this order.
     CImageButton* loginKey = nullptr;

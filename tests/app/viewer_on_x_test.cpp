@@ -22,6 +22,8 @@
 
 #include "app/app_strings.h"
 #include "platform/system.h"
+#include "profile/ini_file.h"
+#include "tests/tools/sim_process.h"
 
 extern char** environ;
 
@@ -197,6 +199,54 @@ TEST_F(ViewerOnXTest, StartsWithTheLoginThenShowsTheChannelPageAndExits) {
     ASSERT_FALSE(channels.isNull()) << "no channel page";
 
     // The channel page's EXIT, the right half of the bottom row, ends the program.
+    RunToEnd({"xdotool", "mousemove", std::to_string(width * 3 / 4), std::to_string(height - 6),
+              "click", "1"},
+             environment);
+    EXPECT_EQ(0, viewer.WaitExit(10000));
+}
+
+// Dark pixels (text) in the top rows of the tree, where its items are.
+int TreeTextPixels(const QImage& screen, int width) {
+    int dark = 0;
+    for (int y = 30; y < 110; ++y)
+        for (int x = 0; x < width; ++x)
+            if (screen.pixelColor(x, y).lightness() < 100) ++dark;
+    return dark;
+}
+
+TEST_F(ViewerOnXTest, LogsInToTheDeviceWithTheSavedLoginAndListsItsChannels) {
+    SimProcess sim;
+    ASSERT_NE(0, sim.Port());
+    const std::string ini = (programFolder / "login.ini").string();
+    IniWriteString(u"login", u"IP0", u"127.0.0.1", ini);
+    const std::string port = std::to_string(sim.Port());
+    IniWriteString(u"login", u"Port0", std::u16string(port.begin(), port.end()), ini);
+
+    const int width = 240, height = 320;
+    VirtualDisplay display(width, height);
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+    std::vector<std::string> environment = viewerEnvironment;
+    environment.push_back("DISPLAY=" + display.Name());
+    Child viewer({(programFolder / "tavix").string()}, environment);
+    ASSERT_TRUE(viewer.Running());
+    ASSERT_FALSE(WaitForScreen(display.Name(),
+                               [&](const QImage& s) {
+                                   return IsColour(s, width - 3, 60, QColor(24, 24, 24));
+                               })
+                     .isNull())
+        << "no login dialog";
+
+    // The login key: the left half of the bottom row.
+    RunToEnd({"xdotool", "mousemove", std::to_string(width / 4), std::to_string(height - 6),
+              "click", "1"},
+             environment);
+    const QImage channels = WaitForScreen(display.Name(), [&](const QImage& s) {
+        return IsColour(s, width / 2, height * 3 / 4, QColor(255, 255, 255)) &&
+               TreeTextPixels(s, width) > 200;
+    });
+    ASSERT_FALSE(channels.isNull()) << "no channel list";
+    EXPECT_TRUE(sim.WaitFor([](const SimLine& l) { return l.IsRequest("channel-names"); }));
+
     RunToEnd({"xdotool", "mousemove", std::to_string(width * 3 / 4), std::to_string(height - 6),
               "click", "1"},
              environment);
