@@ -1,5 +1,6 @@
-// The tavix program on a real X display (Xvfb): it starts with the login dialog over the whole
-// screen, goes on to the channel page, and its EXIT key ends the process.
+// The tavix program on a real X display (Xvfb) against tavix-sim: it starts with the login dialog
+// over the whole screen, goes on to the channel page, plays a channel straight and enlarged at
+// each screen size and depth, and its EXIT key ends the process.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -24,6 +25,7 @@
 #include "platform/system.h"
 #include "profile/ini_file.h"
 #include "tests/tools/sim_process.h"
+#include "tests/ui/pattern_check.h"
 
 extern char** environ;
 
@@ -96,8 +98,9 @@ int RunToEnd(const std::vector<std::string>& arguments,
 // started.
 class VirtualDisplay {
   public:
-    VirtualDisplay(int width, int height) {
-        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    VirtualDisplay(int width, int height, int depth = 24) {
+        const std::string screen =
+            std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
         for (int number = 90; number < 190 && display.empty(); ++number) {
             const std::string name = ":" + std::to_string(number);
             const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
@@ -162,6 +165,20 @@ class ViewerOnXTest : public testing::Test {
         return {};
     }
 
+    // login.ini beside the program: the simulator's port on this machine.
+    void SaveLogin(uint16_t port) {
+        const std::string ini = (programFolder / "login.ini").string();
+        IniWriteString(u"login", u"IP0", u"127.0.0.1", ini);
+        const std::string text = std::to_string(port);
+        IniWriteString(u"login", u"Port0", std::u16string(text.begin(), text.end()), ini);
+    }
+
+    // A tap (left click) at x, y of the display.
+    void Tap(const std::vector<std::string>& environment, int x, int y) {
+        RunToEnd({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"},
+                 environment);
+    }
+
     std::string binFolder;
     fs::path programFolder;
     std::vector<std::string> viewerEnvironment;
@@ -199,12 +216,9 @@ TEST_F(ViewerOnXTest, StartsWithTheLoginThenShowsTheChannelPageAndExits) {
     ASSERT_FALSE(channels.isNull()) << "no channel page";
 
     // The channel page's EXIT, the right half of the bottom row, ends the program.
-    RunToEnd({"xdotool", "mousemove", std::to_string(width * 3 / 4), std::to_string(height - 6),
-              "click", "1"},
-             environment);
+    Tap(environment, width * 3 / 4, height - 6);
     EXPECT_EQ(0, viewer.WaitExit(10000));
 }
-
 // Dark pixels (text) in the top rows of the tree, where its items are.
 int TreeTextPixels(const QImage& screen, int width) {
     int dark = 0;
@@ -217,10 +231,7 @@ int TreeTextPixels(const QImage& screen, int width) {
 TEST_F(ViewerOnXTest, LogsInToTheDeviceWithTheSavedLoginAndListsItsChannels) {
     SimProcess sim;
     ASSERT_NE(0, sim.Port());
-    const std::string ini = (programFolder / "login.ini").string();
-    IniWriteString(u"login", u"IP0", u"127.0.0.1", ini);
-    const std::string port = std::to_string(sim.Port());
-    IniWriteString(u"login", u"Port0", std::u16string(port.begin(), port.end()), ini);
+    SaveLogin(sim.Port());
 
     const int width = 240, height = 320;
     VirtualDisplay display(width, height);
@@ -237,9 +248,7 @@ TEST_F(ViewerOnXTest, LogsInToTheDeviceWithTheSavedLoginAndListsItsChannels) {
         << "no login dialog";
 
     // The login key: the left half of the bottom row.
-    RunToEnd({"xdotool", "mousemove", std::to_string(width / 4), std::to_string(height - 6),
-              "click", "1"},
-             environment);
+    Tap(environment, width / 4, height - 6);
     const QImage channels = WaitForScreen(display.Name(), [&](const QImage& s) {
         return IsColour(s, width / 2, height * 3 / 4, QColor(255, 255, 255)) &&
                TreeTextPixels(s, width) > 200;
@@ -247,10 +256,118 @@ TEST_F(ViewerOnXTest, LogsInToTheDeviceWithTheSavedLoginAndListsItsChannels) {
     ASSERT_FALSE(channels.isNull()) << "no channel list";
     EXPECT_TRUE(sim.WaitFor([](const SimLine& l) { return l.IsRequest("channel-names"); }));
 
-    RunToEnd({"xdotool", "mousemove", std::to_string(width * 3 / 4), std::to_string(height - 6),
-              "click", "1"},
-             environment);
+    Tap(environment, width * 3 / 4, height - 6);
     EXPECT_EQ(0, viewer.WaitExit(10000));
+}
+
+// The middle of the tree's second row (the first channel) on the channel page, or -1: the rows
+// are the bands of lines with text below the tree's white top edge.
+int FirstChannelRow(const QImage& screen) {
+    const int x0 = screen.width() / 2;
+    int y = 0;
+    while (y < screen.height() && screen.pixelColor(x0, y) != QColor(255, 255, 255))
+        ++y;
+    int band = 0, bandTop = -1;
+    for (; y < screen.height() / 2; ++y) {
+        bool text = false;
+        // Inside the tree's frame.
+        for (int x = 4; x < screen.width() - 4 && !text; ++x)
+            text = screen.pixelColor(x, y).lightness() < 100;
+        if (text && bandTop < 0) bandTop = y;
+        if (!text && bandTop >= 0) {
+            if (++band == 2) return (bandTop + y) / 2;
+            bandTop = -1;
+        }
+    }
+    return -1;
+}
+
+bool IsBlack(const QImage& screen, int x, int y) {
+    return IsColour(screen, x, y, QColor(0, 0, 0));
+}
+
+// The header band's light top line shows: the window's own controls are not covered.
+bool ShowsHeader(const QImage& screen) {
+    return screen.pixelColor(screen.width() / 2, 0).red() > 120;
+}
+
+TEST_F(ViewerOnXTest, PlaysAChannelUprightAndEnlargedAtEachScreenSizeAndDepth) {
+    struct Screen {
+        int width, height, depth;
+        QRect enlarged;  // where the 352 x 288 picture lands enlarged
+        bool turned;
+        QPoint letterbox;  // a point beside it
+    } screens[] = {
+        {240, 320, 16, {0, 13, 240, 293}, true, {120, 6}},
+        {320, 240, 24, {13, 0, 293, 240}, false, {6, 120}},
+        {1280, 720, 24, {200, 0, 880, 720}, false, {100, 360}},
+    };
+    for (const Screen& s : screens) {
+        SCOPED_TRACE(std::to_string(s.width) + "x" + std::to_string(s.height) + "x" +
+                     std::to_string(s.depth));
+        SimProcess sim;
+        ASSERT_NE(0, sim.Port());
+        SaveLogin(sim.Port());
+        VirtualDisplay display(s.width, s.height, s.depth);
+        ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+        std::vector<std::string> environment = viewerEnvironment;
+        environment.push_back("DISPLAY=" + display.Name());
+        Child viewer({(programFolder / "tavix").string()}, environment);
+        ASSERT_TRUE(viewer.Running());
+        ASSERT_FALSE(WaitForScreen(display.Name(),
+                                   [&](const QImage& g) {
+                                       return IsColour(g, s.width - 3, 60, QColor(24, 24, 24));
+                                   })
+                         .isNull())
+            << "no login dialog";
+        Tap(environment, s.width / 4, s.height - 6);
+        int row = -1;
+        WaitForScreen(display.Name(), [&](const QImage& g) {
+            return TreeTextPixels(g, s.width) > 200 && (row = FirstChannelRow(g)) > 0;
+        });
+        ASSERT_GT(row, 0) << "no channel list";
+
+        // The first channel, straight on the live page.
+        Tap(environment, s.width / 3, row);
+        const QRect screen(0, 0, s.width, s.height);
+        EXPECT_FALSE(WaitForScreen(display.Name(),
+                                   [&](const QImage& g) { return ShowsPattern(g, screen, false); })
+                         .isNull())
+            << "no upright picture";
+        // Up, then Down: the camera looks where it did.
+        RunToEnd({"xdotool", "key", "Up", "Down"}, environment);
+
+        // FULL: the picture alone on the screen, turned on the portrait one.
+        Tap(environment, s.width / 2, s.height - 6);
+        EXPECT_FALSE(WaitForScreen(display.Name(),
+                                   [&](const QImage& g) {
+                                       return ShowsPattern(g, s.enlarged, s.turned) &&
+                                              !ShowsHeader(g) &&
+                                              IsBlack(g, s.letterbox.x(), s.letterbox.y());
+                                   })
+                         .isNull())
+            << "no enlarged picture";
+        RunToEnd({"xdotool", "key", "Up", "Down"}, environment);
+
+        // A tap on the video: back to the live page, then its EXIT.
+        Tap(environment, s.width / 2, s.height / 2);
+        EXPECT_FALSE(WaitForScreen(display.Name(),
+                                   [&](const QImage& g) {
+                                       return ShowsPattern(g, screen, false) && ShowsHeader(g);
+                                   })
+                         .isNull())
+            << "not back to the live page";
+        Tap(environment, s.width * 9 / 10, s.height - 6);
+        EXPECT_EQ(0, viewer.WaitExit(10000));
+
+        // The arrow keys as the view was: straight, then enlarged.
+        const auto ptz = sim.WaitForRequests("ptz", 4);
+        std::vector<int> codes;
+        for (const SimLine& line : ptz)
+            codes.push_back(static_cast<int>(line.Number("code")));
+        EXPECT_EQ(s.turned ? std::vector<int>({0, 1, 3, 2}) : std::vector<int>({0, 1, 0, 1}),
+                  codes);
+    }
 }
 
 }  // namespace
