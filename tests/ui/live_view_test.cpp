@@ -186,10 +186,17 @@ TEST_F(LiveViewTest, TheTreeOpensTheTappedChannelAndMarksIt) {
         EXPECT_TRUE(w->LivePageVisible());
         Press(w, kIdExit);
     });
-    const auto streams = sim.WaitForRequests("stream", 4);
+    // Channel 0 opened, closed before channel 2 opened (a second time when its stream had not
+    // started when the window closed it), channel 2 closed at the exit.
+    ASSERT_TRUE(sim.WaitFor([](const SimLine& line) {
+        return line.IsRequest("stream") && line.Is("channel", "2") && line.Is("operate", "0");
+    }));
     QStringList seen;
-    for (const SimLine& s : streams)
-        seen << QString::fromStdString(s.Get("channel") + "/" + s.Get("operate"));
+    for (const SimLine& line : sim.Requests("stream")) {
+        const QString request =
+            QString::fromStdString(line.Get("channel") + "/" + line.Get("operate"));
+        if (seen.isEmpty() || seen.back() != request) seen << request;
+    }
     EXPECT_EQ(QStringList({"0/1", "0/0", "2/1", "2/0"}), seen);
 }
 
