@@ -518,15 +518,11 @@ void CDlgMain::Tick() {
     decoder.ReleasePicture();
 }
 
-struct CDlgMain::Placement {
-    ScreenRect destination;
-};
-
 bool CDlgMain::Refit(int width, int height) {
     // The presenter and the video window belong to the window's thread: the placement is made
     // there while this thread waits, unless the window is going.
-    auto placed = std::make_shared<std::promise<Placement>>();
-    std::future<Placement> result = placed->get_future();
+    auto placed = std::make_shared<std::promise<ScreenRect>>();
+    std::future<ScreenRect> result = placed->get_future();
     QMetaObject::invokeMethod(
         this, [this, width, height, placed] { placed->set_value(Place(width, height)); },
         Qt::QueuedConnection);
@@ -534,7 +530,7 @@ bool CDlgMain::Refit(int width, int height) {
         if (closing.load(std::memory_order_acquire)) return false;
     }
     try {
-        destination = result.get().destination;
+        destination = result.get();
     } catch (const std::future_error&) {
         return false;  // dropped unrun
     }
@@ -543,7 +539,7 @@ bool CDlgMain::Refit(int width, int height) {
     return true;
 }
 
-CDlgMain::Placement CDlgMain::Place(int width, int height) {
+ScreenRect CDlgMain::Place(int width, int height) {
     const bool isEnlarged = enlarged.load(std::memory_order_relaxed) != 0;
     const QSize area = (isEnlarged ? fullScreenRect : normalVideoRect).size();
     const QSize picture(width, height);
@@ -559,12 +555,10 @@ CDlgMain::Placement CDlgMain::Place(int width, int height) {
     // Around the picture the video window shows its own black.
     if (!isEnlarged) videoWindow->update();
     const QPoint topLeft = videoWindow->mapToGlobal(fit.destination.topLeft());
-    Placement placement;
-    placement.destination = {topLeft.x(), topLeft.y(), topLeft.x() + fit.destination.width(),
-                             topLeft.y() + fit.destination.height()};
     const int bits = CreatePresenter(fit.displayed.width(), fit.displayed.height());
     if (bits != 0) displayBits.store(bits, std::memory_order_relaxed);
-    return placement;
+    return {topLeft.x(), topLeft.y(), topLeft.x() + fit.destination.width(),
+            topLeft.y() + fit.destination.height()};
 }
 
 void CDlgMain::OnPtzCommand(int id) {

@@ -120,10 +120,9 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // Live view, on the tick's thread.
     void Tick();
     bool Refit(int width, int height);
-    // The placement of a picture of width x height: on the window's thread, while the tick
-    // waits for it.
-    struct Placement;
-    Placement Place(int width, int height);
+    // Places a picture of width x height (fit, turn, presenter) on the window's thread while
+    // the tick waits; where it lands, in screen coordinates.
+    ScreenRect Place(int width, int height);
     // Makes the presenter for pictures of width x height; the display's bits per pixel, 0 when
     // unknown.
     int CreatePresenter(int width, int height);
@@ -162,7 +161,7 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     int softKeyHeight = 0;
     int ptzBandHeight = 0;
     CDlgLogin* openLoginDialog = nullptr;
-    // Read by the live view's tick on its own thread.
+    // Shared with the live view's tick.
     std::atomic<int> enlarged{0};
     std::atomic<int> geometryDirty{0};
     QRect normalVideoRect;

@@ -1,6 +1,7 @@
-// The tavix program on a real X display (Xvfb) against tavix-sim: it starts with the login dialog
-// over the whole screen, goes on to the channel page, plays a channel straight and enlarged at
-// each screen size and depth, and its EXIT key ends the process.
+// The tavix program on a real X display (Xvfb): it starts with the login dialog over the whole
+// screen, goes on to the channel page, and its EXIT key ends the process; with tavix-sim, at each
+// screen size and depth, it logs in with the saved login, plays a channel straight and enlarged,
+// and sends the arrow keys by the view.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -128,6 +129,13 @@ class VirtualDisplay {
     std::string display;
 };
 
+bool IsColour(const QImage& image, int x, int y, QColor colour) {
+    const QColor seen = image.pixelColor(x, y);
+    return std::abs(seen.red() - colour.red()) <= 2 &&
+           std::abs(seen.green() - colour.green()) <= 2 &&
+           std::abs(seen.blue() - colour.blue()) <= 2;
+}
+
 class ViewerOnXTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -154,24 +162,10 @@ class ViewerOnXTest : public testing::Test {
             "TSAN_OPTIONS=" + std::string(raceOptions != nullptr ? raceOptions : "") +
                 ":ignore_noninstrumented_modules=1:suppressions=" + raceSuppressions.string()};
     }
-    void TearDown() override { fs::remove_all(programFolder); }
-
-    // What the display shows, or a null image.
-    QImage Grab(const std::string& display) {
-        const std::string file = (programFolder / "screen.png").string();
-        if (RunToEnd({binFolder + "x_grab", file}, {"DISPLAY=" + display}) != 0) return {};
-        return QImage(QString::fromStdString(file));
-    }
-
-    // Waits until `test` accepts what the display shows; that picture (null at the deadline).
-    template <typename Test>
-    QImage WaitForScreen(const std::string& display, Test test, int timeoutMs = 15000) {
-        for (int waited = 0; waited <= timeoutMs; waited += 200) {
-            QImage screen = Grab(display);
-            if (!screen.isNull() && test(screen)) return screen;
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        return {};
+    void TearDown() override {
+        viewer.reset();
+        display.reset();
+        fs::remove_all(programFolder);
     }
 
     // login.ini beside the program: the simulator's port on this machine.
@@ -182,52 +176,80 @@ class ViewerOnXTest : public testing::Test {
         IniWriteString(u"login", u"Port0", std::u16string(text.begin(), text.end()), ini);
     }
 
+    // Xvfb at width x height x depth with the viewer on it (any earlier one ended first); what
+    // the display shows once the login dialog is up: its dark grey right of the boxes. A null
+    // image when something did not start.
+    QImage StartViewer(int width, int height, int depth = 24) {
+        viewer.reset();
+        display = std::make_unique<VirtualDisplay>(width, height, depth);
+        if (display->Name().empty()) return {};
+        environment = viewerEnvironment;
+        environment.push_back("DISPLAY=" + display->Name());
+        viewer = std::make_unique<Child>(
+            std::vector<std::string>{(programFolder / "tavix").string()}, environment);
+        if (!viewer->Running()) return {};
+        return WaitForScreen(
+            [&](const QImage& s) { return IsColour(s, width - 3, 60, QColor(24, 24, 24)); });
+    }
+
+    // What the display shows, or a null image.
+    QImage Grab() {
+        const std::string file = (programFolder / "screen.png").string();
+        if (RunToEnd({binFolder + "x_grab", file}, environment) != 0) return {};
+        return QImage(QString::fromStdString(file));
+    }
+
+    // Waits until `test` accepts what the display shows; that picture (null at the deadline).
+    template <typename Test>
+    QImage WaitForScreen(Test test, int timeoutMs = 15000) {
+        for (int waited = 0; waited <= timeoutMs; waited += 200) {
+            QImage screen = Grab();
+            if (!screen.isNull() && test(screen)) return screen;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return {};
+    }
+
     // A tap (left click) at x, y of the display.
-    void Tap(const std::vector<std::string>& environment, int x, int y) {
+    void Tap(int x, int y) {
         RunToEnd({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"},
                  environment);
+    }
+
+    void Keys(std::initializer_list<const char*> keys) {
+        std::vector<std::string> command = {"xdotool", "key"};
+        command.insert(command.end(), keys.begin(), keys.end());
+        RunToEnd(command, environment);
     }
 
     std::string binFolder;
     fs::path programFolder;
     std::vector<std::string> viewerEnvironment;
+    // The display outlives the viewer on it.
+    std::unique_ptr<VirtualDisplay> display;
+    std::vector<std::string> environment;  // the viewer's, with its display
+    std::unique_ptr<Child> viewer;
 };
-
-bool IsColour(const QImage& image, int x, int y, QColor colour) {
-    const QColor seen = image.pixelColor(x, y);
-    return std::abs(seen.red() - colour.red()) <= 2 &&
-           std::abs(seen.green() - colour.green()) <= 2 &&
-           std::abs(seen.blue() - colour.blue()) <= 2;
-}
 
 TEST_F(ViewerOnXTest, StartsWithTheLoginThenShowsTheChannelPageAndExits) {
     const int width = 240, height = 320;
-    VirtualDisplay display(width, height);
-    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
-    std::vector<std::string> environment = viewerEnvironment;
-    environment.push_back("DISPLAY=" + display.Name());
-    Child viewer({(programFolder / "tavix").string()}, environment);
-    ASSERT_TRUE(viewer.Running());
-
     // The login dialog: the band's light top line, its dark grey body to the bottom keys.
-    const QImage login = WaitForScreen(display.Name(), [&](const QImage& s) {
-        return IsColour(s, width - 3, 60, QColor(24, 24, 24));
-    });
+    const QImage login = StartViewer(width, height);
     ASSERT_FALSE(login.isNull()) << "no login dialog";
     EXPECT_GT(login.pixelColor(width / 2, 0).red(), 120);
 
     // The platform's cancel key leaves the dialog without logging in: the channel page, whose
     // tree fills the middle of the screen.
-    RunToEnd({"xdotool", "key", "Escape"}, environment);
-    const QImage channels = WaitForScreen(display.Name(), [&](const QImage& s) {
-        return IsColour(s, width / 2, height / 2, QColor(255, 255, 255));
-    });
+    Keys({"Escape"});
+    const QImage channels = WaitForScreen(
+        [&](const QImage& s) { return IsColour(s, width / 2, height / 2, QColor(255, 255, 255)); });
     ASSERT_FALSE(channels.isNull()) << "no channel page";
 
     // The channel page's EXIT, the right half of the bottom row, ends the program.
-    Tap(environment, width * 3 / 4, height - 6);
-    EXPECT_EQ(0, viewer.WaitExit(10000));
+    Tap(width * 3 / 4, height - 6);
+    EXPECT_EQ(0, viewer->WaitExit(10000));
 }
+
 // Dark pixels (text) in the top rows of the tree, where its items are.
 int TreeTextPixels(const QImage& screen, int width) {
     int dark = 0;
@@ -235,38 +257,6 @@ int TreeTextPixels(const QImage& screen, int width) {
         for (int x = 0; x < width; ++x)
             if (screen.pixelColor(x, y).lightness() < 100) ++dark;
     return dark;
-}
-
-TEST_F(ViewerOnXTest, LogsInToTheDeviceWithTheSavedLoginAndListsItsChannels) {
-    SimProcess sim;
-    ASSERT_NE(0, sim.Port());
-    SaveLogin(sim.Port());
-
-    const int width = 240, height = 320;
-    VirtualDisplay display(width, height);
-    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
-    std::vector<std::string> environment = viewerEnvironment;
-    environment.push_back("DISPLAY=" + display.Name());
-    Child viewer({(programFolder / "tavix").string()}, environment);
-    ASSERT_TRUE(viewer.Running());
-    ASSERT_FALSE(WaitForScreen(display.Name(),
-                               [&](const QImage& s) {
-                                   return IsColour(s, width - 3, 60, QColor(24, 24, 24));
-                               })
-                     .isNull())
-        << "no login dialog";
-
-    // The login key: the left half of the bottom row.
-    Tap(environment, width / 4, height - 6);
-    const QImage channels = WaitForScreen(display.Name(), [&](const QImage& s) {
-        return IsColour(s, width / 2, height * 3 / 4, QColor(255, 255, 255)) &&
-               TreeTextPixels(s, width) > 200;
-    });
-    ASSERT_FALSE(channels.isNull()) << "no channel list";
-    EXPECT_TRUE(sim.WaitFor([](const SimLine& l) { return l.IsRequest("channel-names"); }));
-
-    Tap(environment, width * 3 / 4, height - 6);
-    EXPECT_EQ(0, viewer.WaitExit(10000));
 }
 
 // The middle of the tree's second row (the first channel) on the channel page, or -1: the rows
@@ -317,57 +307,40 @@ TEST_F(ViewerOnXTest, PlaysAChannelUprightAndEnlargedAtEachScreenSizeAndDepth) {
         SimProcess sim;
         ASSERT_NE(0, sim.Port());
         SaveLogin(sim.Port());
-        VirtualDisplay display(s.width, s.height, s.depth);
-        ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
-        std::vector<std::string> environment = viewerEnvironment;
-        environment.push_back("DISPLAY=" + display.Name());
-        Child viewer({(programFolder / "tavix").string()}, environment);
-        ASSERT_TRUE(viewer.Running());
-        ASSERT_FALSE(WaitForScreen(display.Name(),
-                                   [&](const QImage& g) {
-                                       return IsColour(g, s.width - 3, 60, QColor(24, 24, 24));
-                                   })
-                         .isNull())
-            << "no login dialog";
-        Tap(environment, s.width / 4, s.height - 6);
+        ASSERT_FALSE(StartViewer(s.width, s.height, s.depth).isNull()) << "no login dialog";
+        Tap(s.width / 4, s.height - 6);
         int row = -1;
-        WaitForScreen(display.Name(), [&](const QImage& g) {
+        WaitForScreen([&](const QImage& g) {
             return TreeTextPixels(g, s.width) > 200 && (row = FirstChannelRow(g)) > 0;
         });
         ASSERT_GT(row, 0) << "no channel list";
 
         // The first channel, straight on the live page.
-        Tap(environment, s.width / 3, row);
+        Tap(s.width / 3, row);
         const QRect screen(0, 0, s.width, s.height);
-        EXPECT_FALSE(WaitForScreen(display.Name(),
-                                   [&](const QImage& g) { return ShowsPattern(g, screen, false); })
-                         .isNull())
+        EXPECT_FALSE(
+            WaitForScreen([&](const QImage& g) { return ShowsPattern(g, screen, false); }).isNull())
             << "no upright picture";
         // Up, then Down: the camera looks where it did.
-        RunToEnd({"xdotool", "key", "Up", "Down"}, environment);
+        Keys({"Up", "Down"});
 
         // FULL: the picture alone on the screen, turned on the portrait one.
-        Tap(environment, s.width / 2, s.height - 6);
-        EXPECT_FALSE(WaitForScreen(display.Name(),
-                                   [&](const QImage& g) {
-                                       return ShowsPattern(g, s.enlarged, s.turned) &&
-                                              !ShowsHeader(g) &&
-                                              IsBlack(g, s.letterbox.x(), s.letterbox.y());
-                                   })
-                         .isNull())
+        Tap(s.width / 2, s.height - 6);
+        EXPECT_FALSE(WaitForScreen([&](const QImage& g) {
+                         return ShowsPattern(g, s.enlarged, s.turned) && !ShowsHeader(g) &&
+                                IsBlack(g, s.letterbox.x(), s.letterbox.y());
+                     }).isNull())
             << "no enlarged picture";
-        RunToEnd({"xdotool", "key", "Up", "Down"}, environment);
+        Keys({"Up", "Down"});
 
         // A tap on the video: back to the live page, then its EXIT.
-        Tap(environment, s.width / 2, s.height / 2);
-        EXPECT_FALSE(WaitForScreen(display.Name(),
-                                   [&](const QImage& g) {
-                                       return ShowsPattern(g, screen, false) && ShowsHeader(g);
-                                   })
-                         .isNull())
+        Tap(s.width / 2, s.height / 2);
+        EXPECT_FALSE(WaitForScreen([&](const QImage& g) {
+                         return ShowsPattern(g, screen, false) && ShowsHeader(g);
+                     }).isNull())
             << "not back to the live page";
-        Tap(environment, s.width * 9 / 10, s.height - 6);
-        EXPECT_EQ(0, viewer.WaitExit(10000));
+        Tap(s.width * 9 / 10, s.height - 6);
+        EXPECT_EQ(0, viewer->WaitExit(10000));
 
         // The arrow keys as the view was: straight, then enlarged.
         const auto ptz = sim.WaitForRequests("ptz", 4);

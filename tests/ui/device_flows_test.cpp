@@ -81,22 +81,5 @@ TEST_F(DeviceFlowTest, DeviceDroppingTheConnectionShowsDDisThenTheLoginAgain) {
     EXPECT_EQ("The connection to the device was lost.", lost);
 }
 
-TEST_F(DeviceFlowTest, ExitKeyLogsOutBeforeTheWindowEnds) {
-    SimProcess sim;
-    ASSERT_NE(0, sim.Port());
-    SaveLogin(sim.Port());
-    CDlgMain window(client);
-    ModalDriver driver;
-    driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* d) { Press(d, kCommandLogin); })
-        .WhenShown<CDlgMain>("channel page", [&](CDlgMain* w) {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return TreeTexts(*w).size() == 5; }));
-            Press(w, kIdExit, 1);
-        });
-    EXPECT_EQ(QDialog::Rejected, window.exec());
-    ASSERT_TRUE(driver.Done());
-    // The device client still runs: the logout closes the control connection.
-    EXPECT_TRUE(ClosedBySim(sim, ControlConnection(sim)));
-}
-
 }  // namespace
 }  // namespace tavix

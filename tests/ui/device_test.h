@@ -56,19 +56,13 @@ class DeviceTest : public ProgramFolderTest {
         return texts;
     }
 
-    // The simulator's connection number of the login request, or -1.
-    static int64_t ControlConnection(SimProcess& sim) {
+    // Whether the simulator saw the connection that logged in closed.
+    static bool ControlConnectionClosed(SimProcess& sim) {
         auto login = sim.WaitFor([](const SimLine& line) { return line.IsRequest("login"); });
-        return login ? login->Number("connection") : -1;
-    }
-
-    // Whether the simulator saw `connection` closed.
-    static bool ClosedBySim(SimProcess& sim, int64_t connection) {
-        return sim
-            .WaitFor([&](const SimLine& line) {
-                return line.Is("event", "closed") && line.Number("connection") == connection;
-            })
-            .has_value();
+        return login && sim.WaitFor([&](const SimLine& line) {
+            return line.Is("event", "closed") &&
+                   line.Number("connection") == login->Number("connection");
+        });
     }
 };
 

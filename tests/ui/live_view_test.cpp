@@ -157,7 +157,7 @@ TEST_F(LiveViewTest, PlaysUprightStraightAndTurnedAtEveryDepth) {
         const auto streams = sim.WaitForRequests("stream", 2);
         ASSERT_EQ(2u, streams.size());
         EXPECT_EQ("0/0", streams[1].Get("channel") + "/" + streams[1].Get("operate"));
-        EXPECT_TRUE(ClosedBySim(sim, ControlConnection(sim)));
+        EXPECT_TRUE(ControlConnectionClosed(sim));
     }
 }
 
