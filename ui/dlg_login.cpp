@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "app/app_strings.h"
+#include "client/device_client.h"
 #include "platform/system.h"
 #include "profile/ini_file.h"
 #include "ui/control_ids.h"
@@ -102,7 +103,7 @@ SoftKeyCaptions SoftKeyCaptionsFor(int languageId) {
     }
 }
 
-CDlgLogin::CDlgLogin() : QDialog(nullptr) {
+CDlgLogin::CDlgLogin(DeviceClient& client) : QDialog(nullptr), client(client) {
     // A pop-up over the whole screen, without caption; kept above the main window, which is
     // itself kept above other windows.
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
@@ -227,9 +228,9 @@ void CDlgLogin::OnLoginCommand() {
     const std::string address8 = ToSystemCodePage(address);
     const std::string userName8 = ToSystemCodePage(userName);
     const std::string password8 = ToSystemCodePage(password);
-    // The device client's Logout and Login(address8, port, userName8, password8,
-    // kLoginTimeoutMs) are queued here.
-    (void)kLoginTimeoutMs;
+    // A session left over from an earlier attempt is closed before the new login.
+    client.Logout();
+    client.Login(address8, port, userName8, password8, kLoginTimeoutMs);
 }
 
 void CDlgLogin::HandleLoginResult(int code) {

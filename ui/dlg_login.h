@@ -22,6 +22,7 @@ class QLineEdit;
 namespace tavix {
 
 class CImageButton;
+class DeviceClient;
 
 // Where the saved login lives: login.ini beside the program when that folder is writable (a
 // portable install, the build tree), else in the user's configuration folder
@@ -40,8 +41,9 @@ class CDlgLogin : public QDialog {
     Q_OBJECT
 
   public:
-    // A top-level dialog: it has no parent window.
-    CDlgLogin();
+    // A top-level dialog: it has no parent window. It logs in through `client`, which must
+    // outlive it.
+    explicit CDlgLogin(DeviceClient& client);
     ~CDlgLogin() override;
 
     // 1 once the exit key was chosen; read by the main window after the dialog closed.
@@ -68,6 +70,7 @@ class CDlgLogin : public QDialog {
     void SetWaiting(bool waiting);
     void ShowStop(const QString& text);
 
+    DeviceClient& client;
     int exitChosen = 0;
     QLabel* labels[4] = {};  // ids 1004 to 1007
     QLineEdit* addressBox = nullptr;

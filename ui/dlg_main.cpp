@@ -1,6 +1,7 @@
 #include "ui/dlg_main.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -8,19 +9,24 @@
 #include <QScreen>
 #include <QThread>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <memory>
+#include <new>
 
 #include "app/app_strings.h"
+#include "client/device_client.h"
 #include "ui/control_ids.h"
 #include "ui/device_event_relay.h"
 #include "ui/dlg_login.h"
 #include "ui/header_band.h"
 #include "ui/image_button.h"
 #include "ui/main_layout.h"
+#include "ui/picture_fit.h"
 #include "ui/ui_text.h"
 #include "ui/video_window.h"
 
@@ -34,6 +40,20 @@ constexpr int kFirstPictureWidth = 352;
 constexpr int kFirstPictureHeight = 288;
 const QColor kPtzBandLine = ColorFromRef(0x2E322D);
 
+// PTZ actions of the lens keys and the labels of the lens-mode key, by lens mode (zoom, iris,
+// focus).
+constexpr int kLensPlusAction[3] = {4, 8, 6};
+constexpr int kLensMinusAction[3] = {5, 9, 7};
+constexpr const char16_t* kLensModeLabel[3] = {u"ZOOM", u"IRIS", u"FOCUS"};
+
+// PTZ actions of the arrow keys left, up, right, down: the view as it is, and turned a quarter
+// in the enlarged view on a tall screen.
+constexpr int kArrowAction[4] = {2, 0, 3, 1};
+constexpr int kTurnedArrowAction[4] = {0, 3, 1, 2};
+
+// A rotate buffer of this many pixels or more is not made: the view stays unturned.
+constexpr int64_t kMaxTurnedPixels = int64_t{1} << 30;
+
 void SetBackground(QWidget* widget, const QColor& color) {
     QPalette colours = widget->palette();
     colours.setColor(QPalette::Window, color);
@@ -43,7 +63,7 @@ void SetBackground(QWidget* widget, const QColor& color) {
 
 }  // namespace
 
-CDlgMain::CDlgMain(QWidget* parent) : QDialog(parent) {
+CDlgMain::CDlgMain(DeviceClient& client, QWidget* parent) : QDialog(parent), client(client) {
     // The controls of the window's template: the channel tree and the video window.
     channelTree = new QTreeWidget(this);
     SetControlId(channelTree, kIdChannelTree);
@@ -52,16 +72,23 @@ CDlgMain::CDlgMain(QWidget* parent) : QDialog(parent) {
     channelTree->setColumnCount(1);
     videoWindow = new VideoWindow(this);
     connect(videoWindow, &VideoWindow::Tapped, this, [this] { OnCommand(kIdVideoWindow); });
+    connect(channelTree, &QTreeWidget::itemClicked, this, &CDlgMain::OnTreeTap);
 
     setWindowTitle(ToQString(appTitle));
     // The dialog's own background, and that of every control but the status line and the tree.
     QPalette black = palette();
     black.setColor(QPalette::Window, ColorFromRef(kBlackBackground));
     setPalette(black);
+
+    // The live view's tick runs for the whole life of the window, also while nothing plays.
+    timer.Start(kTickMs, [this] { Tick(); });
 }
 
 CDlgMain::~CDlgMain() {
+    closing.store(true, std::memory_order_release);
+    timer.Stop();
     DeviceEventRelay::Instance().Detach(this);
+    rotateBuffer.reset();
     presenter.Release();
 }
 
@@ -101,6 +128,8 @@ void CDlgMain::InitDialog() {
     // Shown here, before its loop starts: modal already, as the loop would make it.
     setWindowModality(Qt::ApplicationModal);
     show();
+    // The arrow keys are seen as the display delivers them, before any control takes them.
+    if (QWindow* window = windowHandle()) window->installEventFilter(this);
 
     loginKey = AddKey(kIdLogin, u"LOGIN");
     cameraKey = AddKey(kIdCamera, u"CAMERA");
@@ -132,7 +161,9 @@ void CDlgMain::InitDialog() {
     initDone = 1;
     // The presenter draws into the video window; the depth it reports is the depth the
     // decoder converts pictures to.
-    presenter.Create(videoWindow, kFirstPictureWidth, kFirstPictureHeight, displayBits);
+    const int bits = CreatePresenter(kFirstPictureWidth, kFirstPictureHeight);
+    displayBits.store(bits, std::memory_order_relaxed);
+    client.Decoder().SetDisplayBits(bits);
     // Qt reports no size change after this point, as the window already has its size.
     Layout(width(), height());
 }
@@ -185,7 +216,7 @@ void CDlgMain::Layout(int cx, int cy) {
 
     headerImage = MakeHeaderImage(*this, cx, headerHeight);
     if (enlarged.load(std::memory_order_relaxed) != 0) videoWindow->setGeometry(fullScreenRect);
-    geometryDirty.store(1, std::memory_order_relaxed);
+    geometryDirty.store(1, std::memory_order_release);
     update();
 }
 
@@ -235,14 +266,28 @@ void CDlgMain::OnCommand(int id) {
         case kIdExit:
             ExitFlow();
             break;
+        case kIdArrowA:
+        case kIdArrowB:
+        case kIdLensPlus:
+        case kIdLensMinus:
+        case kIdPanMode:
+        case kIdLensMode:
+            OnPtzCommand(id);
+            break;
         default:
             break;
     }
 }
 
-void CDlgMain::RunLoginFlow() {
+void CDlgMain::ClearTree() {
     channelTree->clear();
-    CDlgLogin* login = new CDlgLogin();
+    // The playing channel's item is gone; the channel itself plays on until it is stopped.
+    playingItem = nullptr;
+}
+
+void CDlgMain::RunLoginFlow() {
+    ClearTree();
+    CDlgLogin* login = new CDlgLogin(client);
     openLoginDialog = login;
     login->exec();
     const int exitChosen = login->ExitChosen();
@@ -258,7 +303,7 @@ void CDlgMain::RunLoginFlow() {
 
 void CDlgMain::ExitFlow() {
     Stop();
-    // The device client's Logout is queued here.
+    client.Logout();
     reject();
 }
 
@@ -272,22 +317,14 @@ void CDlgMain::DisconnectFlow() {
     if (openLoginDialog == nullptr) RunLoginFlow();
 }
 
-void CDlgMain::Stop() {
-    if (playingItem == nullptr) return;
-    // The device client's CloseChannel(currentChannel) is queued here.
-    playingItem->setIcon(0, TreeImage(2));
-    playingItem = nullptr;
-    statusLabel->setText(Text(u"STOP"));
-    currentChannel.store(-1, std::memory_order_relaxed);
-    enlarged.store(0, std::memory_order_relaxed);
-}
-
 void CDlgMain::ToggleEnlarged() {
     if (currentChannel.load(std::memory_order_relaxed) == -1) return;
     const bool wasEnlarged = enlarged.load(std::memory_order_relaxed) != 0;
     enlarged.store(wasEnlarged ? 0 : 1, std::memory_order_relaxed);
     videoWindow->setGeometry(wasEnlarged ? normalVideoRect : fullScreenRect);
-    geometryDirty.store(1, std::memory_order_relaxed);
+    // Covering the screen means covering the other controls too.
+    if (!wasEnlarged) videoWindow->raise();
+    geometryDirty.store(1, std::memory_order_release);
 }
 
 void CDlgMain::ShowAbout() {
@@ -298,7 +335,7 @@ void CDlgMain::ShowAbout() {
 }
 
 void CDlgMain::FillTree(int, const ChannelNameList* list) {
-    channelTree->clear();
+    ClearTree();
     auto* root = new QTreeWidgetItem(channelTree, QStringList(Text(u"DEVICE")));
     root->setIcon(0, TreeImage(0));
     if (list == nullptr) return;
@@ -318,14 +355,17 @@ bool CDlgMain::event(QEvent* event) {
     if (type == WM_LOGIN_RESULT) {
         const int code = static_cast<DeviceEvent*>(event)->wParam;
         if (openLoginDialog != nullptr) openLoginDialog->HandleLoginResult(code);
-        // On success the device client's RequestChannelList is queued here.
+        if (code == 0) client.RequestChannelList();
         return true;
     }
     if (type == WM_DEVICE_DISCONNECTED) {
         DisconnectFlow();
         return true;
     }
-    if (type == WM_STREAM_RESULT) return true;
+    if (type == WM_STREAM_RESULT) {
+        OnStreamResult(static_cast<DeviceEvent*>(event)->wParam);
+        return true;
+    }
     return QDialog::event(event);
 }
 
@@ -365,6 +405,208 @@ void CDlgMain::OnStreamResult(int channel, int code) {
 
 void CDlgMain::OnDisconnected(int code, int) {
     QCoreApplication::postEvent(this, new DeviceEvent(WM_DEVICE_DISCONNECTED, code, 0));
+}
+
+void CDlgMain::SetStatus(const char16_t* key) {
+    const QString text = Text(key);
+    statusLabel->setText(text);
+    emit StatusShown(text);
+}
+
+void CDlgMain::OnTreeTap(QTreeWidgetItem* item) {
+    // The root (the device) and the space below the items open nothing.
+    if (item == nullptr || item->parent() == nullptr) return;
+    OpenChannel(item);
+}
+
+void CDlgMain::OpenChannel(QTreeWidgetItem* item) {
+    if (item != playingItem) {
+        Stop();
+        const int index = item->data(0, Qt::UserRole).toInt();
+        client.OpenChannel(index, 1);
+        channelGeneration.fetch_add(1, std::memory_order_relaxed);
+        currentChannel.store(index, std::memory_order_release);
+        playingItem = item;
+        item->setIcon(0, TreeImage(1));
+        SetStatus(u"OPENING_V");
+    }
+    ShowChannelPage(false);
+    ShowLivePage(true);
+}
+
+void CDlgMain::Stop() {
+    // A channel plays from its open to its stop, even when the tree lost its item meanwhile.
+    const int channel = currentChannel.load(std::memory_order_relaxed);
+    if (channel == -1) return;
+    client.CloseChannel(channel);
+    if (playingItem != nullptr) playingItem->setIcon(0, TreeImage(2));
+    playingItem = nullptr;
+    channelGeneration.fetch_add(1, std::memory_order_relaxed);
+    SetStatus(u"STOP");
+    currentChannel.store(-1, std::memory_order_release);
+    pictureWidth.store(0, std::memory_order_relaxed);
+    pictureHeight.store(0, std::memory_order_relaxed);
+    // Left enlarged, the video window would cover the screen with nothing to show and no
+    // channel to toggle it back with.
+    if (enlarged.exchange(0, std::memory_order_relaxed) != 0) {
+        videoWindow->setGeometry(normalVideoRect);
+        geometryDirty.store(1, std::memory_order_release);
+    }
+}
+
+void CDlgMain::OnStreamResult(int code) {
+    if (code != 0) {
+        // The channel stays current: the tick keeps asking the decoder.
+        SetStatus(u"OPEN_ERR");
+        return;
+    }
+    bufferingShown.store(1, std::memory_order_relaxed);
+    SetStatus(u"BUFFERING");
+}
+
+int CDlgMain::CreatePresenter(int width, int height) {
+    if (forcedBits != 0)
+        return presenter.CreateWithBits(videoWindow, width, height, forcedBits) ? forcedBits : 0;
+    int bits = 0;
+    presenter.Create(videoWindow, width, height, bits);
+    return bits;
+}
+
+void CDlgMain::Tick() {
+    if (currentChannel.load(std::memory_order_acquire) < 0) {
+        if (rotateBuffer) {
+            rotateBuffer.reset();
+            pictureWidth.store(0, std::memory_order_relaxed);
+            pictureHeight.store(0, std::memory_order_relaxed);
+        }
+        return;
+    }
+    const int generation = channelGeneration.load(std::memory_order_relaxed);
+    CDecoder& decoder = client.Decoder();
+    const int shown = bufferingShown.load(std::memory_order_relaxed);
+    int width = 0;
+    int height = 0;
+    int status = shown;
+    const uint8_t* picture = decoder.GetPicture(width, height, status);
+    if (status != shown) {
+        bufferingShown.store(status, std::memory_order_relaxed);
+        const char16_t* key = status == kStatusBuffering ? u"BUFFERING" : u"PLAYING";
+        // Shown by the window's thread, unless a stop or another channel came first.
+        QMetaObject::invokeMethod(
+            this,
+            [this, key, generation] {
+                if (channelGeneration.load(std::memory_order_relaxed) == generation) SetStatus(key);
+            },
+            Qt::QueuedConnection);
+    }
+    if (picture == nullptr) return;
+    if (width > 0 && height > 0 && livePageVisible.load(std::memory_order_relaxed) != 0) {
+        const bool refit = geometryDirty.exchange(0, std::memory_order_acq_rel) != 0 ||
+                           width != pictureWidth.load(std::memory_order_relaxed) ||
+                           height != pictureHeight.load(std::memory_order_relaxed);
+        if (!refit || Refit(width, height)) {
+            const int bits = displayBits.load(std::memory_order_relaxed);
+            if (rotateBuffer) {
+                TurnPicture(picture, width, height, bits, rotateBuffer.get());
+                presenter.Present(rotateBuffer.get(), destination, RowOrder::kTopRowFirst);
+            } else {
+                presenter.Present(picture, destination,
+                                  bits == 16 ? RowOrder::kTopRowFirst : RowOrder::kBottomRowFirst);
+            }
+        }
+    }
+    decoder.ReleasePicture();
+}
+
+bool CDlgMain::Refit(int width, int height) {
+    // The presenter and the video window belong to the window's thread: the placement is made
+    // there while this thread waits, unless the window is going.
+    auto placed = std::make_shared<std::promise<ScreenRect>>();
+    std::future<ScreenRect> result = placed->get_future();
+    QMetaObject::invokeMethod(
+        this, [this, width, height, placed] { placed->set_value(Place(width, height)); },
+        Qt::QueuedConnection);
+    while (result.wait_for(std::chrono::milliseconds(kTickMs)) != std::future_status::ready) {
+        if (closing.load(std::memory_order_acquire)) return false;
+    }
+    try {
+        destination = result.get();
+    } catch (const std::future_error&) {
+        return false;  // dropped unrun
+    }
+    pictureWidth.store(width, std::memory_order_relaxed);
+    pictureHeight.store(height, std::memory_order_relaxed);
+    return true;
+}
+
+ScreenRect CDlgMain::Place(int width, int height) {
+    const bool isEnlarged = enlarged.load(std::memory_order_relaxed) != 0;
+    const QSize area = (isEnlarged ? fullScreenRect : normalVideoRect).size();
+    const QSize picture(width, height);
+    PictureFit fit = FitPicture(area, picture, isEnlarged);
+    // The tick waits meanwhile: its rotate buffer can be made here.
+    rotateBuffer.reset();
+    if (fit.turned) {
+        const int64_t pixels = int64_t{width} * height;
+        if (pixels < kMaxTurnedPixels)
+            rotateBuffer.reset(new (std::nothrow) uint8_t[static_cast<size_t>(pixels) * 4]);
+        if (!rotateBuffer) fit = FitPicture(area, picture, false);
+    }
+    // Around the picture the video window shows its own black.
+    if (!isEnlarged) videoWindow->update();
+    const QPoint topLeft = videoWindow->mapToGlobal(fit.destination.topLeft());
+    const int bits = CreatePresenter(fit.displayed.width(), fit.displayed.height());
+    if (bits != 0) displayBits.store(bits, std::memory_order_relaxed);
+    return {topLeft.x(), topLeft.y(), topLeft.x() + fit.destination.width(),
+            topLeft.y() + fit.destination.height()};
+}
+
+void CDlgMain::OnPtzCommand(int id) {
+    switch (id) {
+        case kIdArrowA:
+            SendPtz(panMode == 0 ? 0 : 2);
+            break;
+        case kIdArrowB:
+            SendPtz(panMode == 0 ? 1 : 3);
+            break;
+        case kIdLensPlus:
+            SendPtz(kLensPlusAction[lensMode]);
+            break;
+        case kIdLensMinus:
+            SendPtz(kLensMinusAction[lensMode]);
+            break;
+        case kIdPanMode:
+            panMode = (panMode + 1) % 2;
+            panModeKey->setText(Text(panMode == 1 ? u"LEFT_RIGHT" : u"UP_DOWN"));
+            break;
+        case kIdLensMode:
+            lensMode = (lensMode + 1) % 3;
+            lensModeKey->setText(Text(kLensModeLabel[lensMode]));
+            break;
+        default:
+            break;
+    }
+}
+
+void CDlgMain::SendPtz(int action) {
+    const int channel = currentChannel.load(std::memory_order_relaxed);
+    if (channel != -1) client.Ptz(channel, action, 0);
+}
+
+bool CDlgMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key >= Qt::Key_Left && key <= Qt::Key_Down) OnArrowKey(key);
+    }
+    // The key goes on to the window as usual.
+    return QDialog::eventFilter(watched, event);
+}
+
+void CDlgMain::OnArrowKey(int key) {
+    // The turned table is fixed: it follows the enlarged view on a tall window, not the
+    // picture's own turn.
+    const bool turned = enlarged.load(std::memory_order_relaxed) != 0 && width() < height();
+    SendPtz((turned ? kTurnedArrowAction : kArrowAction)[key - Qt::Key_Left]);
 }
 
 }  // namespace tavix

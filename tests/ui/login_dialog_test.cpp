@@ -29,7 +29,7 @@ void Press(QWidget* dialog, int command) {
 class LoginDialogTest : public ProgramFolderTest {};
 
 TEST_F(LoginDialogTest, FirstStartShowsTheDefaultsAndLoginSavesThemInOrder) {
-    CDlgLogin dialog;
+    CDlgLogin dialog(client);
     ModalDriver driver;
     QStringList shown;
     QStringList labels;
@@ -51,7 +51,7 @@ TEST_F(LoginDialogTest, FirstStartShowsTheDefaultsAndLoginSavesThemInOrder) {
 }
 
 TEST_F(LoginDialogTest, TabGoesAddressPortUserPassword) {
-    CDlgLogin dialog;
+    CDlgLogin dialog(client);
     dialog.show();
     QWidget* expected[] = {Box(&dialog, kIdAddressBox), Box(&dialog, kIdPortBox),
                            Box(&dialog, kIdUserBox), Box(&dialog, kIdPasswordBox)};
@@ -76,7 +76,7 @@ TEST_F(LoginDialogTest, MissingValuesAreSavedThenReportedAddressFirst) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        CDlgLogin dialog;
+        CDlgLogin dialog(client);
         ModalDriver driver;
         QString text, title;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -110,7 +110,7 @@ TEST_F(LoginDialogTest, MissingValuesAreSavedThenReportedAddressFirst) {
         EXPECT_EQ(QMessageBox::Critical, icon);
         EXPECT_EQ(0, dialog.ExitChosen());
         // Saved before the check: the next start shows the empty value, not the default.
-        CDlgLogin next;
+        CDlgLogin next(client);
         EXPECT_EQ(c.address, Box(&next, kIdAddressBox)->text());
         EXPECT_EQ(c.user, Box(&next, kIdUserBox)->text());
         QFile::remove(QString::fromStdString(LoginIni()));
@@ -119,13 +119,13 @@ TEST_F(LoginDialogTest, MissingValuesAreSavedThenReportedAddressFirst) {
 
 TEST_F(LoginDialogTest, EmptyPortBoxLogsInOnTheDefaultPortAndKeepsTheOtherEdits) {
     IniWriteString(u"login", u"Port0", u"8000", LoginIni());
-    CDlgLogin dialog;
+    CDlgLogin dialog(client);
     ModalDriver driver;
     QString port, address;
     driver.WhenShown<CDlgLogin>("login dialog", [&](CDlgLogin* d) {
         EXPECT_EQ("8000", Box(d, kIdPortBox)->text());
         Box(d, kIdPortBox)->clear();
-        Box(d, kIdAddressBox)->setText("192.168.7.9");
+        Box(d, kIdAddressBox)->setText("127.0.0.9");
         Press(d, kCommandLogin);
         port = Box(d, kIdPortBox)->text();
         address = Box(d, kIdAddressBox)->text();
@@ -134,9 +134,9 @@ TEST_F(LoginDialogTest, EmptyPortBoxLogsInOnTheDefaultPortAndKeepsTheOtherEdits)
     dialog.exec();
     ASSERT_TRUE(driver.Done());
     EXPECT_EQ("34567", port);
-    EXPECT_EQ("192.168.7.9", address);
+    EXPECT_EQ("127.0.0.9", address);
     EXPECT_EQ(u"34567", IniReadString(u"login", u"Port0", u"", LoginIni()));
-    EXPECT_EQ(u"192.168.7.9", IniReadString(u"login", u"IP0", u"", LoginIni()));
+    EXPECT_EQ(u"127.0.0.9", IniReadString(u"login", u"IP0", u"", LoginIni()));
 }
 
 TEST_F(LoginDialogTest, PortBoxTakesOnlyWhatAPortCanBe) {
@@ -147,7 +147,7 @@ TEST_F(LoginDialogTest, PortBoxTakesOnlyWhatAPortCanBe) {
         {"8080", "8080"},  {"65535", "65535"}, {"654321", "65432"},
         {"70000", "7000"}, {"12ab34", "1234"}, {"-5", "5"},
     };
-    CDlgLogin dialog;
+    CDlgLogin dialog(client);
     dialog.show();
     QLineEdit* box = Box(&dialog, kIdPortBox);
     for (const Case& c : cases) {
@@ -162,7 +162,7 @@ TEST_F(LoginDialogTest, PortBoxTakesOnlyWhatAPortCanBe) {
 
 TEST_F(LoginDialogTest, AHandEditedPortOutOfRangeLogsInOnTheDefault) {
     IniWriteString(u"login", u"Port0", u"99999999999", LoginIni());
-    CDlgLogin dialog;
+    CDlgLogin dialog(client);
     ModalDriver driver;
     driver.WhenShown<CDlgLogin>("login dialog", [&](CDlgLogin* d) {
         Press(d, kCommandLogin);
@@ -175,7 +175,7 @@ TEST_F(LoginDialogTest, AHandEditedPortOutOfRangeLogsInOnTheDefault) {
 }
 
 TEST_F(LoginDialogTest, RefusedLoginShowsTheErrorAndStaysOpenSuccessCloses) {
-    CDlgLogin dialog;
+    CDlgLogin dialog(client);
     ModalDriver driver;
     QString text;
     driver.WhenShown<CDlgLogin>("login dialog", [&](CDlgLogin* d) { d->HandleLoginResult(4101); })
@@ -192,7 +192,7 @@ TEST_F(LoginDialogTest, RefusedLoginShowsTheErrorAndStaysOpenSuccessCloses) {
 }
 
 TEST_F(LoginDialogTest, ExitKeyClosesWithExitChosenAndSavesNothing) {
-    CDlgLogin dialog;
+    CDlgLogin dialog(client);
     ModalDriver driver;
     driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* d) {
         Box(d, kIdAddressBox)->setText("10.9.9.9");
@@ -205,7 +205,7 @@ TEST_F(LoginDialogTest, ExitKeyClosesWithExitChosenAndSavesNothing) {
 }
 
 TEST_F(LoginDialogTest, ReturnLogsInLikeTheLoginKey) {
-    CDlgLogin dialog;
+    CDlgLogin dialog(client);
     ModalDriver driver;
     driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* d) {
         QTest::keyClick(Box(d, kIdPasswordBox), Qt::Key_Return);
@@ -217,7 +217,7 @@ TEST_F(LoginDialogTest, ReturnLogsInLikeTheLoginKey) {
 }
 
 TEST_F(LoginDialogTest, EscapeClosesWithoutExitChosen) {
-    CDlgLogin dialog;
+    CDlgLogin dialog(client);
     ModalDriver driver;
     driver.WhenShown<CDlgLogin>("login dialog",
                                 [](CDlgLogin* d) { QTest::keyClick(d, Qt::Key_Escape); });
@@ -227,7 +227,7 @@ TEST_F(LoginDialogTest, EscapeClosesWithoutExitChosen) {
 }
 
 TEST_F(LoginDialogTest, CoversTheScreenWithTheBandBoxesAndSoftKeys) {
-    CDlgLogin dialog;
+    CDlgLogin dialog(client);
     ModalDriver driver;
     QImage picture;
     QRect keys[2];

@@ -91,7 +91,7 @@ const std::set<int> kLivePage = {
 const std::set<int> kChannelPage = {kIdChannelTree, kIdBack, -kIdExit};
 
 TEST_F(MainWindowTest, LaysItselfOutOverThePortraitScreenAndAfterTurning) {
-    CDlgMain window;
+    CDlgMain window(client);
     ModalDriver driver;
     driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* login) { login->reject(); })
         .WhenShown<CDlgMain>("main window", [&](CDlgMain* w) { CheckPortraitThenLandscape(*w); });
@@ -100,7 +100,7 @@ TEST_F(MainWindowTest, LaysItselfOutOverThePortraitScreenAndAfterTurning) {
 }
 
 TEST_F(MainWindowTest, CameraAndBackSwitchBetweenExactlyTheirPages) {
-    CDlgMain window;
+    CDlgMain window(client);
     ModalDriver driver;
     std::set<int> afterLogin, afterBack, afterCamera;
     // The platform's cancel leaves the login dialog without exit: on to the channel page.
@@ -123,7 +123,7 @@ TEST_F(MainWindowTest, CameraAndBackSwitchBetweenExactlyTheirPages) {
 }
 
 TEST_F(MainWindowTest, LivePageExitEndsTheWindow) {
-    CDlgMain window;
+    CDlgMain window(client);
     ModalDriver driver;
     driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* login) { login->reject(); })
         .WhenShown<CDlgMain>("main window", [&](CDlgMain* w) {
@@ -135,7 +135,7 @@ TEST_F(MainWindowTest, LivePageExitEndsTheWindow) {
 }
 
 TEST_F(MainWindowTest, AboutBoxText) {
-    CDlgMain window;
+    CDlgMain window(client);
     ModalDriver driver;
     QString text, title;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -167,7 +167,7 @@ ChannelNameList MakeList(std::initializer_list<const char*> names) {
 }
 
 TEST_F(MainWindowTest, DeviceEventsFromTheClientThread) {
-    CDlgMain window;
+    CDlgMain window(client);
     ModalDriver driver;
     std::thread client;
     auto fromClient = [&](std::function<void()> call) {
@@ -231,7 +231,7 @@ TEST_F(MainWindowTest, DeviceEventsFromTheClientThread) {
 }
 
 TEST_F(MainWindowTest, ConnectionLostWhileTheLoginDialogIsUpKeepsThatDialog) {
-    CDlgMain window;
+    CDlgMain window(client);
     ModalDriver driver;
     CDlgLogin* first = nullptr;
     QString lost;
@@ -254,7 +254,7 @@ TEST_F(MainWindowTest, ConnectionLostWhileTheLoginDialogIsUpKeepsThatDialog) {
 }
 
 TEST_F(MainWindowTest, FailedChannelListLeavesTheDeviceAlone) {
-    CDlgMain window;
+    CDlgMain window(client);
     ModalDriver driver;
     int topLevel = -1, children = -1;
     driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* login) { login->reject(); })
@@ -279,7 +279,7 @@ TEST_F(MainWindowTest, FailedChannelListLeavesTheDeviceAlone) {
 
 TEST_F(MainWindowTest, NoEventReachesAWindowThatIsGone) {
     DeviceEventRelay& relay = DeviceEventRelay::Instance();
-    auto window = std::make_unique<CDlgMain>();
+    auto window = std::make_unique<CDlgMain>(client);
     relay.Attach(window.get());
     // The client thread hands over a list and waits for the window's thread, which closes
     // the window instead of taking it.

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_strings.h"
+#include "client/device_client.h"
 #include "platform/system.h"
 
 namespace tavix {
@@ -35,7 +36,8 @@ inline bool UseTestFont(int height) {
     return false;
 }
 
-// A test with its own program folder and the English language file.
+// A test with its own program folder, the English language file and a device client of its own
+// (no event sink: its events are dropped until a test sets one).
 class ProgramFolderTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -58,6 +60,7 @@ class ProgramFolderTest : public testing::Test {
     }
 
     QTemporaryDir folder;
+    DeviceClient client;
 };
 
 }  // namespace tavix
