@@ -114,7 +114,7 @@ SimProcess::SimProcess(const std::vector<std::string>& arguments) {
 
     std::vector<std::string> all = {TAVIX_SIM_PATH};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    all.insert(all.end(), {"--port", "0"});
+    all.insert(all.end(), {"--port", "0", "--exit-with-parent"});
     std::vector<char*> argv;
     for (std::string& argument : all)
         argv.push_back(argument.data());

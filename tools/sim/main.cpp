@@ -1,6 +1,7 @@
 // tavix-sim: a network video recorder on loopback for the Tavix client. See --help.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <cstdio>
 #include <string>
@@ -40,6 +41,11 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // The parent's end is then a SIGTERM like any other.
+    if (options.exitWithParent && prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
+        std::perror("tavix-sim: --exit-with-parent");
+        return 1;
+    }
 
     SimServer server(options);
     if (!server.Listen()) {

@@ -37,6 +37,9 @@ constexpr OptionInfo kOptions[] = {
      "set the extended-list flag in the login reply, so that the client asks for channel "
      "records (type 56) when there are IP channels"},
     {"--no-heartbeat-reply", nullptr, "never answer heartbeats"},
+    {"--exit-with-parent", nullptr,
+     "stop when the process that started it ends (tests: no simulator is left behind by a "
+     "test that crashed)"},
     {"--media", "I=FILE", "loop FILE as the media of channel I (0-based); may be repeated"},
     {"--size", "I=WxH",
      "serve live H.264 on channel I at this size (default 352x288); W 160..1920 and H 120..1200, "
@@ -188,6 +191,8 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
             options.extendedList = true;
         } else if (name == "--no-heartbeat-reply") {
             options.heartbeatReply = false;
+        } else if (name == "--exit-with-parent") {
+            options.exitWithParent = true;
         } else if (name == "--media") {
             ok = ParseIndexed(value, index, text) && !text.empty();
             if (ok) options.media[index] = text;

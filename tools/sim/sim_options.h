@@ -51,6 +51,7 @@ struct SimOptions {
 
     bool seeded = false;
     uint32_t seed = 0;
+    bool exitWithParent = false;
     bool help = false;
 
     int LocalChannels() const { return local < 0 ? channels : local; }
