@@ -9,7 +9,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     libavcodec-dev libavutil-dev libavformat-dev libswscale-dev
-    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-wqy-microhei
     xvfb xdotool desktop-file-utils
 )
 
