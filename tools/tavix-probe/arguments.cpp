@@ -1,5 +1,6 @@
 // Helpers the subcommands share for reading their arguments.
 #include <charconv>
+#include <cstdio>
 
 #include "tools/tavix-probe/commands.h"
 
@@ -12,6 +13,12 @@ bool ParseNumber(std::string_view text, int low, int high, int* value) {
         return false;
     *value = parsed;
     return true;
+}
+
+int UsageError(const char* command, const std::string& message) {
+    std::fprintf(stderr, "tavix-probe %s: %s\nTry 'tavix-probe %s --help'.\n", command,
+                 message.c_str(), command);
+    return kExitUsage;
 }
 
 }  // namespace tavix::probe

@@ -67,15 +67,14 @@ int RunChannels(int argc, char** argv) {
         if (argument == "--json")
             json = true;
         else if (argument.rfind("--", 0) == 0)
-            return DeviceUsageError("channels", "unknown option " + argument);
+            return UsageError("channels", "unknown option " + argument);
         else
             positional.push_back(argument);
     }
     DeviceArguments device;
     std::string error;
-    if (!ParseDeviceArguments(positional, 0, device, error))
-        return DeviceUsageError("channels", error);
-    if (positional.size() > 4) return DeviceUsageError("channels", "too many arguments");
+    if (!ParseDeviceArguments(positional, 0, device, error)) return UsageError("channels", error);
+    if (positional.size() > 4) return UsageError("channels", "too many arguments");
 
     DeviceClient& client = TheDeviceClient();
     EventQueue events(client);

@@ -3,6 +3,7 @@
 // and returns the program's exit status.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace tavix::probe {
@@ -20,6 +21,9 @@ struct Command {
 // Reads all of `text` as a decimal number from low to high into `value`; false, leaving `value`
 // alone, when it is not one.
 bool ParseNumber(std::string_view text, int low, int high, int* value);
+
+// The usage error of a subcommand: message and hint on standard error; returns kExitUsage.
+int UsageError(const char* command, const std::string& message);
 
 int RunInspect(int argc, char** argv);
 int RunDecode(int argc, char** argv);

@@ -64,12 +64,6 @@ void PrintHelp(FILE* to) {
         kMaxChunk, kDefaultChunk);
 }
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "tavix-probe decode: %s\nTry 'tavix-probe decode --help'.\n",
-                 message.c_str());
-    return kExitUsage;
-}
-
 // Returns kExitOk with `options` filled, kExitUsage after an error message, or -1 for --help.
 int ParseArguments(int argc, char** argv, Options* options) {
     bool haveFile = false;
@@ -89,7 +83,7 @@ int ParseArguments(int argc, char** argv, Options* options) {
             else if (argument.size() == name.size() && i + 1 < argc)
                 value = argv[++i];
             else if (argument.size() == name.size())
-                return UsageError(std::string(name) + " needs a value");
+                return UsageError("decode", std::string(name) + " needs a value");
             else
                 break;
             bool ok = true;
@@ -103,19 +97,19 @@ int ParseArguments(int argc, char** argv, Options* options) {
                 options->outDirectory = value;
             }
             if (!ok)
-                return UsageError("bad value '" + std::string(value) + "' for " +
-                                  std::string(name));
+                return UsageError(
+                    "decode", "bad value '" + std::string(value) + "' for " + std::string(name));
             matched = true;
             break;
         }
         if (matched) continue;
         if (argument.size() > 1 && argument[0] == '-')
-            return UsageError("unknown option '" + std::string(argument) + "'");
-        if (haveFile) return UsageError("only one FILE, please");
+            return UsageError("decode", "unknown option '" + std::string(argument) + "'");
+        if (haveFile) return UsageError("decode", "only one FILE, please");
         options->file = argument;
         haveFile = true;
     }
-    if (!haveFile) return UsageError("no FILE given");
+    if (!haveFile) return UsageError("decode", "no FILE given");
     return kExitOk;
 }
 

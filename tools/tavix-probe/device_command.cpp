@@ -61,10 +61,4 @@ std::string JsonText(const std::string& bytes) {
     return out + "\"";
 }
 
-int DeviceUsageError(const char* command, const std::string& message) {
-    std::fprintf(stderr, "tavix-probe %s: %s\nTry 'tavix-probe %s --help'.\n", command,
-                 message.c_str(), command);
-    return kExitUsage;
-}
-
 }  // namespace tavix::probe

@@ -37,7 +37,4 @@ bool ParseDeviceArguments(const std::vector<std::string>& positional, size_t fro
 // U+FFFD, so that the output stays valid JSON whatever a device calls its cameras.
 std::string JsonText(const std::string& bytes);
 
-// The usage error of a command: message and hint on standard error; returns kExitUsage.
-int DeviceUsageError(const char* command, const std::string& message);
-
 }  // namespace tavix::probe

@@ -78,12 +78,6 @@ void PrintHelp(FILE* to) {
         kWorkBufferSize, kDefaultChunk);
 }
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "tavix-probe inspect: %s\nTry 'tavix-probe inspect --help'.\n",
-                 message.c_str());
-    return kExitUsage;
-}
-
 // Returns kExitOk with `options` filled, kExitUsage after an error message, or -1 for --help.
 int ParseArguments(int argc, char** argv, Options* options) {
     bool haveFile = false;
@@ -107,24 +101,24 @@ int ParseArguments(int argc, char** argv, Options* options) {
             } else if (argument.size() == name.size() && i + 1 < argc) {
                 value = argv[++i];
             } else if (argument.size() == name.size()) {
-                return UsageError(std::string(name) + " needs a value");
+                return UsageError("inspect", std::string(name) + " needs a value");
             } else {
-                return UsageError("unknown option '" + std::string(argument) + "'");
+                return UsageError("inspect", "unknown option '" + std::string(argument) + "'");
             }
             bool ok = chunk ? ParseNumber(value, 1, kWorkBufferSize, &options->chunk)
                             : ParseNumber(value, 0, kFormatAsf, &options->format);
             if (!ok)
-                return UsageError("bad value '" + std::string(value) + "' for " +
-                                  std::string(name));
+                return UsageError(
+                    "inspect", "bad value '" + std::string(value) + "' for " + std::string(name));
             continue;
         }
         if (argument.size() > 1 && argument[0] == '-')
-            return UsageError("unknown option '" + std::string(argument) + "'");
-        if (haveFile) return UsageError("only one FILE, please");
+            return UsageError("inspect", "unknown option '" + std::string(argument) + "'");
+        if (haveFile) return UsageError("inspect", "only one FILE, please");
         options->file = argument;
         haveFile = true;
     }
-    if (!haveFile) return UsageError("no FILE given");
+    if (!haveFile) return UsageError("inspect", "no FILE given");
     return kExitOk;
 }
 

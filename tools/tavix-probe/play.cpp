@@ -357,25 +357,25 @@ int RunPlay(int argc, char** argv) {
             char* end = nullptr;
             if (!value(text) || (options.seconds = std::strtod(text.c_str(), &end), *end != '\0') ||
                 !(options.seconds > 0 && options.seconds <= 86400))
-                return DeviceUsageError("play", "bad --seconds " + text);
+                return UsageError("play", "bad --seconds " + text);
         } else if (argument == "--depth") {
             if (!value(text) || !ParseNumber(text, 16, 32, &options.depth) ||
                 options.depth % 8 != 0)
-                return DeviceUsageError("play", "--depth takes 16, 24 or 32");
+                return UsageError("play", "--depth takes 16, 24 or 32");
         } else if (argument == "--snapshot") {
             if (!value(options.snapshot) || options.snapshot.empty())
-                return DeviceUsageError("play", "--snapshot needs FILE.png");
+                return UsageError("play", "--snapshot needs FILE.png");
         } else if (argument.rfind("--", 0) == 0) {
-            return DeviceUsageError("play", "unknown option " + argument);
+            return UsageError("play", "unknown option " + argument);
         } else {
             positional.push_back(argument);
         }
     }
     std::string error;
     if (!ParseDeviceArguments(positional, 0, options.device, error))
-        return DeviceUsageError("play", error);
+        return UsageError("play", error);
     if (positional.size() != 5 || !ParseNumber(positional[4], 0, 255, &options.channel))
-        return DeviceUsageError("play", "CHANNEL (0..255) is needed after PASSWORD");
+        return UsageError("play", "CHANNEL (0..255) is needed after PASSWORD");
 
     DeviceClient& client = TheDeviceClient();
     EventQueue events(client);

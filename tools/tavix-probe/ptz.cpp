@@ -55,19 +55,18 @@ int RunPtz(int argc, char** argv) {
             PrintHelp();
             return kExitOk;
         }
-        if (argument.rfind("--", 0) == 0)
-            return DeviceUsageError("ptz", "unknown option " + argument);
+        if (argument.rfind("--", 0) == 0) return UsageError("ptz", "unknown option " + argument);
         positional.push_back(argument);
     }
     DeviceArguments device;
     std::string error;
-    if (!ParseDeviceArguments(positional, 0, device, error)) return DeviceUsageError("ptz", error);
+    if (!ParseDeviceArguments(positional, 0, device, error)) return UsageError("ptz", error);
     int channel = 0;
     int action = 0;
     if (positional.size() != 6 || !ParseNumber(positional[4], 0, 255, &channel))
-        return DeviceUsageError("ptz", "CHANNEL (0..255) and ACTION are needed after PASSWORD");
+        return UsageError("ptz", "CHANNEL (0..255) and ACTION are needed after PASSWORD");
     if (!ParseAction(positional[5], action))
-        return DeviceUsageError("ptz", "unknown ACTION " + positional[5]);
+        return UsageError("ptz", "unknown ACTION " + positional[5]);
 
     DeviceClient& client = TheDeviceClient();
     EventQueue events(client);
