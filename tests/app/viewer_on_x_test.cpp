@@ -25,6 +25,7 @@
 #include "app/app_strings.h"
 #include "platform/system.h"
 #include "profile/ini_file.h"
+#include "tests/support/virtual_display.h"
 #include "tests/tools/sim_process.h"
 #include "tests/ui/pattern_check.h"
 
@@ -94,40 +95,6 @@ int RunToEnd(const std::vector<std::string>& arguments,
     Child child(arguments, environment, true);
     return child.Running() ? child.WaitExit(10000) : -1;
 }
-
-// Xvfb on the first display number from 90 on that nobody uses; Name() is empty when none
-// started.
-class VirtualDisplay {
-  public:
-    VirtualDisplay(int width, int height, int depth = 24) {
-        const std::string screen =
-            std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
-        for (int number = 90; number < 190 && display.empty(); ++number) {
-            const std::string name = ":" + std::to_string(number);
-            const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
-            const fs::path lock = "/tmp/.X" + std::to_string(number) + "-lock";
-            if (fs::exists(socket) || fs::exists(lock)) continue;
-            server = std::make_unique<Child>(
-                std::vector<std::string>{"Xvfb", name, "-screen", "0", screen, "-nolisten", "tcp"},
-                std::vector<std::string>{}, true);
-            // Ready once its socket is there; gone at once when another took the number.
-            for (int waited = 0; waited < 10000 && server->Running() && server->WaitExit(0) < 0;
-                 waited += 20) {
-                if (fs::exists(socket)) {
-                    display = name;
-                    break;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-            if (display.empty()) server.reset();
-        }
-    }
-    const std::string& Name() const { return display; }
-
-  private:
-    std::unique_ptr<Child> server;
-    std::string display;
-};
 
 bool IsColour(const QImage& image, int x, int y, QColor colour) {
     const QColor seen = image.pixelColor(x, y);

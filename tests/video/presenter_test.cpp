@@ -2,11 +2,11 @@
 // 16-bit X display from Xvfb, which this program starts for one test and runs itself under.
 #include "video/video_presenter.h"
 
+#include "tests/support/virtual_display.h"
+
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,15 +164,6 @@ TEST(PresenterTest, CreateRefusesANullWindowAndKeepsNothing) {
                       RowOrder::kTopRowFirst);  // nothing created: ignored
 }
 
-bool WaitForSocket(const std::string& path) {
-    for (int i = 0; i < 200; ++i) {
-        struct stat s;
-        if (stat(path.c_str(), &s) == 0) return true;
-        usleep(25000);
-    }
-    return false;
-}
-
 int Spawn(const std::vector<std::string>& arguments, char** environment) {
     std::vector<char*> argv;
     for (const std::string& a : arguments)
@@ -191,15 +182,8 @@ TEST(PresenterTest, PicturesLandUprightOnA16BitDisplay) {
         return;
     }
     if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
-    int display = 80 + getpid() % 100;
-    while (access(("/tmp/.X" + std::to_string(display) + "-lock").c_str(), F_OK) == 0 ||
-           access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0)
-        ++display;
-    const std::string name = ":" + std::to_string(display);
-    const int server =
-        Spawn({"/usr/bin/Xvfb", name, "-screen", "0", "240x320x16", "-nolisten", "tcp"}, environ);
-    ASSERT_GT(server, 0);
-    ASSERT_TRUE(WaitForSocket("/tmp/.X11-unix/X" + std::to_string(display)));
+    const VirtualDisplay display(240, 320, 16);
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
 
     // Under LeakSanitizer: the X platform's system libraries (D-Bus, fonts) keep memory to the
     // end of the process; that is theirs, not ours.
@@ -208,8 +192,8 @@ TEST(PresenterTest, PicturesLandUprightOnA16BitDisplay) {
         fputs("leak:libdbus-1\nleak:libfontconfig\nleak:libxcb\nleak:libX11\n", f);
         fclose(f);
     }
-    std::vector<std::string> environment{std::string(kXvfbChild) + "=1", "DISPLAY=" + name,
-                                         "QT_QPA_PLATFORM=xcb",
+    std::vector<std::string> environment{std::string(kXvfbChild) + "=1",
+                                         "DISPLAY=" + display.Name(), "QT_QPA_PLATFORM=xcb",
                                          "LSAN_OPTIONS=suppressions=" + suppressions};
     for (char** e = environ; *e != nullptr; ++e)
         if (strncmp(*e, "DISPLAY=", 8) != 0 && strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0 &&
@@ -224,8 +208,6 @@ TEST(PresenterTest, PicturesLandUprightOnA16BitDisplay) {
               envp.data());
     int status = -1;
     if (child > 0) waitpid(child, &status, 0);
-    kill(server, SIGTERM);
-    waitpid(server, nullptr, 0);
     unlink(suppressions.c_str());
     ASSERT_GT(child, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the run under Xvfb failed";
