@@ -27,6 +27,7 @@ void DeviceEventRelay::Detach(CDlgMain* oldWindow) {
     // A channel list posted before the detach and not yet taken: dropping it releases the
     // client thread that waits for it.
     QCoreApplication::removePostedEvents(oldWindow);
+    oldWindow->DropPosted();
 }
 
 void DeviceEventRelay::OnLoginResult(int code, int channelCount) {

@@ -387,14 +387,35 @@ std::future<void> CDlgMain::PostChannelList(int code, const ChannelNameList* lis
     // when the request is dropped unrun, as when the window goes first.
     auto filled = std::make_shared<std::promise<void>>();
     std::future<void> done = filled->get_future();
-    QMetaObject::invokeMethod(
-        this,
-        [this, code, list, filled = std::move(filled)] {
-            FillTree(code, list);
-            filled->set_value();
-        },
-        Qt::QueuedConnection);
+    Post([this, code, list, filled = std::move(filled)] {
+        FillTree(code, list);
+        filled->set_value();
+    });
     return done;
+}
+
+void CDlgMain::Post(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> hold(postedLock);
+        posted.push_back(std::move(work));
+    }
+    QMetaObject::invokeMethod(this, &CDlgMain::RunPosted, Qt::QueuedConnection);
+}
+
+void CDlgMain::RunPosted() {
+    std::vector<std::function<void()>> work;
+    {
+        std::lock_guard<std::mutex> hold(postedLock);
+        work.swap(posted);
+    }
+    for (const std::function<void()>& w : work)
+        w();
+}
+
+void CDlgMain::DropPosted() {
+    std::vector<std::function<void()>> dropped;  // goes after the lock: it may wake a waiter
+    std::lock_guard<std::mutex> hold(postedLock);
+    dropped.swap(posted);
 }
 
 void CDlgMain::OnMediaData(int, const uint8_t*, int) {}
@@ -492,12 +513,9 @@ void CDlgMain::Tick() {
         bufferingShown.store(status, std::memory_order_relaxed);
         const char16_t* key = status == kStatusBuffering ? u"BUFFERING" : u"PLAYING";
         // Shown by the window's thread, unless a stop or another channel came first.
-        QMetaObject::invokeMethod(
-            this,
-            [this, key, generation] {
-                if (channelGeneration.load(std::memory_order_relaxed) == generation) SetStatus(key);
-            },
-            Qt::QueuedConnection);
+        Post([this, key, generation] {
+            if (channelGeneration.load(std::memory_order_relaxed) == generation) SetStatus(key);
+        });
     }
     if (picture == nullptr) return;
     if (width > 0 && height > 0 && livePageVisible.load(std::memory_order_relaxed) != 0) {
@@ -523,9 +541,7 @@ bool CDlgMain::Refit(int width, int height) {
     // there while this thread waits, unless the window is going.
     auto placed = std::make_shared<std::promise<ScreenRect>>();
     std::future<ScreenRect> result = placed->get_future();
-    QMetaObject::invokeMethod(
-        this, [this, width, height, placed] { placed->set_value(Place(width, height)); },
-        Qt::QueuedConnection);
+    Post([this, width, height, placed] { placed->set_value(Place(width, height)); });
     while (result.wait_for(std::chrono::milliseconds(kTickMs)) != std::future_status::ready) {
         if (closing.load(std::memory_order_acquire)) return false;
     }

@@ -26,8 +26,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "client/device_events.h"
 #include "ui/periodic_timer.h"
@@ -73,6 +76,8 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // and returns at once; the future is ready once the tree is filled or the request was
     // dropped. `list` must stay valid until then.
     std::future<void> PostChannelList(int code, const ChannelNameList* list);
+    // Window's thread: work posted from other threads and not yet run is dropped unrun.
+    void DropPosted();
 
     // A command: the id of the control that was tapped.
     void OnCommand(int id);
@@ -133,6 +138,9 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void ToggleEnlarged();
     void ShowAbout();
     void FillTree(int code, const ChannelNameList* list);
+    // Runs `work` on the window's thread, from any thread.
+    void Post(std::function<void()> work);
+    void RunPosted();
     CImageButton* AddKey(int id, const char16_t* labelKey);
 
     DeviceClient& client;
@@ -187,6 +195,12 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // The tick's own. The placement's part runs on the window's thread while the tick waits.
     std::unique_ptr<uint8_t[]> rotateBuffer;  // the picture turned, when the view is turned
     ScreenRect destination;                   // where the picture lands, screen coordinates
+
+    // Work for the window's thread waits here, under our own lock, rather than in Qt's event
+    // queue: the hand-over of what the work captures is then ordered by a lock the race
+    // checker sees.
+    std::mutex postedLock;
+    std::vector<std::function<void()>> posted;  // guarded by postedLock
 
     VideoPresenter presenter;
     PeriodicTimer timer;

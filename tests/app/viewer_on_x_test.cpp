@@ -118,11 +118,10 @@ class ViewerOnXTest : public testing::Test {
         const fs::path suppressions = programFolder / "leaks.supp";
         std::ofstream(suppressions) << "leak:libdbus-1.so\n";
         // Under ThreadSanitizer: Qt, not built with it, hands memory between its threads (and an
-        // event or call posted from another thread) with locks it cannot see; only the
+        // event posted from another thread) with locks it cannot see; only the
         // program's own code is checked (as in the ui tests).
         const fs::path raceSuppressions = programFolder / "races.supp";
-        std::ofstream(raceSuppressions) << "race_top:QFunctorSlotObject\n"
-                                        << "race_top:DeviceEvent::DeviceEvent\n";
+        std::ofstream(raceSuppressions) << "race_top:DeviceEvent::DeviceEvent\n";
         const char* raceOptions = std::getenv("TSAN_OPTIONS");
         viewerEnvironment = {
             "LANG=C.UTF-8", "LC_ALL=C.UTF-8", "QT_QPA_PLATFORM=xcb",

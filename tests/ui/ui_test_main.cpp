@@ -14,15 +14,14 @@
 
 // Qt is not built with ThreadSanitizer and hands memory between threads with locks it cannot
 // see: its own threads (the painter works on large images in pieces on a thread pool), and an
-// event or call posted from another thread (made there, read on the window's thread). Only what
-// instrumented code does is checked, and what a posted event or call was made with is taken as
-// handed over.
+// event posted from another thread (made there, read on the window's thread). Only what
+// instrumented code does is checked, and what a posted event was made with is taken as handed
+// over.
 extern "C" const char* __tsan_default_options() {
     return "ignore_noninstrumented_modules=1";
 }
 extern "C" const char* __tsan_default_suppressions() {
-    return "race_top:QFunctorSlotObject\n"
-           "race_top:DeviceEvent::DeviceEvent\n";
+    return "race_top:DeviceEvent::DeviceEvent\n";
 }
 
 int main(int argc, char** argv) {
