@@ -399,7 +399,9 @@ void CDlgMain::Post(std::function<void()> work) {
         std::lock_guard<std::mutex> hold(postedLock);
         posted.push_back(std::move(work));
     }
-    QMetaObject::invokeMethod(this, &CDlgMain::RunPosted, Qt::QueuedConnection);
+    // Called by name: Qt then makes the call record itself, and nothing this thread writes
+    // reaches the window's thread outside the lock.
+    QMetaObject::invokeMethod(this, "RunPosted", Qt::QueuedConnection);
 }
 
 void CDlgMain::RunPosted() {

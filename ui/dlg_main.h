@@ -140,7 +140,7 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void FillTree(int code, const ChannelNameList* list);
     // Runs `work` on the window's thread, from any thread.
     void Post(std::function<void()> work);
-    void RunPosted();
+    Q_INVOKABLE void RunPosted();
     CImageButton* AddKey(int id, const char16_t* labelKey);
 
     DeviceClient& client;

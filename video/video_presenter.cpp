@@ -118,10 +118,10 @@ void VideoPresenter::Present(const uint8_t* picture, const ScreenRect& destinati
         target->destination = destination;
         target->presented = true;
     }
-    // Posting is safe from any thread; the call is dropped if the surface is gone by then.
-    VideoSurface* s = surface.data();
-    QMetaObject::invokeMethod(
-        s, [s] { s->update(); }, Qt::QueuedConnection);
+    // Posting is safe from any thread; the call is dropped if the surface is gone by then. It
+    // is called by name, so that Qt makes the call record itself and the picture's lock is the
+    // only hand-over between the threads.
+    QMetaObject::invokeMethod(surface.data(), "update", Qt::QueuedConnection);
 }
 
 void VideoPresenter::Release() {
