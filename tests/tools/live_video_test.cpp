@@ -646,7 +646,9 @@ TEST(LiveWire, EachFormatStreamsTwentyFiveFramesASecondFromAKeyFrame) {
 }
 
 TEST(LiveWire, ProgramStreamFramesLargerThanOnePesPacketArriveWhole) {
-    SimProcess sim({"--format", "0=ps", "--size", "0=1600x1200", "--bitrate", "0=3000"});
+    // At this rate a key frame is about twice the largest PES payload (at 3 Mbit/s it was
+    // barely above it, and below on a loaded machine).
+    SimProcess sim({"--format", "0=ps", "--size", "0=1600x1200", "--bitrate", "0=12000"});
     Bytes media = ChannelZeroMedia(sim, 400000);
 
     auto demuxer = StreamDemuxer::Create();
@@ -667,7 +669,8 @@ TEST(LiveWire, ProgramStreamFramesLargerThanOnePesPacketArriveWhole) {
             ++frames;
         }
     }
-    EXPECT_GE(frames, 5u);
+    // The key frame and pictures that refer to it (a sanitized simulator makes few).
+    EXPECT_GE(frames, 3u);
     EXPECT_GT(largest, ProgramStreamWriter::kMaxPesPayload);
 }
 
