@@ -24,8 +24,8 @@ void DeviceEventRelay::Detach(CDlgMain* oldWindow) {
         if (window != oldWindow) return;
         window = nullptr;
     }
-    // A channel list posted before the detach and not yet taken: dropping it releases the
-    // client thread that waits for it.
+    // Messages posted before the detach and not yet taken go; so does a channel list still
+    // waiting for the window's thread, which releases the client thread that waits for it.
     QCoreApplication::removePostedEvents(oldWindow);
     oldWindow->DropPosted();
 }
