@@ -202,7 +202,7 @@ TEST_F(ViewerOnXTest, StartsWithTheLoginThenShowsTheChannelPageAndExits) {
     const int width = 240, height = 320;
     // The login dialog: the band's light top line, its dark grey body to the bottom keys.
     const QImage login = StartViewer(width, height);
-    ASSERT_FALSE(login.isNull()) << "no login dialog";
+    ASSERT_FALSE(login.isNull()) << "no login dialog; Xvfb said:\n" << display->Log();
     EXPECT_GT(login.pixelColor(width / 2, 0).red(), 120);
 
     // The platform's cancel key leaves the dialog without logging in: the channel page, whose
@@ -274,7 +274,9 @@ TEST_F(ViewerOnXTest, PlaysAChannelUprightAndEnlargedAtEachScreenSizeAndDepth) {
         SimProcess sim;
         ASSERT_NE(0, sim.Port());
         SaveLogin(sim.Port());
-        ASSERT_FALSE(StartViewer(s.width, s.height, s.depth).isNull()) << "no login dialog";
+        ASSERT_FALSE(StartViewer(s.width, s.height, s.depth).isNull())
+            << "no login dialog; Xvfb said:\n"
+            << display->Log();
         Tap(s.width / 4, s.height - 6);
         int row = -1;
         WaitForScreen([&](const QImage& g) {

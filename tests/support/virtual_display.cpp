@@ -4,10 +4,18 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 extern char** environ;
@@ -18,6 +26,44 @@ namespace {
 constexpr int kReportFd = 9;            // the descriptor Xvfb writes its display number to
 constexpr int kStartTimeoutMs = 15000;  // Xvfb under a loaded sanitizer run can be slow
 
+// Whether the X server of display `number` takes a client: a connection set-up request (no
+// authorisation) answered with success, over the abstract socket or the socket file, the two
+// ways a client library tries.
+bool Answers(const std::string& number) {
+    const std::string path = "/tmp/.X11-unix/X" + number;
+    for (bool abstract : {true, false}) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const size_t offset = abstract ? 1 : 0;  // an abstract name starts with a zero byte
+        if (offset + path.size() >= sizeof address.sun_path) return false;
+        std::memcpy(address.sun_path + offset, path.data(), path.size());
+        const socklen_t length =
+            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return false;
+        // Little-endian, protocol 11.0, empty authorisation name and data.
+        const unsigned char request[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        unsigned char status = 0;
+        pollfd reply{fd, POLLIN, 0};
+        const bool answered =
+            connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
+            write(fd, request, sizeof request) == static_cast<ssize_t>(sizeof request) &&
+            poll(&reply, 1, kStartTimeoutMs) == 1 && read(fd, &status, 1) == 1 && status == 1;
+        close(fd);
+        if (answered) return true;
+    }
+    return false;
+}
+
+// Answers, tried until the start-up time is over.
+bool AnswersSoon(const std::string& number) {
+    for (int waited = 0; waited < kStartTimeoutMs; waited += 20) {
+        if (Answers(number)) return true;
+        usleep(20000);
+    }
+    return false;
+}
+
 }  // namespace
 
 VirtualDisplay::VirtualDisplay(int width, int height, int depth) {
@@ -26,8 +72,10 @@ VirtualDisplay::VirtualDisplay(int width, int height, int depth) {
     const std::string screen =
         std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
     const std::string fd = std::to_string(kReportFd);
-    std::vector<std::string> arguments{"Xvfb", "-displayfd", fd,          "-screen",
-                                       "0",    screen,       "-nolisten", "tcp"};
+    // -noreset: a client that leaves last (the check below, a screen grab) does not make the
+    // server start over while the next one connects.
+    std::vector<std::string> arguments{"Xvfb", "-displayfd", fd,    "-screen", "0",
+                                       screen, "-nolisten",  "tcp", "-noreset"};
     std::vector<char*> argv;
     for (std::string& a : arguments)
         argv.push_back(a.data());
@@ -35,7 +83,12 @@ VirtualDisplay::VirtualDisplay(int width, int height, int depth) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, report[1], kReportFd);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    static std::atomic<int> count{0};
+    logPath = (std::filesystem::temp_directory_path() /
+               ("tavix-xvfb-" + std::to_string(getpid()) + "-" + std::to_string(++count) + ".log"))
+                  .string();
+    posix_spawn_file_actions_addopen(&actions, 2, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(report[1]);
@@ -47,7 +100,7 @@ VirtualDisplay::VirtualDisplay(int width, int height, int depth) {
         char c;
         if (read(report[0], &c, 1) != 1) break;
         if (c == '\n') {
-            if (!number.empty()) name = ":" + number;
+            if (!number.empty() && AnswersSoon(number)) name = ":" + number;
             break;
         }
         if (!std::isdigit(static_cast<unsigned char>(c))) break;
@@ -57,9 +110,16 @@ VirtualDisplay::VirtualDisplay(int width, int height, int depth) {
 }
 
 VirtualDisplay::~VirtualDisplay() {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    if (!logPath.empty()) unlink(logPath.c_str());
+}
+
+std::string VirtualDisplay::Log() const {
+    std::ifstream file(logPath);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 }  // namespace tavix

@@ -7,8 +7,9 @@
 
 namespace tavix {
 
-// Xvfb at width x height x depth. Xvfb picks a free display number itself and reports it only
-// once it accepts connections, so tests running side by side never race for one number.
+// Xvfb at width x height x depth. Xvfb picks a free display number itself, so tests running
+// side by side never race for one number; the display is named only once a client's set-up
+// request gets its answer.
 class VirtualDisplay {
   public:
     VirtualDisplay(int width, int height, int depth = 24);
@@ -18,10 +19,13 @@ class VirtualDisplay {
 
     // ":N", or empty when Xvfb is missing or did not come up.
     const std::string& Name() const { return name; }
+    // What Xvfb wrote to its error output so far, for a failing test to show.
+    std::string Log() const;
 
   private:
     pid_t pid = -1;
     std::string name;
+    std::string logPath;
 };
 
 }  // namespace tavix
