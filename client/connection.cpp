@@ -15,7 +15,7 @@ int Connection::Connect(const std::string& host, int port) {
     messageCode = -1;
     expected = 0;
     received = 0;
-    int result = socket.Connect(host, port, kConnectTimeoutMs);
+    int result = socket.Connect(host, port, kConnectTimeoutMs, breaker);
     if (result < 0 || result == kResultNotNonBlocking) return result;
     if (!buffer) Reallocate(kInitialCapacity);
     return kResultOk;
@@ -42,12 +42,24 @@ int Connection::SendAll(const uint8_t* data, long length, int timeoutMs) {
             sent += n;
             if (sent >= length) return kResultOk;
             lastProgress = MonotonicMs();
-        } else if (MonotonicMs() - lastProgress > timeoutMs) {
-            // A peer that stopped reading must not hold the client thread for ever.
-            return kResultSendFailed;
+            continue;
         }
-        SleepMs(1);
+        // A peer that stopped reading must not hold the client thread for ever.
+        const int64_t left = lastProgress + timeoutMs - MonotonicMs();
+        if (left < 0 || (breaker != nullptr && breaker->Stopping())) return kResultSendFailed;
+        SocketWait waits[2] = {
+            {socket.socketHandle, kWaitWritable, 0},
+            {breaker != nullptr ? breaker->wake.Handle() : kNoSocket, kWaitReadable, 0}};
+        SocketWaitAny(waits, 2, static_cast<int>(left) + 1);
+        // Woken for other work of the owner's: it looks for that work after the send.
+        if (waits[1].ready != 0 && !breaker->Stopping()) breaker->wake.Clear();
     }
+}
+
+long Connection::Receive(uint8_t* to, long maxLength) {
+    const long got = socket.Receive(to, maxLength);
+    if (got > 0) bytesReceived += got;
+    return got;
 }
 
 void Connection::SetBufferSize(int n) {
@@ -74,7 +86,8 @@ int Connection::ReceiveMessage() {
             if (!Reallocate(wanted)) return kResultReceiveStep;
             socket.SetReceiveBufferSize(wanted);
         }
-        long got = socket.Receive(buffer.get() + received, kHeaderSize - received);
+        long got = Receive(buffer.get() + received, kHeaderSize - received);
+        if (got == kReceiveClosed) return kResultClosedByPeer;
         if (got <= 0) return kResultReceiveStep;
         received += got;
         if (received < kHeaderSize) return kResultReceiveStep;
@@ -102,7 +115,8 @@ int Connection::ReceiveMessage() {
     }
 
     if (expected <= capacity) {
-        long got = socket.Receive(buffer.get() + received, static_cast<long>(expected - received));
+        long got = Receive(buffer.get() + received, static_cast<long>(expected - received));
+        if (got == kReceiveClosed) return kResultClosedByPeer;
         if (got <= 0) return kResultReceiveStep;
         received += got;
         if (received == expected) {
@@ -116,7 +130,8 @@ int Connection::ReceiveMessage() {
 
     // Too large for any buffer: read the rest and throw it away.
     long piece = static_cast<long>(std::min<int64_t>(capacity, expected - received));
-    long got = socket.Receive(buffer.get(), piece);
+    long got = Receive(buffer.get(), piece);
+    if (got == kReceiveClosed) return kResultClosedByPeer;
     if (got <= 0) return kResultReceiveStep;
     received += got;
     if (received >= expected) {

@@ -21,6 +21,9 @@ class Connection {
     // Closes what is open (through Close), then connects with a 5 s time-out. 0, or the
     // negative code / kResultNotNonBlocking of TcpSocket::Connect.
     virtual int Connect(const std::string& host, int port);
+    // Connects, sends and waits of this connection end early when `breaker` says its owner
+    // stops (null: they run their time-outs). The breaker must outlive the connection.
+    void SetWaitBreaker(WaitBreaker* breaker) { this->breaker = breaker; }
     virtual void Close();
     // One parsed reply; what the reply owns is freed when this returns.
     virtual void OnReply(ReplyInfo& reply) = 0;
@@ -28,8 +31,9 @@ class Connection {
     virtual void HandleMessage(int code, const uint8_t* message, int64_t length);
 
     // Sends all `length` bytes: 0, kResultSendFailed, kResultBadSendArguments or
-    // kResultNotConnected. Pauses 1 ms whenever the socket takes nothing; gives up with
-    // kResultSendFailed when it has taken nothing for timeoutMs.
+    // kResultNotConnected. Waits for room whenever the socket takes nothing; gives up with
+    // kResultSendFailed when it has taken nothing for timeoutMs, or at once when the owner
+    // stops.
     int SendAll(const uint8_t* data, long length, int timeoutMs);
     int SendAll(const WireRequest& request, int timeoutMs) {
         return SendAll(request.bytes.data(), static_cast<long>(request.bytes.size()), timeoutMs);
@@ -39,11 +43,18 @@ class Connection {
     void SetBufferSize(int n);
     void SetSendBufferSize(int n) { socket.SetSendBufferSize(n); }
 
-    // One step of the framed receive: kResultReceiveStep normally, kResultNegativeLength,
-    // kResultNoBuffer or kResultNotConnected. Dispatches each complete message.
+    // One step of the framed receive (one read, without waiting): kResultReceiveStep normally,
+    // kResultNegativeLength, kResultNoBuffer, kResultNotConnected, or kResultClosedByPeer when
+    // the connection has ended (the socket stays open until Close). Dispatches each complete
+    // message.
     int ReceiveMessage();
 
     bool IsConnected() const { return socket.IsConnected(); }
+    // The socket, for a wait on several connections; kNoSocket when not connected.
+    SocketHandle Handle() const { return socket.socketHandle; }
+    // Bytes received on this connection since it was made: a step that moved none found
+    // nothing to do.
+    int64_t BytesReceived() const { return bytesReceived; }
 
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr int kInitialCapacity = 2048;
@@ -53,7 +64,11 @@ class Connection {
   protected:
     // Replaces the buffer by one of n bytes; false (and no buffer) when memory is short.
     bool Reallocate(int n);
+    // One read into `to`, counted: bytes read, 0 for nothing now, kReceiveClosed.
+    long Receive(uint8_t* to, long maxLength);
 
+    WaitBreaker* breaker = nullptr;
+    int64_t bytesReceived = 0;
     int channel = -1;  // channel of a media connection; -1 for the control connection
     TcpSocket socket;
     int messageCode = -1;  // header byte 0 of the message being received

@@ -1,21 +1,25 @@
 #include "client/device_client.h"
 
+#include <algorithm>
+
 namespace tavix {
 
-DeviceClient::DeviceClient() : DeviceClient(std::make_unique<CDecoder>()) {}
+DeviceClient::DeviceClient() : DeviceClient([] { return std::make_unique<CDecoder>(); }) {}
 
-DeviceClient::DeviceClient(std::unique_ptr<CDecoder> decoder, DeviceSession::Clock clock)
+DeviceClient::DeviceClient(DecoderMaker makeDecoder, DeviceSession::Clock clock)
     : session(std::make_unique<DeviceSession>(*this, std::move(clock))),
-      decoder(std::move(decoder)) {
+      makeDecoder(std::move(makeDecoder)) {
     running.store(true, std::memory_order_release);
     if (thread.Start(ClientThread, this) != 0) running.store(false, std::memory_order_release);
 }
 
 DeviceClient::~DeviceClient() {
     running.store(false, std::memory_order_release);
+    // A login or channel-list wait would otherwise hold the thread for its whole time-out.
+    session->Interrupt();
     thread.Join();
     session.reset();
-    decoder.reset();
+    channels.clear();
 }
 
 void DeviceClient::SetEventSink(IDeviceEvents* newSink) {
@@ -35,29 +39,55 @@ void DeviceClient::RequestChannelList() {
     session->Enqueue(SessionCommand::ChannelList());
 }
 
+DeviceClient::PlayedChannel& DeviceClient::Channel(int channel) {
+    std::lock_guard<std::mutex> hold(channelsLock);
+    std::unique_ptr<PlayedChannel>& played = channels[channel];
+    if (!played) {
+        played = std::make_unique<PlayedChannel>();
+        played->decoder = makeDecoder();
+    }
+    return *played;
+}
+
 void DeviceClient::OpenChannel(int channel, int streamType) {
-    std::lock_guard<std::mutex> hold(streamLock);
-    int playing = mediaChannel.load(std::memory_order_relaxed);
-    if (playing != -1) {
-        session->Enqueue(SessionCommand::CloseStream(playing));
-        StopPlaying();
+    {
+        PlayedChannel& played = Channel(channel);
+        std::lock_guard<std::mutex> hold(played.lock);
+        played.wanted = true;
+        ++played.pendingOpens;
     }
     session->Enqueue(SessionCommand::OpenStream(channel, streamType));
 }
 
 void DeviceClient::CloseChannel(int channel) {
-    std::lock_guard<std::mutex> hold(streamLock);
     session->Enqueue(SessionCommand::CloseStream(channel));
-    StopPlaying();
+    PlayedChannel& played = Channel(channel);
+    std::lock_guard<std::mutex> hold(played.lock);
+    played.wanted = false;
+    played.routed = false;
+    played.decoder->Stop(channel);
 }
 
-void DeviceClient::Ptz(int channel, int action, int speed) {
-    session->Enqueue(SessionCommand::Ptz(channel, action, speed));
+void DeviceClient::Ptz(int channel, PtzAction action, int speed) {
+    session->Enqueue(SessionCommand::Ptz(channel, static_cast<int>(action), speed));
 }
 
-void DeviceClient::StopPlaying() {
-    decoder->Stop(mediaChannel.load(std::memory_order_relaxed));
-    mediaChannel.store(-1, std::memory_order_release);
+CDecoder& DeviceClient::Decoder(int channel) {
+    return *Channel(channel).decoder;
+}
+
+bool DeviceClient::Playing(int channel) {
+    PlayedChannel& played = Channel(channel);
+    std::lock_guard<std::mutex> hold(played.lock);
+    return played.routed;
+}
+
+int64_t DeviceClient::MediaBytes(int channel) {
+    return Channel(channel).mediaBytes.load(std::memory_order_relaxed);
+}
+
+int64_t DeviceClient::RefusedChunks(int channel) {
+    return Channel(channel).refusedChunks.load(std::memory_order_relaxed);
 }
 
 void DeviceClient::ClientThread(void* self) {
@@ -65,13 +95,11 @@ void DeviceClient::ClientThread(void* self) {
 }
 
 void DeviceClient::Run() {
+    // A pass that moved nothing waits for the next work rather than for a fixed time: media
+    // that arrives is taken at once, and an idle client sleeps.
     while (running.load(std::memory_order_acquire)) {
-        passMediaBytes.store(0, std::memory_order_relaxed);
-        session->Step();
-        // Only a pass that moved no media rests. Resting after every pass once the thread had
-        // been idle (before any login it always is) capped a stream at one receive buffer per
-        // 11 ms, and a stream above that fell behind and lost its data.
-        if (passMediaBytes.load(std::memory_order_relaxed) == 0) SleepMs(kIdlePauseMs);
+        if (session->Step() == kResultReceiveStep)
+            session->WaitForWork(DeviceSession::kLongestWaitMs);
     }
 }
 
@@ -85,20 +113,35 @@ void DeviceClient::OnChannelList(int code, const ChannelNameList* list) {
 }
 
 void DeviceClient::OnMediaData(int channel, const uint8_t* data, int length) {
-    passMediaBytes.fetch_add(length, std::memory_order_relaxed);
-    std::lock_guard<std::mutex> hold(streamLock);
-    // Other channels' media (one being closed, or opened before the playing one) is dropped.
-    if (channel != mediaChannel.load(std::memory_order_relaxed)) return;
+    PlayedChannel& played = Channel(channel);
+    std::lock_guard<std::mutex> hold(played.lock);
+    // Media of a channel nobody plays (being closed, or not started yet) is dropped.
+    if (!played.routed) return;
+    played.mediaBytes.fetch_add(length, std::memory_order_relaxed);
     mediaBytes.fetch_add(length, std::memory_order_relaxed);
-    if (decoder->PushData(data, length) == 0) refusedChunks.fetch_add(1, std::memory_order_relaxed);
+    if (played.decoder->PushData(data, length) == 0)
+        played.refusedChunks.fetch_add(1, std::memory_order_relaxed);
 }
 
 void DeviceClient::OnStreamResult(int channel, int code) {
-    if (code == kEventOk) {
-        std::lock_guard<std::mutex> hold(streamLock);
-        mediaChannel.store(channel, std::memory_order_release);
-        decoder->Start(channel);
+    PlayedChannel& played = Channel(channel);
+    bool current = false;
+    {
+        std::lock_guard<std::mutex> hold(played.lock);
+        played.pendingOpens = std::max(played.pendingOpens - 1, 0);
+        // Only the result of the user's last open counts; the close queued behind an earlier
+        // one ends that stream on the device.
+        current = played.wanted && played.pendingOpens == 0;
+        if (current && code == kEventOk) {
+            played.decoder->Start(channel);
+            played.routed = true;
+        } else if (current && played.routed) {
+            // Opened anew and failed: nothing streams any more.
+            played.routed = false;
+            played.decoder->Stop(channel);
+        }
     }
+    if (!current) return;
     if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnStreamResult(channel, code);
 }
 

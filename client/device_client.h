@@ -1,11 +1,14 @@
 // DeviceClient: the one object through which the user interface reaches the device. It owns
-// the device session, the decoder and the client thread that drives the session; its
-// operations only queue commands, whose outcomes come back later through the interface's event
-// sink. Its own job between the two: the media of the playing channel goes into the decoder,
-// and the decoder starts and stops with that channel's stream.
+// the device session, the client thread that drives the session, and the decoders: each
+// channel the user plays has a decoder of its own (Decoder(channel)). Its operations only
+// queue commands, whose outcomes come back later through the interface's event sink. Its own
+// job between the two: each channel's media goes into that channel's decoder, and the decoder
+// starts and stops with that channel's stream. Channels play side by side; opening one leaves
+// the others alone.
 //
 // Threads:
-// - the user-interface thread (any one thread): the operations, Decoder() for pictures;
+// - the user-interface threads (the window's, and the live view's tick): the operations,
+//   Decoder(channel) for pictures;
 // - the client thread, started by the constructor and joined by the destructor: runs the
 //   session (commands, connections, heartbeat) and raises every event of the sink.
 //
@@ -15,12 +18,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "client/device_events.h"
 #include "client/device_session.h"
+#include "client/wire_messages.h"
 #include "platform/thread.h"
 #include "video/decoder.h"
 
@@ -28,15 +34,19 @@ namespace tavix {
 
 class DeviceClient : public IDeviceEvents {
   public:
-    // Creates the session and the decoder (which builds the colour tables) and starts the
-    // client thread.
+    // Makes the decoder of one channel; never null.
+    using DecoderMaker = std::function<std::unique_ptr<CDecoder>()>;
+
+    // Creates the session and starts the client thread; decoders are made as channels are
+    // first played (the first builds the colour tables).
     DeviceClient();
-    // The same with a decoder of the caller's (tests: one reading a recording frame source)
+    // The same with decoders of the caller's (tests: ones reading a recording frame source)
     // and the session's clock (tests: one they move through the heartbeat's 10 and 60 s).
-    explicit DeviceClient(std::unique_ptr<CDecoder> decoder,
-                          DeviceSession::Clock clock = MonotonicMs);
-    // Stops the client thread and waits for it, then closes the session (every connection)
-    // and destroys the decoder (joining its thread). No thread of this object outlives it.
+    explicit DeviceClient(DecoderMaker makeDecoder, DeviceSession::Clock clock = MonotonicMs);
+    // Ends every wait of the session, stops the client thread and waits for it, then closes the
+    // session (every connection) and destroys the decoders (joining their threads). No thread
+    // of this object outlives it; it returns promptly even while a login or channel list is
+    // awaited.
     ~DeviceClient() override;
     DeviceClient(const DeviceClient&) = delete;
     DeviceClient& operator=(const DeviceClient&) = delete;
@@ -53,24 +63,28 @@ class DeviceClient : public IDeviceEvents {
     void Logout();
     // Outcome: OnChannelList.
     void RequestChannelList();
-    // Stops the playing channel first (its close is queued, the decoder stopped at once, its
-    // late media dropped), then queues the open. Outcome: OnStreamResult; with 0 the decoder
-    // starts and takes this channel's media.
+    // Plays `channel` (as well as any other that plays). Outcome: OnStreamResult; with 0 the
+    // channel's decoder starts and takes its media. A result that comes after the channel was
+    // closed again (or opened once more) is not the user's any more: it starts nothing and
+    // does not reach the sink.
     void OpenChannel(int channel, int streamType);
-    // Queues the close, stops the decoder at once; also when `channel` is not playing.
+    // Queues the close and stops the channel's decoder at once (its late media is dropped);
+    // also when `channel` is not playing. Other channels play on.
     void CloseChannel(int channel);
-    // `action` 0..9 as the wire messages map them.
-    void Ptz(int channel, int action, int speed);
+    void Ptz(int channel, PtzAction action, int speed);
 
-    // The decoder, for GetPicture / ReleasePicture / SetDisplayBits on the interface thread.
-    CDecoder& Decoder() { return *decoder; }
+    // The channel's decoder, for GetPicture / ReleasePicture / SetDisplayBits: made at the
+    // first call and kept for the life of this object. Any thread.
+    CDecoder& Decoder(int channel);
 
-    // The channel whose media goes to the decoder, -1 for none. Any thread.
-    int MediaChannel() const { return mediaChannel.load(std::memory_order_acquire); }
-    // Media of the playing channel that reached the decoder (accepted or refused), and the
-    // chunks it refused for lack of room, since construction. Any thread.
+    // Whether `channel`'s media goes to its decoder now. Any thread.
+    bool Playing(int channel);
+    // Media of playing channels that reached their decoders (accepted or refused), and the
+    // chunks refused for lack of room, since construction: of one channel, or of all. Any
+    // thread.
+    int64_t MediaBytes(int channel);
+    int64_t RefusedChunks(int channel);
     int64_t MediaBytes() const { return mediaBytes.load(std::memory_order_relaxed); }
-    int64_t RefusedChunks() const { return refusedChunks.load(std::memory_order_relaxed); }
 
     // The session's events (client thread).
     void OnLoginResult(int code, int channelCount) override;
@@ -79,33 +93,37 @@ class DeviceClient : public IDeviceEvents {
     void OnStreamResult(int channel, int code) override;
     void OnDisconnected(int code, int detail) override;
 
-    // The client thread pauses this long after a pass that moved no media.
-    static constexpr int kIdlePauseMs = 10;
-
   private:
+    // One channel the user has played.
+    struct PlayedChannel {
+        std::unique_ptr<CDecoder> decoder;
+        // Guarded by `lock`, which also keeps the decoder's Start (client thread) and Stop
+        // (interface thread) apart, and a chunk of a channel just stopped out of its decoder.
+        std::mutex lock;
+        bool wanted = false;   // opened by the user and not closed since
+        int pendingOpens = 0;  // opens queued whose result has not come
+        bool routed = false;   // its media goes to the decoder
+        std::atomic<int64_t> mediaBytes{0};
+        std::atomic<int64_t> refusedChunks{0};
+    };
+
     static void ClientThread(void* self);
     void Run();
-    // Under streamLock: stops the decoder and forgets the playing channel.
-    void StopPlaying();
+    // The channel's record, made with its decoder at the first call.
+    PlayedChannel& Channel(int channel);
 
     std::unique_ptr<DeviceSession> session;
-    std::unique_ptr<CDecoder> decoder;
+    DecoderMaker makeDecoder;
     WorkerThread thread;
     std::atomic<bool> running{false};
     std::atomic<IDeviceEvents*> sink{nullptr};
 
-    // Written under streamLock (the interface thread clears it, the client thread sets it);
-    // read freshly on every media event. The lock also keeps the decoder's Start (client
-    // thread) and Stop (interface thread) apart, and a chunk of a channel that has just been
-    // stopped out of the decoder.
-    std::mutex streamLock;
-    std::atomic<int> mediaChannel{-1};
+    // Records are added, never removed, until this object goes: a record (and its decoder)
+    // found once stays valid.
+    std::mutex channelsLock;
+    std::map<int, std::unique_ptr<PlayedChannel>> channels;  // guarded by channelsLock
 
     std::atomic<int64_t> mediaBytes{0};
-    std::atomic<int64_t> refusedChunks{0};
-    // Media moved in the current pass; the client thread's, atomic only because tests raise
-    // events from their own thread.
-    std::atomic<int64_t> passMediaBytes{0};
 };
 
 // The program's instance: made at the first call (the program calls it before it makes any

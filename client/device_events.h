@@ -9,17 +9,19 @@ namespace tavix {
 
 // Event codes beyond the device's own login refusals (4097..4105 and 4, see LoginResultCode).
 constexpr int kEventOk = 0;
-constexpr int kListNotBuilt = 1;           // OnChannelList: the device reported no channels
-constexpr int kListTimedOut = 3;           // OnChannelList: no reply within 15 s
-constexpr int kRequestNotSent = 5;         // OnChannelList, OnStreamResult
-constexpr int kLoginTimedOut = 4100;       // no login reply within the caller's time-out
-constexpr int kLoginNoConnection = 4106;   // the control connection could not be made
-constexpr int kLoginNotSent = 4107;        // the login request could not be sent
-constexpr int kStreamNoConnection = 4108;  // the media connection failed to connect or announce
-constexpr int kLoginUnresolved = 4109;     // the host name has no address
-constexpr int kNotLoggedIn = 4112;         // OnChannelList, OnStreamResult
-constexpr int kChannelOutOfRange = 4113;   // OnStreamResult
-constexpr int kDisconnectedDetail = -1;    // detail of OnDisconnected(0, -1)
+constexpr int kListNotBuilt = 1;            // OnChannelList: the device reported no channels
+constexpr int kListTimedOut = 3;            // OnChannelList: no reply within 15 s
+constexpr int kRequestNotSent = 5;          // OnChannelList, OnStreamResult
+constexpr int kLoginTimedOut = 4100;        // no login reply within the caller's time-out
+constexpr int kLoginNoConnection = 4106;    // the control connection could not be made
+constexpr int kLoginNotSent = 4107;         // the login request could not be sent
+constexpr int kStreamNoConnection = 4108;   // the media connection failed to connect or announce
+constexpr int kLoginUnresolved = 4109;      // the host name has no address
+constexpr int kNotLoggedIn = 4112;          // OnChannelList, OnStreamResult
+constexpr int kChannelOutOfRange = 4113;    // OnStreamResult
+constexpr int kDisconnectedDetail = -1;     // OnDisconnected(0, -1): the heartbeat failed
+constexpr int kDisconnectedByPeer = -2;     // OnDisconnected(0, -2): the device closed the link
+constexpr int kDisconnectedOutOfStep = -3;  // OnDisconnected(0, -3): replies lost their framing
 
 // The listener of a DeviceSession. Every call comes on the client thread; data passed in is
 // valid only during the call. A listener must return quickly and hand work for the user
@@ -36,7 +38,8 @@ class IDeviceEvents {
     virtual void OnMediaData(int channel, const uint8_t* data, int length) = 0;
     // 0 once the stream request is sent, or a failure code.
     virtual void OnStreamResult(int channel, int code) = 0;
-    // The session ended: heartbeat not sent or not answered (0, -1).
+    // The session ended: heartbeat not sent or not answered (0, -1), the device closed the
+    // control connection (0, -2), or its replies lost their framing (0, -3).
     virtual void OnDisconnected(int code, int detail) = 0;
 };
 

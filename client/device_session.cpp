@@ -1,17 +1,23 @@
 #include "client/device_session.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "platform/trace.h"
 
 namespace tavix {
 namespace {
 
 constexpr int kWaitTimedOut = 3;
+constexpr int kWaitEnded = 4;
 constexpr int kEndedSession = 1;
 
 }  // namespace
 
 DeviceSession::DeviceSession(IDeviceEvents& listener, Clock clock)
-    : listener(listener), clock(std::move(clock)) {}
+    : listener(listener), clock(std::move(clock)) {
+    SetWaitBreaker(&breaker);
+}
 
 DeviceSession::~DeviceSession() {
     DeviceSession::Close();
@@ -19,8 +25,16 @@ DeviceSession::~DeviceSession() {
 
 void DeviceSession::Enqueue(std::unique_ptr<SessionCommand> command) {
     if (!command) return;
-    std::lock_guard<std::mutex> lock(commandLock);
-    commands.push_back(std::move(command));
+    {
+        std::lock_guard<std::mutex> lock(commandLock);
+        commands.push_back(std::move(command));
+    }
+    breaker.wake.Signal();
+}
+
+void DeviceSession::Interrupt() {
+    breaker.stopping.store(true, std::memory_order_release);
+    breaker.wake.Signal();
 }
 
 int DeviceSession::Step() {
@@ -37,8 +51,30 @@ int DeviceSession::Step() {
         executed = true;
     }
     int polled = Poll();
-    SleepMs(1);
     return !executed && polled != 0 ? kResultReceiveStep : 0;
+}
+
+void DeviceSession::WaitForWork(int64_t maxMs) {
+    if (breaker.Stopping()) return;
+    int64_t waitMs = std::min<int64_t>(maxMs, kLongestWaitMs);
+    if (LoggedIn()) {
+        const int64_t now = clock();
+        waitMs = std::min(waitMs, lastHeartbeatSent + kHeartbeatIntervalMs + 1 - now);
+        waitMs = std::min(waitMs, lastHeartbeatReply + kHeartbeatTimeoutMs + 1 - now);
+    }
+    if (waitMs <= 0) return;
+
+    // Stopped channels are not waited for: flow control holds their data back, and each pass
+    // reads a little of it anyway.
+    waits.clear();
+    waits.push_back({breaker.wake.Handle(), kWaitReadable, 0});
+    if (IsConnected()) waits.push_back({Handle(), kWaitReadable, 0});
+    for (const auto& stream : streams)
+        if (stream && stream->streaming && stream->IsConnected())
+            waits.push_back({stream->Handle(), kWaitReadable, 0});
+    SocketWaitAny(waits.data(), static_cast<int>(waits.size()), static_cast<int>(waitMs));
+    // The caller looks at the command queue next.
+    if (waits[0].ready != 0) breaker.wake.Clear();
 }
 
 void DeviceSession::Execute(SessionCommand& command) {
@@ -70,8 +106,16 @@ void DeviceSession::Execute(SessionCommand& command) {
 }
 
 int DeviceSession::Poll() {
-    int result = ReceiveMessage();
-    if (!LoggedIn()) return result;
+    bool moved = false;
+    for (int read = 0; read < kControlReadsPerPass && IsConnected(); ++read) {
+        const int64_t before = BytesReceived();
+        const int result = ReceiveMessage();
+        if (result == kResultClosedByPeer) return LoseLink(kDisconnectedByPeer);
+        if (result == kResultNegativeLength) return LoseLink(kDisconnectedOutOfStep);
+        if (BytesReceived() == before) break;
+        moved = true;
+    }
+    if (!LoggedIn()) return moved ? 0 : kResultReceiveStep;
 
     int64_t now = clock();
     if (now - lastHeartbeatReply > kHeartbeatTimeoutMs) {
@@ -86,27 +130,49 @@ int DeviceSession::Poll() {
             return kEndedSession;
         }
         lastHeartbeatSent = now;
-        result = 0;
+        moved = true;
     }
     for (auto& stream : streams) {
-        if (!stream) continue;
-        stream->ReceiveMedia();
-        result = 0;
+        if (!stream || !stream->IsConnected()) continue;
+        const int64_t before = stream->BytesReceived();
+        if (stream->ReceiveMedia() == kResultClosedByPeer) {
+            // Its slot stays: the channel's next open connects and announces anew.
+            Trace("media connection of channel %d closed by the device\n", stream->Channel());
+            stream->Close();
+        }
+        if (stream->BytesReceived() != before) moved = true;
     }
-    return result;
+    return moved ? 0 : kResultReceiveStep;
+}
+
+int DeviceSession::LoseLink(int detail) {
+    if (!LoggedIn()) {
+        Connection::Close();
+        return kEndedSession;
+    }
+    EndSession();
+    listener.OnDisconnected(kEventOk, detail);
+    return kEndedSession;
 }
 
 int DeviceSession::WaitForReply(int kind, int code, int timeoutMs) {
     awaitedKind = kind;
     awaitedCode = code;
+    awaitedArrived = false;
     int64_t start = clock();
-    while (awaitedCode != -1 && clock() - start < timeoutMs) {
-        if (Poll() != 0) SleepMs(1);
+    while (!awaitedArrived) {
+        int64_t waited = clock() - start;
+        int outcome = !IsConnected() || breaker.Stopping() ? kWaitEnded
+                      : waited >= timeoutMs                ? kWaitTimedOut
+                                                           : kResultOk;
+        if (outcome != kResultOk) {
+            awaitedKind = kReplyKindPlain;
+            awaitedCode = -1;
+            return outcome;
+        }
+        if (Poll() != 0) WaitForWork(timeoutMs - waited);
     }
-    if (awaitedCode == -1) return kResultOk;
-    awaitedKind = kReplyKindPlain;
-    awaitedCode = -1;
-    return kWaitTimedOut;
+    return kResultOk;
 }
 
 void DeviceSession::Close() {
@@ -126,6 +192,7 @@ void DeviceSession::OnReply(ReplyInfo& reply) {
     if (reply.code == awaitedCode && reply.kind == awaitedKind) {
         awaitedCode = -1;
         awaitedKind = kReplyKindPlain;
+        awaitedArrived = true;
     }
 
     if (reply.kind == kReplyKindPlain && reply.code == kReplyLogin) {
@@ -173,9 +240,11 @@ void DeviceSession::Login(const std::string& host, int port, const std::string& 
     this->password = password;
     this->host = host;
     this->port = port;
-    if (WaitForReply(kReplyKindPlain, kReplyLogin, timeoutMs) == kWaitTimedOut) {
+    const int waited = WaitForReply(kReplyKindPlain, kReplyLogin, timeoutMs);
+    if (waited != kResultOk) {
         EndSession();
-        listener.OnLoginResult(kLoginTimedOut, 0);
+        // A device that closed the connection before it answered was not reached.
+        listener.OnLoginResult(waited == kWaitTimedOut ? kLoginTimedOut : kLoginNoConnection, 0);
     }
 }
 
@@ -224,12 +293,19 @@ void DeviceSession::OpenStream(int channel, int streamType) {
         listener.OnStreamResult(channel, kNotLoggedIn);
         return;
     }
-    if (channel < 0 || channel >= loginRecord->totalChannels) {
+    // A channel that no stream request can address counts as out of range too.
+    WireRequest request = channel >= 0 && channel < loginRecord->totalChannels
+                              ? BuildStreamRequest(channel, streamType, 1, *loginRecord)
+                              : WireRequest{};
+    if (request.bytes.empty()) {
         listener.OnStreamResult(channel, kChannelOutOfRange);
         return;
     }
     std::unique_ptr<StreamConnection>& slot = streams[static_cast<size_t>(channel)];
-    if (!slot) slot = std::make_unique<StreamConnection>(channel, listener);
+    if (!slot) {
+        slot = std::make_unique<StreamConnection>(channel, listener);
+        slot->SetWaitBreaker(&breaker);
+    }
     StreamConnection& stream = *slot;
 
     if (!stream.IsConnected()) {
@@ -244,8 +320,7 @@ void DeviceSession::OpenStream(int channel, int streamType) {
     }
     if (stream.streaming) CloseStream(channel);
 
-    if (SendAll(BuildStreamRequest(channel, streamType, 1, *loginRecord), kSendTimeoutMs) !=
-        kResultOk) {
+    if (SendAll(request, kSendTimeoutMs) != kResultOk) {
         listener.OnStreamResult(channel, kRequestNotSent);
         return;
     }
@@ -269,7 +344,7 @@ void DeviceSession::CloseStream(int channel) {
 void DeviceSession::Ptz(int channel, int action, int speed) {
     StreamConnection* stream = OpenedStream(channel);
     if (stream == nullptr || !stream->IsConnected()) return;
-    SendAll(BuildPtz(channel, action, speed), kSendTimeoutMs);
+    SendAll(BuildPtz(channel, static_cast<PtzAction>(action), speed), kSendTimeoutMs);
 }
 
 }  // namespace tavix

@@ -2,8 +2,8 @@
 // is that Connection), login, heartbeat, one media connection per opened channel, and the queue
 // of commands the user interface asks for.
 //
-// Threads: Enqueue may be called on any thread. Everything else, and every listener call, runs
-// on the one client thread that calls Step.
+// Threads: Enqueue and Interrupt may be called on any thread. Everything else, and every
+// listener call, runs on the one client thread that calls Step.
 #pragma once
 
 #include <cstdint>
@@ -32,21 +32,32 @@ class DeviceSession : public Connection {
     // Closes the control connection and every media connection.
     ~DeviceSession() override;
 
-    // Any thread. Appends to the command queue; a null command is dropped.
+    // Any thread. Appends to the command queue and wakes the client thread; a null command is
+    // dropped.
     void Enqueue(std::unique_ptr<SessionCommand> command);
 
-    // One pass of the client thread: runs the queued commands one by one, polls once, pauses
-    // 1 ms. Returns kResultReceiveStep when nothing was run and the poll found nothing to do,
-    // else 0. Blocks at most for the waits of the commands it runs.
+    // Any thread, for the owner's shutdown: every wait of the session (a reply, a connect, a
+    // send) ends at once and none lasts from then on; WaitForWork returns at once.
+    void Interrupt();
+
+    // One pass of the client thread: runs the queued commands one by one, then polls once.
+    // Returns kResultReceiveStep when nothing was run and the poll found nothing to do, else 0.
+    // Blocks at most for the waits of the commands it runs.
     int Step();
 
-    // One receive step on the control connection and on every media connection, plus the
-    // heartbeat: 0 when it did work, 1 when it ended the session, else the control connection's
-    // receive result.
+    // Waits until a connection has something to read, a command is queued, a timer of the
+    // session falls due, or min(maxMs, kLongestWaitMs) pass. For the client thread between
+    // passes that found nothing to do.
+    void WaitForWork(int64_t maxMs);
+
+    // Receives what has arrived on the control connection and on every media connection, and
+    // keeps the heartbeat: 0 when it moved bytes or sent a heartbeat, 1 when it ended the
+    // session, else kResultReceiveStep.
     int Poll();
 
-    // Polls until the reply (kind, code) arrives or timeoutMs passes: 0 (arrived, or the session
-    // ended meanwhile) or 3 (time-out). Heartbeat and media go on; queued commands wait.
+    // Polls until the reply (kind, code) arrives or timeoutMs passes: 0 (arrived), 3 (time-out)
+    // or 4 (the control connection ended meanwhile, or the owner stops). Heartbeat and media go
+    // on; queued commands wait.
     int WaitForReply(int kind, int code, int timeoutMs);
 
     // Closes the control connection and every media connection; forgets the login record.
@@ -70,19 +81,31 @@ class DeviceSession : public Connection {
     static constexpr int64_t kHeartbeatTimeoutMs = 60000;  // since the last heartbeat reply
     static constexpr int kChannelListTimeoutMs = 15000;
     static constexpr int kSendTimeoutMs = 5000;
-    static constexpr int kStreamingCapacity = 2048;
+    // A streaming channel's receive buffer (and its socket's) holds a good part of a picture,
+    // so that a stream of tens of Mbit/s is taken in a few reads a pass.
+    static constexpr int kStreamingCapacity = 128 * 1024;
     static constexpr int kStreamingSendBuffer = 64;
     // A stopped channel's buffers shrink so that TCP flow control holds its data back.
     static constexpr int kStoppedCapacity = 32;
+    // Timers run on the session's clock, which tests may run fast: a wait never outlasts this,
+    // so that the clock is looked at again soon.
+    static constexpr int kLongestWaitMs = 50;
+    // The control connection takes at most this many reads a pass, so that media gets its turn.
+    static constexpr int kControlReadsPerPass = 64;
 
   private:
     void Execute(SessionCommand& command);
     // Closes everything and forgets the login and any wait; the caller raises the event.
     void EndSession();
+    // The control connection broke (closed by the device, or its byte stream out of step):
+    // a logged-in session ends with OnDisconnected(0, detail); 1. Before a login the
+    // connection just closes, and the login's wait ends.
+    int LoseLink(int detail);
     StreamConnection* OpenedStream(int channel);
 
     IDeviceEvents& listener;
     Clock clock;
+    WaitBreaker breaker;
 
     // Client thread only.
     std::vector<std::unique_ptr<StreamConnection>> streams;  // one slot per channel
@@ -95,7 +118,9 @@ class DeviceSession : public Connection {
     std::unique_ptr<LoginRecord> loginRecord;
     int awaitedKind = kReplyKindPlain;
     int awaitedCode = -1;  // -1: not waiting
+    bool awaitedArrived = false;
     bool loggedIn = false;
+    std::vector<SocketWait> waits;  // WaitForWork's, kept between passes
 
     // Guarded by commandLock; oldest first.
     std::mutex commandLock;

@@ -9,6 +9,9 @@ namespace tavix {
 
 StreamConnection::StreamConnection(int channel, IDeviceEvents& listener) : listener(listener) {
     this->channel = channel;
+    // No receive buffer size at connect: the system then offers a window that suits video.
+    // The session sizes it once the channel streams or stops.
+    socket.receiveBufferSize = 0;
     Reallocate(kInitialCapacity);
 }
 
@@ -21,9 +24,23 @@ int StreamConnection::ReceiveMedia() {
     if (!socket.IsConnected()) return kResultNotConnected;
     if (!buffer) return kResultNoBuffer;
 
-    long got = socket.Receive(buffer.get() + received, static_cast<long>(capacity - received));
-    if (got > 0) received += got;
+    // A streaming channel is read until its socket is empty, but at most kPassBytes at a time,
+    // so that the other connections get their turn; a stopped one takes one small read.
+    int64_t taken = 0;
+    for (;;) {
+        const long got = Receive(buffer.get() + received, static_cast<long>(capacity - received));
+        if (got == kReceiveClosed) return kResultClosedByPeer;
+        if (got > 0) {
+            received += got;
+            taken += got;
+            Walk();
+        }
+        if (!ApplyPendingCapacity() || got == 0 || !streaming || taken >= kPassBytes) break;
+    }
+    return kResultReceiveStep;
+}
 
+void StreamConnection::Walk() {
     // `expected` counts the body bytes still to come of the current message. It is 64-bit: a
     // header may announce up to 2^32 - 1 bytes, and that must count down, not turn negative.
     uint8_t* bytes = buffer.get();
@@ -51,14 +68,15 @@ int StreamConnection::ReceiveMedia() {
         }
     }
     if (at > 0) received -= at;
+}
 
-    if (received == 0 && pendingCapacity > 0) {
-        int wanted = pendingCapacity;
-        pendingCapacity = 0;
-        if (!Reallocate(wanted)) return kResultReceiveStep;
-        socket.SetReceiveBufferSize(wanted);
-    }
-    return kResultReceiveStep;
+bool StreamConnection::ApplyPendingCapacity() {
+    if (received != 0 || pendingCapacity <= 0) return true;
+    int wanted = pendingCapacity;
+    pendingCapacity = 0;
+    if (!Reallocate(wanted)) return false;
+    socket.SetReceiveBufferSize(wanted);
+    return true;
 }
 
 }  // namespace tavix

@@ -20,11 +20,16 @@ class StreamConnection : public Connection {
     // streaming; anything else is ignored.
     void OnReply(ReplyInfo& reply) override;
 
-    // One receive step with the media framing: kResultReceiveStep, kResultNotConnected, or
-    // kResultNoBuffer when memory ran short. While `streaming`, each body piece received goes to
-    // OnMediaData (one call never spans two bodies); otherwise the bytes are thrown away. Bytes
-    // that do not start with a 0xBC header are thrown away with everything buffered.
+    // One receive step with the media framing, without waiting: kResultReceiveStep,
+    // kResultNotConnected, kResultClosedByPeer when the device ended the connection, or
+    // kResultNoBuffer when memory ran short. While `streaming` it reads until the socket is
+    // empty or kPassBytes came, and each body piece received goes to OnMediaData (one call never
+    // spans two bodies); otherwise it reads once and throws the bytes away. Bytes that do not
+    // start with a 0xBC header are thrown away with everything buffered.
     int ReceiveMedia();
+
+    // The most a streaming connection takes in one step.
+    static constexpr int64_t kPassBytes = 512 * 1024;
 
     int Channel() const { return channel; }
     // The receive buffer's size now (it follows SetBufferSize once the buffer is empty).
@@ -34,6 +39,11 @@ class StreamConnection : public Connection {
     bool streaming = false;  // the channel's media is wanted
 
   private:
+    // Hands the buffered bytes on through the framing, keeping a cut header.
+    void Walk();
+    // A buffer size asked for, applied once the buffer is empty; false when memory ran short.
+    bool ApplyPendingCapacity();
+
     IDeviceEvents& listener;
 };
 

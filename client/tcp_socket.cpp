@@ -2,11 +2,12 @@
 
 #include <arpa/inet.h>
 
+#include "platform/thread.h"
 #include "platform/trace.h"
 
 namespace tavix {
 
-int TcpSocket::Connect(const std::string& host, int port, int timeoutMs) {
+int TcpSocket::Connect(const std::string& host, int port, int timeoutMs, WaitBreaker* breaker) {
     Close();
     uint32_t resolved = 0;
     if (!ResolveIPv4(host, resolved)) return kConnectUnresolved;
@@ -28,9 +29,7 @@ int TcpSocket::Connect(const std::string& host, int port, int timeoutMs) {
         case ConnectStart::kConnected:
             return socketHandle;
         case ConnectStart::kInProgress:
-            if (SocketWaitWritable(socketHandle, timeoutMs) &&
-                SocketPendingError(socketHandle) == 0)
-                return socketHandle;
+            if (WaitConnected(timeoutMs, breaker)) return socketHandle;
             break;
         case ConnectStart::kFailed:
             break;
@@ -44,11 +43,26 @@ long TcpSocket::Send(const uint8_t* data, long length) {
     return SocketSend(socketHandle, data, static_cast<size_t>(length));
 }
 
+bool TcpSocket::WaitConnected(int timeoutMs, WaitBreaker* breaker) {
+    const int64_t deadline = MonotonicMs() + timeoutMs;
+    for (;;) {
+        SocketWait waits[2] = {{socketHandle, kWaitWritable, 0}, {kNoSocket, kWaitReadable, 0}};
+        if (breaker != nullptr) waits[1].socket = breaker->wake.Handle();
+        const int64_t left = deadline - MonotonicMs();
+        if (left <= 0) return false;
+        SocketWaitAny(waits, 2, static_cast<int>(left));
+        if (waits[0].ready != 0) return SocketPendingError(socketHandle) == 0;
+        if (breaker != nullptr && breaker->Stopping()) return false;
+        // Woken for other work of the owner's: it looks for that work after the connect.
+        if (waits[1].ready != 0) breaker->wake.Clear();
+    }
+}
+
 long TcpSocket::Receive(uint8_t* buffer, long maxLength) {
     if (socketHandle == kNoSocket || maxLength <= 0) return 0;
-    if (!SocketWaitReadable(socketHandle, pollWaitMicroseconds)) return 0;
     long got = SocketReceive(socketHandle, buffer, static_cast<size_t>(maxLength));
-    return got > 0 ? got : 0;
+    if (got > 0) return got;
+    return got == kReceiveNothing ? 0 : kReceiveClosed;
 }
 
 int TcpSocket::SetReceiveBufferSize(int n) {

@@ -105,10 +105,11 @@ void ReadRecords(const uint8_t* body, size_t length, ReplyInfo& reply) {
 
 }  // namespace
 
-uint8_t PtzWireCode(int action) {
-    // Wire code 6 is never sent: the focus and iris actions sit one above their index.
-    static constexpr uint8_t kWire[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 10};
-    return action >= 0 && action < 10 ? kWire[action] : 0;
+uint8_t PtzWireCode(PtzAction action) {
+    // Wire code 6 is never sent: the focus and iris actions sit one above their number.
+    static constexpr uint8_t kWire[kPtzActions] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 10};
+    const int number = static_cast<int>(action);
+    return number >= 0 && number < kPtzActions ? kWire[number] : 0;
 }
 
 int32_t LoginResultCode(uint8_t result, uint8_t reason) {
@@ -190,6 +191,8 @@ WireRequest BuildStreamRequest(int index, int streamType, int operate, const Log
 
     int k = index - localChannels;
     bool extended = login.ipChannels > kBinaryChannels;
+    // The layouts have no field for an IP channel further on: it cannot be addressed.
+    if (k >= (extended ? kExtendedChannels : kBinaryChannels)) return {};
     m = Header(kRequestStream, extended ? kExtendedBody : 16);
     m[26] = 3;
     if (k < kBinaryChannels) {
@@ -199,7 +202,7 @@ WireRequest BuildStreamRequest(int index, int streamType, int operate, const Log
     if (extended) {
         WriteLe32(&m[48], 1);
         WriteLe32(&m[52], 256);
-        if (k >= kBinaryChannels && k < kExtendedChannels) {
+        if (k >= kBinaryChannels) {
             WriteLe32(&m[kExtendedOperates + 4 * static_cast<size_t>(k)],
                       static_cast<uint32_t>(operate));
             WriteLe32(&m[kExtendedTypes + 4 * static_cast<size_t>(k)],
@@ -209,7 +212,7 @@ WireRequest BuildStreamRequest(int index, int streamType, int operate, const Log
     return {std::move(m)};
 }
 
-WireRequest BuildPtz(int channel, int action, int speed) {
+WireRequest BuildPtz(int channel, PtzAction action, int speed) {
     WireRequest request{Header(kRequestPtz, 0)};
     std::vector<uint8_t>& m = request.bytes;
     m[9] = static_cast<uint8_t>(channel);

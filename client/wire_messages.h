@@ -32,6 +32,22 @@ constexpr uint8_t kReplyRecords = 0x00;
 constexpr uint8_t kReplyMedia = 0xBC;
 constexpr uint8_t kReplyAnnounce = 0xF1;
 
+// What a PTZ command asks the camera to do, one step each; the values are the user interface's
+// action numbers, which PtzWireCode maps to the wire.
+enum class PtzAction : int32_t {
+    kUp = 0,
+    kDown = 1,
+    kLeft = 2,
+    kRight = 3,
+    kZoomPlus = 4,
+    kZoomMinus = 5,
+    kFocusPlus = 6,
+    kFocusMinus = 7,
+    kIrisPlus = 8,
+    kIrisMinus = 9,
+};
+constexpr int kPtzActions = 10;
+
 // Type-length record types.
 constexpr uint32_t kRecordChannels = 56;
 constexpr uint32_t kRecordOpaque = 100;
@@ -95,13 +111,14 @@ WireRequest BuildHeartbeat();
 WireRequest BuildChannelNameRequest();
 WireRequest BuildChannelRecordRequest(int totalChannels);
 // Local channels use the binary (index < 16) or text layout; IP channels the 48-byte or, with
-// more than 16 IP channels, the extended 312-byte layout. A negative index builds nothing.
+// more than 16 IP channels, the extended 312-byte layout. A negative index, or an IP channel
+// beyond the 16 or 32 entries of its layout, builds nothing.
 WireRequest BuildStreamRequest(int index, int streamType, int operate, const LoginRecord& login);
-WireRequest BuildPtz(int channel, int action, int speed);
+WireRequest BuildPtz(int channel, PtzAction action, int speed);
 WireRequest BuildAnnounce(int channel, const std::array<uint8_t, 4>& sessionId);
 
-// The wire code for a PTZ action of the user interface (0..9); 0 for any other action.
-uint8_t PtzWireCode(int action);
+// The wire code for a PTZ action; 0 for a value outside the enumeration.
+uint8_t PtzWireCode(PtzAction action);
 
 // The session's event code for a login reply: 0, 4097..4105 or 4.
 int32_t LoginResultCode(uint8_t result, uint8_t reason);

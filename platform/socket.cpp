@@ -117,8 +117,49 @@ long SocketReceive(SocketHandle socket, void* buffer, size_t length) {
     for (;;) {
         ssize_t got = ::recv(socket, buffer, length, 0);
         if (got >= 0) return static_cast<long>(got);
-        if (errno != EINTR) return -1;
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? kReceiveNothing : kReceiveFailed;
     }
+}
+
+int SocketWaitAny(SocketWait* waits, int count, int timeoutMs) {
+    constexpr int kMaxWaits = 512;
+    if (count <= 0 || count > kMaxWaits) return 0;
+    pollfd entries[kMaxWaits];
+    for (int i = 0; i < count; ++i) {
+        short events = 0;
+        if (waits[i].events & kWaitReadable) events |= POLLIN;
+        if (waits[i].events & kWaitWritable) events |= POLLOUT;
+        // A negative descriptor is ignored by poll.
+        entries[i] = {waits[i].socket, events, 0};
+        waits[i].ready = 0;
+    }
+    // A signal ends the wait early, like a time-out: callers wait in loops with the time left.
+    const int ready = ::poll(entries, static_cast<nfds_t>(count), timeoutMs < 0 ? -1 : timeoutMs);
+    if (ready <= 0) return 0;
+    int marked = 0;
+    for (int i = 0; i < count; ++i) {
+        const short got = entries[i].revents;
+        if (got == 0) continue;
+        if (got & POLLIN) waits[i].ready |= kWaitReadable;
+        if (got & POLLOUT) waits[i].ready |= kWaitWritable;
+        if (got & (POLLERR | POLLHUP | POLLNVAL)) waits[i].ready |= kWaitClosed;
+        ++marked;
+    }
+    return marked;
+}
+
+bool SocketSetKeepAlive(SocketHandle socket, int idleS, int intervalS, int count) {
+    int on = 1;
+    return setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+           setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idleS, sizeof idleS) == 0 &&
+           setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &intervalS, sizeof intervalS) == 0 &&
+           setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0;
+}
+
+bool SocketSetUserTimeout(SocketHandle socket, int timeoutMs) {
+    unsigned int value = timeoutMs > 0 ? static_cast<unsigned int>(timeoutMs) : 0;
+    return setsockopt(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, &value, sizeof value) == 0;
 }
 
 void SocketShutdown(SocketHandle socket) {

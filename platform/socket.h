@@ -29,6 +29,26 @@ ConnectStart SocketConnect(SocketHandle socket, uint32_t addressNetworkOrder,
 bool SocketWaitWritable(SocketHandle socket, int timeoutMs);
 bool SocketWaitReadable(SocketHandle socket, int timeoutMicroseconds);
 
+// One descriptor of a SocketWaitAny: what to wait for, and what happened.
+constexpr int kWaitReadable = 1;
+constexpr int kWaitWritable = 2;
+constexpr int kWaitClosed = 4;  // in `ready` only: hang-up or error (asked for or not)
+struct SocketWait {
+    SocketHandle socket = kNoSocket;  // kNoSocket entries are passed over
+    int events = 0;                   // kWaitReadable and/or kWaitWritable
+    int ready = 0;                    // set by the wait
+};
+
+// Waits until one of `count` descriptors is ready or timeoutMs passes (< 0: no limit).
+// The number of entries with `ready` set; 0 after the time-out or on error.
+int SocketWaitAny(SocketWait* waits, int count, int timeoutMs);
+
+// TCP keepalive with `idleS` seconds of silence before the first probe, `intervalS` between
+// probes and `count` probes; and the longest time sent data may stay unacknowledged before the
+// system gives the connection up (TCP_USER_TIMEOUT). false when the system refused.
+bool SocketSetKeepAlive(SocketHandle socket, int idleS, int intervalS, int count);
+bool SocketSetUserTimeout(SocketHandle socket, int timeoutMs);
+
 // The pending error of the socket (SO_ERROR); -1 when it cannot be read.
 int SocketPendingError(SocketHandle socket);
 
@@ -36,7 +56,10 @@ int SocketPendingError(SocketHandle socket);
 // included).
 long SocketSend(SocketHandle socket, const void* data, size_t length);
 
-// Bytes read; 0 at the end of the stream; -1 when nothing is there or on error.
+// Bytes read; 0 at the end of the stream; kReceiveNothing when a non-blocking socket has
+// nothing now; kReceiveFailed on an error (a reset connection included).
+constexpr long kReceiveNothing = -1;
+constexpr long kReceiveFailed = -2;
 long SocketReceive(SocketHandle socket, void* buffer, size_t length);
 
 void SocketShutdown(SocketHandle socket);

@@ -42,14 +42,18 @@ const QColor kPtzBandLine = ColorFromRef(0x2E322D);
 
 // PTZ actions of the lens keys and the labels of the lens-mode key, by lens mode (zoom, iris,
 // focus).
-constexpr int kLensPlusAction[3] = {4, 8, 6};
-constexpr int kLensMinusAction[3] = {5, 9, 7};
+constexpr PtzAction kLensPlusAction[3] = {PtzAction::kZoomPlus, PtzAction::kIrisPlus,
+                                          PtzAction::kFocusPlus};
+constexpr PtzAction kLensMinusAction[3] = {PtzAction::kZoomMinus, PtzAction::kIrisMinus,
+                                           PtzAction::kFocusMinus};
 constexpr const char16_t* kLensModeLabel[3] = {u"ZOOM", u"IRIS", u"FOCUS"};
 
 // PTZ actions of the arrow keys left, up, right, down: the view as it is, and turned a quarter
 // in the enlarged view on a tall screen.
-constexpr int kArrowAction[4] = {2, 0, 3, 1};
-constexpr int kTurnedArrowAction[4] = {0, 3, 1, 2};
+constexpr PtzAction kArrowAction[4] = {PtzAction::kLeft, PtzAction::kUp, PtzAction::kRight,
+                                       PtzAction::kDown};
+constexpr PtzAction kTurnedArrowAction[4] = {PtzAction::kUp, PtzAction::kRight, PtzAction::kDown,
+                                             PtzAction::kLeft};
 
 // A rotate buffer of this many pixels or more is not made: the view stays unturned.
 constexpr int64_t kMaxTurnedPixels = int64_t{1} << 30;
@@ -163,7 +167,6 @@ void CDlgMain::InitDialog() {
     // decoder converts pictures to.
     const int bits = CreatePresenter(kFirstPictureWidth, kFirstPictureHeight);
     displayBits.store(bits, std::memory_order_relaxed);
-    client.Decoder().SetDisplayBits(bits);
     // Qt reports no size change after this point, as the window already has its size.
     Layout(width(), height());
 }
@@ -446,6 +449,7 @@ void CDlgMain::OpenChannel(QTreeWidgetItem* item) {
     if (item != playingItem) {
         Stop();
         const int index = item->data(0, Qt::UserRole).toInt();
+        client.Decoder(index).SetDisplayBits(displayBits.load(std::memory_order_relaxed));
         client.OpenChannel(index, 1);
         channelGeneration.fetch_add(1, std::memory_order_relaxed);
         currentChannel.store(index, std::memory_order_release);
@@ -496,7 +500,8 @@ int CDlgMain::CreatePresenter(int width, int height) {
 }
 
 void CDlgMain::Tick() {
-    if (currentChannel.load(std::memory_order_acquire) < 0) {
+    const int channel = currentChannel.load(std::memory_order_acquire);
+    if (channel < 0) {
         if (rotateBuffer) {
             rotateBuffer.reset();
             pictureWidth.store(0, std::memory_order_relaxed);
@@ -505,7 +510,7 @@ void CDlgMain::Tick() {
         return;
     }
     const int generation = channelGeneration.load(std::memory_order_relaxed);
-    CDecoder& decoder = client.Decoder();
+    CDecoder& decoder = client.Decoder(channel);
     const int shown = bufferingShown.load(std::memory_order_relaxed);
     int width = 0;
     int height = 0;
@@ -574,7 +579,12 @@ ScreenRect CDlgMain::Place(int width, int height) {
     if (!isEnlarged) videoWindow->update();
     const QPoint topLeft = videoWindow->mapToGlobal(fit.destination.topLeft());
     const int bits = CreatePresenter(fit.displayed.width(), fit.displayed.height());
-    if (bits != 0) displayBits.store(bits, std::memory_order_relaxed);
+    if (bits != 0) {
+        // The decoder converts the next pictures to the depth the new presenter shows.
+        displayBits.store(bits, std::memory_order_relaxed);
+        const int channel = currentChannel.load(std::memory_order_relaxed);
+        if (channel != -1) client.Decoder(channel).SetDisplayBits(bits);
+    }
     return {topLeft.x(), topLeft.y(), topLeft.x() + fit.destination.width(),
             topLeft.y() + fit.destination.height()};
 }
@@ -582,10 +592,10 @@ ScreenRect CDlgMain::Place(int width, int height) {
 void CDlgMain::OnPtzCommand(int id) {
     switch (id) {
         case kIdArrowA:
-            SendPtz(panMode == 0 ? 0 : 2);
+            SendPtz(panMode == 0 ? PtzAction::kUp : PtzAction::kLeft);
             break;
         case kIdArrowB:
-            SendPtz(panMode == 0 ? 1 : 3);
+            SendPtz(panMode == 0 ? PtzAction::kDown : PtzAction::kRight);
             break;
         case kIdLensPlus:
             SendPtz(kLensPlusAction[lensMode]);
@@ -606,7 +616,7 @@ void CDlgMain::OnPtzCommand(int id) {
     }
 }
 
-void CDlgMain::SendPtz(int action) {
+void CDlgMain::SendPtz(PtzAction action) {
     const int channel = currentChannel.load(std::memory_order_relaxed);
     if (channel != -1) client.Ptz(channel, action, 0);
 }

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "client/device_events.h"
+#include "client/wire_messages.h"
 #include "ui/periodic_timer.h"
 #include "video/video_presenter.h"
 
@@ -134,7 +135,7 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // PTZ band and arrow keys.
     void OnPtzCommand(int id);
     void OnArrowKey(int key);
-    void SendPtz(int action);
+    void SendPtz(PtzAction action);
     void ToggleEnlarged();
     void ShowAbout();
     void FillTree(int code, const ChannelNameList* list);

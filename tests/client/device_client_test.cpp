@@ -60,24 +60,34 @@ class RecordingSource : public FrameSource {
     std::shared_ptr<Log> log;
 };
 
-// A facade whose decoder reads a recording source, with a recording sink and a test clock.
+// A facade whose decoders read recording sources, one log for each of channels 0..3, with a
+// recording sink and a test clock.
 struct FacadeRig {
+    static constexpr int kChannels = 4;
+
     // `sink`: the recording listener is the client's sink from the start.
     explicit FacadeRig(bool sink = true)
-        : log(std::make_shared<RecordingSource::Log>()),
-          listener([this] { return clock.Now(); }),
-          client(std::make_unique<CDecoder>(std::make_unique<RecordingSource>(log)),
-                 clock.Function()) {
+        : listener([this] { return clock.Now(); }),
+          client(
+              [this] {
+                  auto log = std::make_shared<RecordingSource::Log>();
+                  logs.push_back(log);
+                  return std::make_unique<CDecoder>(std::make_unique<RecordingSource>(log));
+              },
+              clock.Function()) {
+        // Decoders are made in the order of their channels' first use.
+        for (int channel = 0; channel < kChannels; ++channel)
+            client.Decoder(channel);
         if (sink) client.SetEventSink(&listener);
     }
 
-    std::vector<Bytes> Chunks() {
-        std::lock_guard<std::mutex> hold(log->lock);
-        return log->chunks;
+    std::vector<Bytes> Chunks(int channel) {
+        std::lock_guard<std::mutex> hold(logs[channel]->lock);
+        return logs[channel]->chunks;
     }
-    int Resets() {
-        std::lock_guard<std::mutex> hold(log->lock);
-        return log->resets;
+    int Resets(int channel) {
+        std::lock_guard<std::mutex> hold(logs[channel]->lock);
+        return logs[channel]->resets;
     }
     bool LoginTo(uint16_t port) {
         size_t before = listener.Logins().size();
@@ -93,7 +103,7 @@ struct FacadeRig {
         });
     }
 
-    std::shared_ptr<RecordingSource::Log> log;
+    std::vector<std::shared_ptr<RecordingSource::Log>> logs;  // by channel
     TestClock clock;
     RecordingListener listener;
     DeviceClient client;
@@ -110,61 +120,48 @@ Bytes ToBytes(const std::string& text) {
 
 // ---- routing, with the session's events raised by the test
 
-TEST(FacadeRouting, OnlyThePlayingChannelsMediaReachesTheDecoder) {
+TEST(FacadeRouting, ChannelsPlaySideBySideEachIntoItsOwnDecoder) {
     FacadeRig rig;
-    EXPECT_EQ(-1, rig.client.MediaChannel());
+    // A result for a channel nobody opened starts nothing and reaches nobody.
+    rig.client.OnStreamResult(3, 0);
+    EXPECT_FALSE(rig.client.Playing(3));
 
-    rig.client.OnStreamResult(1, 0);
-    EXPECT_EQ(1, rig.client.MediaChannel());
-    Raise(rig.client, 1, "one");
-    Raise(rig.client, 3, "three");  // streaming, but not the playing channel
-    ASSERT_TRUE(WaitUntil([&] { return rig.Chunks().size() == 1; }));
-
-    // Another channel: the decoder stops before OpenChannel returns, and media of channel 1
-    // that still comes is dropped until channel 2's stream result.
-    int resets = rig.Resets();
+    // The queued opens reach the session, which is not logged in; then the device's results.
+    rig.client.OpenChannel(1, 1);
     rig.client.OpenChannel(2, 1);
-    EXPECT_EQ(-1, rig.client.MediaChannel());
-    EXPECT_EQ(resets + 1, rig.Resets());
-    // The queued open reaches the session, which is not logged in.
     ASSERT_TRUE(rig.WaitForStream(2, kNotLoggedIn));
-    Raise(rig.client, 1, "late");
-    Raise(rig.client, 2, "early");
+    EXPECT_FALSE(rig.client.Playing(1));
+    rig.client.OnStreamResult(1, 0);
     rig.client.OnStreamResult(2, 0);
-    EXPECT_EQ(2, rig.client.MediaChannel());
+    EXPECT_TRUE(rig.client.Playing(1) && rig.client.Playing(2));
+    Raise(rig.client, 1, "one");
     Raise(rig.client, 2, "two");
-    ASSERT_TRUE(WaitUntil([&] { return rig.Chunks().size() == 2; }));
-    SleepMs(20);
-    EXPECT_EQ((std::vector<Bytes>{ToBytes("one"), ToBytes("two")}), rig.Chunks());
-    EXPECT_EQ(6, rig.client.MediaBytes());
+    Raise(rig.client, 3, "three");
+    ASSERT_TRUE(WaitUntil([&] { return rig.Chunks(1).size() == 1 && rig.Chunks(2).size() == 1; }));
 
-    // The sink hears the stream results, never the media.
-    EXPECT_EQ((std::vector<StreamEvent>{{1, 0}, {2, kNotLoggedIn}, {2, 0}}),
+    // Closing one stops its decoder at once and drops its late media; the other plays on.
+    const int resetsOfTwo = rig.Resets(2);
+    rig.client.CloseChannel(1);
+    EXPECT_FALSE(rig.client.Playing(1));
+    Raise(rig.client, 1, "late");
+    Raise(rig.client, 2, "more");
+    ASSERT_TRUE(WaitUntil([&] { return rig.Chunks(2).size() == 2; }));
+    SleepMs(20);
+    EXPECT_EQ(std::vector<Bytes>{ToBytes("one")}, rig.Chunks(1));
+    EXPECT_EQ((std::vector<Bytes>{ToBytes("two"), ToBytes("more")}), rig.Chunks(2));
+    EXPECT_TRUE(rig.Chunks(3).empty());
+    EXPECT_EQ(resetsOfTwo, rig.Resets(2));
+    EXPECT_EQ(3, rig.client.MediaBytes(1));
+    EXPECT_EQ(10, rig.client.MediaBytes());
+
+    // A failed open of a playing channel stops it. The sink hears the results, never media.
+    rig.client.OpenChannel(2, 1);
+    ASSERT_TRUE(WaitUntil([&] { return rig.listener.Streams().size() == 5; }));
+    EXPECT_FALSE(rig.client.Playing(2));
+    EXPECT_EQ((std::vector<StreamEvent>{
+                  {1, kNotLoggedIn}, {2, kNotLoggedIn}, {1, 0}, {2, 0}, {2, kNotLoggedIn}}),
               rig.listener.Streams());
     EXPECT_TRUE(rig.listener.Pieces().empty());
-}
-
-TEST(FacadeRouting, AFailedOpenOrACloseLeavesNothingPlaying) {
-    FacadeRig rig;
-    rig.client.OnStreamResult(1, 0);
-    rig.client.OpenChannel(2, 1);
-    ASSERT_TRUE(rig.WaitForStream(2, kNotLoggedIn));
-    rig.client.OnStreamResult(2, kStreamNoConnection);
-    EXPECT_EQ(-1, rig.client.MediaChannel());
-    Raise(rig.client, 2, "x");
-    EXPECT_EQ((std::vector<StreamEvent>{{1, 0}, {2, kNotLoggedIn}, {2, kStreamNoConnection}}),
-              rig.listener.Streams());
-
-    // Closing a channel that is not playing still stops the decoder.
-    rig.client.OnStreamResult(3, 0);
-    int resets = rig.Resets();
-    rig.client.CloseChannel(5);
-    EXPECT_EQ(-1, rig.client.MediaChannel());
-    EXPECT_EQ(resets + 1, rig.Resets());
-    Raise(rig.client, 3, "y");
-    SleepMs(20);
-    EXPECT_TRUE(rig.Chunks().empty());
-    EXPECT_EQ(0, rig.client.MediaBytes());
 }
 
 TEST(FacadeRouting, EventsBeforeTheSinkAreDroppedAfterwardsPassedUnchanged) {
@@ -226,7 +223,7 @@ TEST(FacadeWithDevice, AllTenPtzActionsReachTheDeviceWithTheirWireCodes) {
     rig.client.OpenChannel(2, 1);
     ASSERT_TRUE(rig.WaitForStream(2));
     for (int action = 0; action < 10; ++action)
-        rig.client.Ptz(2, action, 0);
+        rig.client.Ptz(2, static_cast<PtzAction>(action), 0);
     auto ptz = sim.WaitForRequests("ptz", 10);
     ASSERT_EQ(10u, ptz.size());
     const int wire[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 10};
@@ -246,50 +243,76 @@ bool HoldsPrivatePacket(const Bytes& chunk) {
     return false;
 }
 
-TEST(FacadeWithDevice, OpeningAnotherChannelClosesThePlayingOneFirstAndDropsItsLateMedia) {
-    // Channel 0 sends private packets, channel 2 a program stream: what the decoder was fed
+TEST(FacadeWithDevice, TwoChannelsPlayAtOnceAndEachStopsAlone) {
+    // Channel 0 sends private packets, channel 2 a program stream: what each decoder was fed
     // tells whose media it was.
     SimProcess sim;
     FacadeRig rig;
     ASSERT_TRUE(rig.LoginTo(sim.Port()));
     rig.client.OpenChannel(0, 1);
-    ASSERT_TRUE(rig.WaitForStream(0));
-    ASSERT_TRUE(WaitUntil([&] { return rig.client.MediaBytes() > 20000; }));
-
     rig.client.OpenChannel(2, 1);
-    EXPECT_EQ(-1, rig.client.MediaChannel());
-    size_t fedBefore = rig.Chunks().size();
-    ASSERT_TRUE(rig.WaitForStream(2));
-    int64_t bytesAtSwitch = rig.client.MediaBytes();
-    ASSERT_TRUE(WaitUntil([&] { return rig.client.MediaBytes() > bytesAtSwitch + 10000; }));
+    ASSERT_TRUE(rig.WaitForStream(0) && rig.WaitForStream(2));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return rig.client.MediaBytes(0) > 20000 && rig.client.MediaBytes(2) > 20000; }));
+    std::vector<Bytes> zero = rig.Chunks(0);
+    std::vector<Bytes> two = rig.Chunks(2);
+    EXPECT_TRUE(std::any_of(zero.begin(), zero.end(), HoldsPrivatePacket));
+    EXPECT_TRUE(std::none_of(two.begin(), two.end(), HoldsPrivatePacket));
 
-    std::vector<Bytes> chunks = rig.Chunks();
-    ASSERT_GT(fedBefore, 0u);
-    EXPECT_TRUE(std::any_of(chunks.begin(), chunks.begin() + static_cast<ptrdiff_t>(fedBefore),
-                            HoldsPrivatePacket));
-    EXPECT_TRUE(std::none_of(chunks.begin() + static_cast<ptrdiff_t>(fedBefore), chunks.end(),
-                             HoldsPrivatePacket));
+    // Closed in the other order than opened: the stopped channel takes nothing more.
+    rig.client.CloseChannel(2);
+    const int64_t atStop = rig.client.MediaBytes(2);
+    const int64_t ofZero = rig.client.MediaBytes(0);
+    ASSERT_TRUE(WaitUntil([&] { return rig.client.MediaBytes(0) > ofZero + 20000; }));
+    EXPECT_EQ(atStop, rig.client.MediaBytes(2));
+    EXPECT_TRUE(rig.client.Playing(0));
+    rig.client.CloseChannel(0);
 
-    auto streams = sim.Requests("stream");
-    ASSERT_EQ(3u, streams.size());
-    EXPECT_EQ("0/1", streams[0].Get("channel") + "/" + streams[0].Get("operate"));
-    EXPECT_EQ("0/0", streams[1].Get("channel") + "/" + streams[1].Get("operate"));
-    EXPECT_EQ("2/1", streams[2].Get("channel") + "/" + streams[2].Get("operate"));
+    auto streams = sim.WaitForRequests("stream", 4);
+    ASSERT_EQ(4u, streams.size());
+    std::vector<std::string> requests;
+    for (const SimLine& line : streams)
+        requests.push_back(line.Get("channel") + "/" + line.Get("operate"));
+    EXPECT_EQ((std::vector<std::string>{"0/1", "2/1", "2/0", "0/0"}), requests);
+}
+
+TEST(FacadeWithDevice, AResultForAChannelClosedSinceChangesNothing) {
+    // The opens and closes queue behind the login's wait, so every result comes after the user
+    // changed their mind: channel 0 closed, channel 1 closed and opened again.
+    SimProcess sim({"--login-delay", "1"});
+    FacadeRig rig;
+    rig.client.Login("127.0.0.1", sim.Port(), "admin", "702914", 10000);
+    rig.client.OpenChannel(0, 1);
+    rig.client.CloseChannel(0);
+    rig.client.OpenChannel(1, 1);
+    rig.client.CloseChannel(1);
+    rig.client.OpenChannel(1, 1);
+    ASSERT_TRUE(rig.WaitForStream(1));
+    ASSERT_EQ(5u, sim.WaitForRequests("stream", 5).size());
+    EXPECT_EQ((std::vector<StreamEvent>{{1, 0}}), rig.listener.Streams());
+    EXPECT_FALSE(rig.client.Playing(0));
+    EXPECT_TRUE(rig.client.Playing(1));
 }
 
 TEST(FacadeWithDevice, AClosedOrSilentDeviceEndsInOnDisconnected) {
-    const std::vector<std::string> faults[] = {
-        {"--close-after", "0"},
-        {"--no-heartbeat-reply"},
+    // A closed link is noticed at once, a silent device by the heartbeat rule.
+    const struct {
+        std::vector<std::string> fault;
+        int detail;
+    } cases[] = {
+        {{"--close-after", "0"}, kDisconnectedByPeer},
+        {{"--no-heartbeat-reply"}, kDisconnectedDetail},
     };
-    for (const auto& fault : faults) {
-        SCOPED_TRACE(fault[0]);
-        SimProcess sim(fault);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault[0]);
+        SimProcess sim(c.fault);
         FacadeRig rig;
         ASSERT_TRUE(rig.LoginTo(sim.Port()));
         int64_t loggedInAt = rig.clock.Now();
         rig.client.OpenChannel(0, 1);
-        ASSERT_TRUE(rig.WaitForStream(0));
+        // The close is seen as it comes, before any heartbeat is due.
+        if (c.detail == kDisconnectedByPeer)
+            WaitUntil([&] { return !rig.listener.Disconnects().empty(); });
         // Heartbeats every 10 s of the test clock; the session drops at the first failed
         // send or 60 s after the last reply.
         for (int64_t at = loggedInAt + 10500; at <= loggedInAt + 61000; at += 10500) {
@@ -301,7 +324,7 @@ TEST(FacadeWithDevice, AClosedOrSilentDeviceEndsInOnDisconnected) {
         auto disconnects = rig.listener.Disconnects();
         ASSERT_EQ(1u, disconnects.size());
         EXPECT_EQ(0, disconnects[0].code);
-        EXPECT_EQ(-1, disconnects[0].detail);
+        EXPECT_EQ(c.detail, disconnects[0].detail);
     }
 }
 
@@ -327,14 +350,27 @@ TEST(FacadeLifetime, DestroyedWhileAStreamPlaysNoThreadIsLeft) {
         client.Login("127.0.0.1", sim.Port(), "admin", "702914", 10000);
         ASSERT_TRUE(WaitUntil([&] { return !listener.Logins().empty(); }));
         client.OpenChannel(0, 1);
-        ASSERT_TRUE(WaitUntil([&] { return client.MediaBytes() > 5000; }));
-        EXPECT_EQ(before + 2, ThreadCount());  // the client thread and the decoding thread
+        client.OpenChannel(1, 1);
+        ASSERT_TRUE(
+            WaitUntil([&] { return client.MediaBytes(0) > 5000 && client.MediaBytes(1) > 5000; }));
+        EXPECT_EQ(before + 3, ThreadCount());  // the client thread and two decoding threads
     }
     EXPECT_EQ(before, ThreadCount());
-    // The session closed both its connections on the way out.
+    // The session closed its three connections on the way out.
     int closed = 0;
     EXPECT_TRUE(
-        sim.WaitFor([&](const SimLine& l) { return l.Is("event", "closed") && ++closed == 2; }));
+        sim.WaitFor([&](const SimLine& l) { return l.Is("event", "closed") && ++closed == 3; }));
+}
+
+TEST(FacadeLifetime, DestroyedWhileALoginIsAwaitedItEndsAtOnce) {
+    // The login waits 10 s for a reply that never comes; the client must not.
+    SimProcess sim({"--stall-login"});
+    auto client = std::make_unique<DeviceClient>();
+    client->Login("127.0.0.1", sim.Port(), "admin", "702914", 10000);
+    ASSERT_EQ(1u, sim.WaitForRequests("login", 1).size());
+    const int64_t start = MonotonicMs();
+    client.reset();
+    EXPECT_LT(MonotonicMs() - start, 1000);
 }
 
 // ---- pictures: the real decoder and demultiplexer on the simulator's live video
@@ -425,7 +461,8 @@ bool Stamped(const Snapshot& shot, sim::FrameStamp& stamp) {
 struct LivePlayer {
     explicit LivePlayer(uint16_t port) {
         client.SetEventSink(&listener);
-        client.Decoder().SetDisplayBits(32);
+        for (int channel = 0; channel < 2; ++channel)
+            client.Decoder(channel).SetDisplayBits(32);
         client.Login("127.0.0.1", port, "admin", "702914", 10000);
         loggedIn =
             WaitUntil([&] { return !listener.Logins().empty(); }) && listener.Logins()[0].code == 0;
@@ -460,13 +497,13 @@ TEST(FacadePlays, EachContainerGivesThePatternsPicture) {
         client.OpenChannel(1, 1);
         // A second's worth of pictures in, so that the encoder has settled.
         sim::FrameStamp stamp;
-        Snapshot shot = TakePicture(client.Decoder(), [&](const Snapshot& s) {
+        Snapshot shot = TakePicture(client.Decoder(1), [&](const Snapshot& s) {
             return Stamped(s, stamp) && stamp.frameNumber >= 25;
         });
         ASSERT_EQ(c.width, shot.width);
         ASSERT_EQ(c.height, shot.height);
         ExpectBarsAndSteps(shot);
-        EXPECT_EQ(0, client.RefusedChunks());
+        EXPECT_EQ(0, client.RefusedChunks(1));
         client.CloseChannel(1);
     }
 }
@@ -477,17 +514,17 @@ TEST(FacadePlays, PtzStepsShowInThePicture) {
     ASSERT_TRUE(player.loggedIn);
     DeviceClient& client = player.client;
     client.OpenChannel(0, 1);
-    Snapshot still = TakePicture(client.Decoder(), [](const Snapshot&) { return true; });
+    Snapshot still = TakePicture(client.Decoder(0), [](const Snapshot&) { return true; });
     ASSERT_EQ(352, still.width);
     const int barY = 3 * 288 / 8;
     EXPECT_TRUE(Near(sim::kBarColours[0], still.Mean(22, barY)));
 
     // One step right: the bars move left by one; yellow stands where white stood.
     int64_t sentAt = MonotonicMs();
-    client.Ptz(0, 3, 0);
+    client.Ptz(0, PtzAction::kRight, 0);
     sim::FrameStamp stamp;
     // A picture captured well after the command left.
-    Snapshot moved = TakePicture(client.Decoder(), [&](const Snapshot& s) {
+    Snapshot moved = TakePicture(client.Decoder(0), [&](const Snapshot& s) {
         if (!Stamped(s, stamp)) return false;
         uint32_t after = (stamp.captureMs - static_cast<uint32_t>(sentAt)) & sim::kStampTimeMask;
         return after > 200 && after < 100000;

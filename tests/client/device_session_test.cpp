@@ -215,13 +215,17 @@ TEST(SessionStreams, RefusedOutOfRangeAndBeforeLogin) {
     idle.session.OpenStream(0, 1);
     EXPECT_EQ((std::vector<StreamEvent>{{0, 4112}}), idle.listener.Streams());
 
-    SimProcess sim({"--channels", "4"});
+    // 4 local and 36 IP channels: the stream request has no field for IP channel 32 (index 36).
+    SimProcess sim({"--channels", "40", "--local", "4"});
     SessionRig rig;
     ASSERT_EQ(0, rig.Login(sim.Port()).code);
-    rig.session.OpenStream(4, 1);
+    rig.session.OpenStream(40, 1);
     rig.session.OpenStream(-1, 1);
-    EXPECT_EQ((std::vector<StreamEvent>{{4, 4113}, {-1, 4113}}), rig.listener.Streams());
+    rig.session.OpenStream(36, 1);
+    EXPECT_EQ((std::vector<StreamEvent>{{40, 4113}, {-1, 4113}, {36, 4113}}),
+              rig.listener.Streams());
     EXPECT_TRUE(sim.Requests("announce").empty());
+    EXPECT_TRUE(sim.Requests("stream").empty());
 }
 
 TEST(SessionStreams, LargeBodiesReachTheListenerInPiecesThatAddUp) {
@@ -324,25 +328,31 @@ void RunHeartbeatsUntilDropped(SessionRig& rig, int64_t from, int64_t until) {
     rig.StepUntil([&] { return !rig.listener.Disconnects().empty(); }, 1000);
 }
 
-TEST(SessionFaults, GarbageOrAClosedConnectionEndsTheSessionByTheHeartbeatRule) {
-    const std::vector<std::string> faults[] = {
-        {"--garbage-after", "0", "--seed", "7"},
-        {"--close-after", "0"},
+TEST(SessionFaults, GarbageEndsTheSessionByTheHeartbeatRuleAClosedConnectionAtOnce) {
+    const struct {
+        std::vector<std::string> fault;
+        int detail;
+    } cases[] = {
+        {{"--garbage-after", "0", "--seed", "7"}, kDisconnectedDetail},
+        {{"--close-after", "0"}, kDisconnectedByPeer},
     };
-    for (const auto& fault : faults) {
-        SCOPED_TRACE(fault[0]);
-        SimProcess sim(fault);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault[0]);
+        SimProcess sim(c.fault);
         SessionRig rig;
         ASSERT_EQ(0, rig.Login(sim.Port()).code);
         int64_t loggedInAt = rig.clock.Now();
         ASSERT_TRUE(sim.WaitFor([](const SimLine& l) { return l.Is("event", "fault"); }));
         rig.Steps(20);
 
+        // The close is seen as it comes, before any heartbeat is due.
+        if (c.detail == kDisconnectedByPeer)
+            rig.StepUntil([&] { return !rig.listener.Disconnects().empty(); });
         RunHeartbeatsUntilDropped(rig, loggedInAt, loggedInAt + 60500);
         auto disconnects = rig.listener.Disconnects();
         ASSERT_EQ(1u, disconnects.size());
         EXPECT_EQ(0, disconnects[0].code);
-        EXPECT_EQ(-1, disconnects[0].detail);
+        EXPECT_EQ(c.detail, disconnects[0].detail);
         EXPECT_FALSE(rig.session.LoggedIn());
         // Nothing the device sent after the login was taken for a reply.
         EXPECT_EQ(1u, rig.listener.Logins().size());

@@ -249,6 +249,17 @@ TEST_F(MediaTest, StoppedChannelThrowsItsMediaAwayAndShrinksItsBuffer) {
     EXPECT_EQ(DeviceSession::kStreamingCapacity, rig.session.Stream(0)->Capacity());
 }
 
+TEST(SessionControlLink, AHeaderWithANegativeLengthEndsTheSessionAtOnce) {
+    // The byte stream is out of step: nothing later can be read as replies. Real time, so the
+    // heartbeat rule cannot be what ends it.
+    RawDevice device([](RawDevice& d) { RawDevice::Write(d.control, Header(0xB1, 0x80000000u)); });
+    SessionRig rig;
+    ASSERT_EQ(0, rig.Login(device.port).code);
+    ASSERT_TRUE(rig.StepUntil([&] { return !rig.listener.Disconnects().empty(); }));
+    EXPECT_EQ(kDisconnectedOutOfStep, rig.listener.Disconnects()[0].detail);
+    EXPECT_FALSE(rig.session.LoggedIn());
+}
+
 // ---- channel lists the simulator does not produce
 
 TEST(SessionChannelWait, NoReplyWithinFifteenSeconds) {

@@ -117,12 +117,12 @@ TEST(BuildRequestTest, FixedRequests) {
 TEST(BuildPtzTest, ActionsMapToWireCodesSkippingSix) {
     const int wire[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 10};
     for (int action = 0; action < 10; ++action) {
-        WireRequest r = BuildPtz(3, action, 0);
+        WireRequest r = BuildPtz(3, static_cast<PtzAction>(action), 0);
         ExpectOnly(r.bytes, {{0, 0x12}, {9, 3}, {10, static_cast<uint8_t>(wire[action])}, {12, 3}});
     }
-    EXPECT_EQ(0, PtzWireCode(10));
-    EXPECT_EQ(0, PtzWireCode(-1));
-    EXPECT_EQ(0xFF, BuildPtz(0, 0, 0x1FF).bytes[16]) << "speed keeps its low 8 bits";
+    EXPECT_EQ(0, PtzWireCode(static_cast<PtzAction>(10)));
+    EXPECT_EQ(0, PtzWireCode(static_cast<PtzAction>(-1)));
+    EXPECT_EQ(0xFF, BuildPtz(0, PtzAction::kUp, 0x1FF).bytes[16]) << "speed keeps its low 8 bits";
 }
 
 LoginRecord Device(int local, int ip) {

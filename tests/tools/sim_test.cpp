@@ -45,9 +45,11 @@ struct RawClient {
         Bytes got(count);
         size_t filled = 0;
         int64_t deadline = MonotonicMs() + 5000;
-        while (filled < count && MonotonicMs() < deadline)
-            filled += static_cast<size_t>(
-                socket.Receive(got.data() + filled, static_cast<long>(count - filled)));
+        while (filled < count && MonotonicMs() < deadline) {
+            long n = socket.Receive(got.data() + filled, static_cast<long>(count - filled));
+            if (n < 0) break;
+            filled += static_cast<size_t>(n);
+        }
         got.resize(filled);
         return got;
     }

@@ -103,7 +103,10 @@ bool SavePng(const std::vector<uint8_t>& picture, int width, int height, int dep
 class Player {
   public:
     Player(const PlayOptions& options, DeviceClient& client, EventQueue& events)
-        : options(options), client(client), events(events), decoder(client.Decoder()) {}
+        : options(options),
+          client(client),
+          events(events),
+          decoder(client.Decoder(options.channel)) {}
 
     int Run();
 
@@ -242,8 +245,8 @@ int Player::Run() {
         std::printf("login: %d, %d channels\n", loginCode, answered ? login.value : 0);
     if (loginCode != 0) return kExitLogin;
 
-    bytesAtStart = client.MediaBytes();
-    refusedAtStart = client.RefusedChunks();
+    bytesAtStart = client.MediaBytes(options.channel);
+    refusedAtStart = client.RefusedChunks(options.channel);
     client.OpenChannel(options.channel, kStreamType);
     Status("OPENING_V");
     const int64_t start = MonotonicMs();
@@ -302,8 +305,9 @@ void Player::Summary() {
          static_cast<double>(
              firstPictureAtMs >= 0 && streamAtMs >= 0 ? firstPictureAtMs - streamAtMs : -1),
          0},
-        {"bytes", static_cast<double>(client.MediaBytes() - bytesAtStart), 0},
-        {"refusedChunks", static_cast<double>(client.RefusedChunks() - refusedAtStart), 0},
+        {"bytes", static_cast<double>(client.MediaBytes(options.channel) - bytesAtStart), 0},
+        {"refusedChunks",
+         static_cast<double>(client.RefusedChunks(options.channel) - refusedAtStart), 0},
         {"seconds", seconds, 3},
     };
     if (seconds > 0) {

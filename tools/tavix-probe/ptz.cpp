@@ -17,7 +17,7 @@ namespace {
 constexpr const char* kActionNames[] = {"up",        "down",       "left",       "right",
                                         "zoom-plus", "zoom-minus", "focus-plus", "focus-minus",
                                         "iris-plus", "iris-minus"};
-constexpr int kActions = 10;
+constexpr int kActions = kPtzActions;
 
 void PrintHelp() {
     std::printf(
@@ -88,7 +88,7 @@ int RunPtz(int argc, char** argv) {
         std::printf("stream: channel %d, code %d\n", channel, answered ? event.code : -1);
         result = kExitOpen;
     } else {
-        client.Ptz(channel, action, 0);
+        client.Ptz(channel, static_cast<PtzAction>(action), 0);
         std::printf("ptz: channel %d, action %d (%s)\n", channel, action, kActionNames[action]);
     }
     client.CloseChannel(channel);
