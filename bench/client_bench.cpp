@@ -1,7 +1,8 @@
 // How fast the client takes in media from a device that sends as fast as the socket lets it:
 // tavix-sim in a process of its own looping a file of random bytes with no pace, the facade in
 // this one. Reports the intake in Mbit/s and the CPU time this process spent per MB taken in
-// (the client thread, and the decoder's demultiplexing of what it was given).
+// (the client thread, and the decoder's demultiplexing of what it was given); and what an idle
+// logged-in client costs.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -79,6 +80,26 @@ BENCHMARK(BM_FacadeIntake)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A client logged in with nothing playing: the share of one core it uses (heartbeats, and the
+// client thread waking to look at its timers).
+void BM_IdleClient(benchmark::State& state) {
+    SimProcess sim({"--channels", "4"});
+    DeviceClient client;
+    Counting sink;
+    client.SetEventSink(&sink);
+    client.Login("127.0.0.1", sim.Port(), "admin", "702914", 5000);
+    for (int64_t until = MonotonicMs() + 5000; sink.login.load() != 0 && MonotonicMs() < until;)
+        SleepMs(1);
+    for (auto _ : state) {
+        const int64_t cpu = ProcessCpuUs();
+        const int64_t start = MonotonicMs();
+        SleepMs(kMeasureMs);
+        state.counters["CPU %"] = static_cast<double>(ProcessCpuUs() - cpu) / 10 /
+                                  static_cast<double>(MonotonicMs() - start);
+    }
+}
+BENCHMARK(BM_IdleClient)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace tavix

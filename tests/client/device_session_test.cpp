@@ -20,15 +20,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr char kHeartbeatTrace[] = "HeartBeatres....\n";
 
-// A media file of `size` bytes, each byte telling its position (mod 251) plus `salt`.
-std::string MediaFile(const std::string& name, size_t size, uint8_t salt) {
-    std::string path = testing::TempDir() + "tavix_" + std::to_string(getpid()) + "_" + name;
-    std::ofstream out(path, std::ios::binary);
-    for (size_t i = 0; i < size; ++i)
-        out.put(static_cast<char>(i % 251 + salt));
-    return path;
-}
-
 // The file's bytes repeated to `length`.
 Bytes Looped(const std::string& path, size_t length) {
     std::ifstream in(path, std::ios::binary);

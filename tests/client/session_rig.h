@@ -2,8 +2,12 @@
 // and a session wired to both.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -38,6 +42,16 @@ struct MediaPiece {
     int channel;
     int length;
 };
+
+// A media file of `size` bytes in the test's temporary folder, each byte telling its position
+// (mod 251) plus `salt`.
+inline std::string MediaFile(const std::string& name, size_t size, uint8_t salt) {
+    std::string path = testing::TempDir() + "tavix_" + std::to_string(getpid()) + "_" + name;
+    std::ofstream out(path, std::ios::binary);
+    for (size_t i = 0; i < size; ++i)
+        out.put(static_cast<char>(i % 251 + salt));
+    return path;
+}
 
 // Records every event. Its fields may be read from another thread than the client thread
 // through the accessors (copies under the lock).
