@@ -9,18 +9,18 @@
 #include "ui/dlg_main.h"
 
 int main(int argc, char** argv) {
-    // The device client comes first and goes last: made here, before any window, and destroyed
-    // at the process's exit. Its events reach whichever main window is attached to the relay,
-    // which outlives it.
-    tavix::DeviceClient& client = tavix::TheDeviceClient();
-    client.SetEventSink(&tavix::DeviceEventRelay::Instance());
+    // Start-up fixes the program's paths first, before any other thread exists. Then the device
+    // client, before any window (it is destroyed at the process's exit): its events reach
+    // whichever main window is attached to the relay, which outlives it.
+    tavix::InitInstance([&argc, argv] {
+        tavix::DeviceClient& client = tavix::TheDeviceClient();
+        client.SetEventSink(&tavix::DeviceEventRelay::Instance());
 
-    // The Qt application object is the shell's one-time initialisation here.
-    QApplication application(argc, argv);
-    QCoreApplication::setOrganizationName(QString::fromUtf8(tavix::kSettingsKey));
-    QCoreApplication::setApplicationName(QStringLiteral("tavix"));
+        // The Qt application object is the shell's one-time initialisation here.
+        QApplication application(argc, argv);
+        QCoreApplication::setOrganizationName(QString::fromUtf8(tavix::kSettingsKey));
+        QCoreApplication::setApplicationName(QStringLiteral("tavix"));
 
-    tavix::InitInstance([&client] {
         tavix::CDlgMain mainWindow(client);
         mainWindow.exec();
     });

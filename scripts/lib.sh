@@ -10,7 +10,7 @@ PACKAGES=(
     clang libclang-rt-14-dev
     libavcodec-dev libavutil-dev libavformat-dev libswscale-dev
     qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-wqy-microhei
-    xvfb xdotool desktop-file-utils
+    xvfb xdotool x11-utils openbox desktop-file-utils
 )
 
 # Installs the packages that are missing; does nothing when all are there.

@@ -40,6 +40,11 @@ constexpr int kIdPanMode = 1133;
 constexpr int kIdLensMode = 1134;
 constexpr int kIdStatusLabel = 1135;
 constexpr int kIdBack = 1136;
+// Desktop: the layout keys, 1, 2x2, 3x3 and 4x4 tiles.
+constexpr int kIdLayout1 = 1137;
+constexpr int kIdLayout4 = 1138;
+constexpr int kIdLayout9 = 1139;
+constexpr int kIdLayout16 = 1140;
 
 // Built-in images (normal / pressed where there are two).
 constexpr int kIconApplication = 128;

@@ -20,6 +20,7 @@
 #include "platform/system.h"
 #include "profile/ini_file.h"
 #include "ui/control_ids.h"
+#include "ui/desktop_settings.h"
 #include "ui/header_band.h"
 #include "ui/image_button.h"
 #include "ui/login_layout.h"
@@ -103,10 +104,12 @@ SoftKeyCaptions SoftKeyCaptionsFor(int languageId) {
     }
 }
 
-CDlgLogin::CDlgLogin(DeviceClient& client) : QDialog(nullptr), client(client) {
-    // A pop-up over the whole screen, without caption; kept above the main window, which is
-    // itself kept above other windows.
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+CDlgLogin::CDlgLogin(DeviceClient& client, QWidget* owner)
+    : QDialog(owner), client(client), owner(owner) {
+    // Handheld: a pop-up over the whole screen, without caption; kept above the main window,
+    // which is itself kept above other windows. Desktop: a normal dialog.
+    if (owner == nullptr)
+        setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setWindowTitle(ToQString(appTitle));
 
     // The boxes in tab order: address, port, user name, password.
@@ -229,6 +232,7 @@ void CDlgLogin::OnLoginCommand() {
     const std::string userName8 = ToSystemCodePage(userName);
     const std::string password8 = ToSystemCodePage(password);
     // A session left over from an earlier attempt is closed before the new login.
+    emit LoginStarted();
     client.Logout();
     client.Login(address8, port, userName8, password8, kLoginTimeoutMs);
 }
@@ -239,6 +243,7 @@ void CDlgLogin::HandleLoginResult(int code) {
         ShowStop(Text(u"LOGIN_ERR"));
         return;
     }
+    loggedIn = true;
     reject();
 }
 
@@ -247,7 +252,23 @@ void CDlgLogin::OnExitCommand() {
     reject();
 }
 
+QString CDlgLogin::Recorder() const {
+    return RecorderKey(ToQString(address), port);
+}
+
 void CDlgLogin::PlaceOnScreen() {
+    if (owner != nullptr) {
+        // As large as its content needs, over the middle of the main window.
+        const QFontMetrics metrics = labels[1]->fontMetrics();
+        const QSize size =
+            LoginDialogSize(addressBox->sizeHint().height(),
+                            QSize(metrics.horizontalAdvance(Text(u"D_PORT")), metrics.height()),
+                            fontMetrics().height());
+        setFixedSize(size);
+        const QRect over = owner->frameGeometry();
+        move(over.center() - QPoint(size.width() / 2, size.height() / 2));
+        return;
+    }
     QScreen* screen = this->screen();
     if (screen == nullptr) return;
     setGeometry(screen->geometry());

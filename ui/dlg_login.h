@@ -1,7 +1,8 @@
 // CDlgLogin: the modal dialog in which the user enters the device's address, port, user name
-// and password and starts the login. It covers the whole screen: a header band with the
-// application's title, the four labelled boxes, and two soft keys at the bottom (login, exit)
-// captioned in the system's language.
+// and password and starts the login: a header band with the application's title, the four
+// labelled boxes, and two soft keys at the bottom (login, exit) captioned in the system's
+// language. On a handheld it covers the whole screen; on a desktop it is a normal dialog over
+// the main window, sized to its content.
 //
 // The values are kept in login.ini between runs (see LoginIniPath). The login itself is
 // asynchronous: the dialog queues it with the device client, and the main window hands it the
@@ -41,13 +42,16 @@ class CDlgLogin : public QDialog {
     Q_OBJECT
 
   public:
-    // A top-level dialog: it has no parent window. It logs in through `client`, which must
-    // outlive it.
-    explicit CDlgLogin(DeviceClient& client);
+    // Logs in through `client`, which must outlive it. Without `owner` a top-level pop-up over
+    // the whole screen; with one (the desktop's main window) a dialog over it.
+    explicit CDlgLogin(DeviceClient& client, QWidget* owner = nullptr);
     ~CDlgLogin() override;
 
     // 1 once the exit key was chosen; read by the main window after the dialog closed.
     int ExitChosen() const { return exitChosen; }
+    // Whether a login succeeded, and the recorder it reached ("address:port").
+    bool LoggedIn() const { return loggedIn; }
+    QString Recorder() const;
 
     // The result of the queued login: 0 closes the dialog, anything else shows "LOGIN_ERR" and
     // leaves the dialog open for another try.
@@ -56,6 +60,10 @@ class CDlgLogin : public QDialog {
     // The two soft-key commands (also what their keys do).
     void OnLoginCommand();
     void OnExitCommand();
+
+  signals:
+    // A login is about to start: the session before it ends.
+    void LoginStarted();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -71,7 +79,9 @@ class CDlgLogin : public QDialog {
     void ShowStop(const QString& text);
 
     DeviceClient& client;
+    QWidget* owner = nullptr;
     int exitChosen = 0;
+    bool loggedIn = false;
     QLabel* labels[4] = {};  // ids 1004 to 1007
     QLineEdit* addressBox = nullptr;
     QLineEdit* portBox = nullptr;

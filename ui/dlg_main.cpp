@@ -1,43 +1,42 @@
 #include "ui/dlg_main.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
+#include <QStyle>
 #include <QThread>
 #include <QTreeWidget>
 #include <QWindow>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <future>
 #include <memory>
-#include <new>
 
 #include "app/app_strings.h"
 #include "client/device_client.h"
 #include "ui/control_ids.h"
+#include "ui/desktop_settings.h"
 #include "ui/device_event_relay.h"
 #include "ui/dlg_login.h"
 #include "ui/header_band.h"
 #include "ui/image_button.h"
 #include "ui/main_layout.h"
-#include "ui/picture_fit.h"
 #include "ui/ui_text.h"
-#include "ui/video_window.h"
+#include "ui/video_presenter.h"
+#include "ui/video_wall.h"
 
 namespace tavix {
 
 namespace {
 
 constexpr int kTreeIconSize = 16;
-// The presenter's first picture size, until a stream tells its own.
-constexpr int kFirstPictureWidth = 352;
-constexpr int kFirstPictureHeight = 288;
 const QColor kPtzBandLine = ColorFromRef(0x2E322D);
 
 // PTZ actions of the lens keys and the labels of the lens-mode key, by lens mode (zoom, iris,
@@ -55,8 +54,9 @@ constexpr PtzAction kArrowAction[4] = {PtzAction::kLeft, PtzAction::kUp, PtzActi
 constexpr PtzAction kTurnedArrowAction[4] = {PtzAction::kUp, PtzAction::kRight, PtzAction::kDown,
                                              PtzAction::kLeft};
 
-// A rotate buffer of this many pixels or more is not made: the view stays unturned.
-constexpr int64_t kMaxTurnedPixels = int64_t{1} << 30;
+// The desktop's layout keys: tiles per side, their captions and shortcuts.
+constexpr int kLayoutIds[4] = {kIdLayout1, kIdLayout4, kIdLayout9, kIdLayout16};
+constexpr const char* kLayoutCaptions[4] = {"1", "2\u00d72", "3\u00d73", "4\u00d74"};
 
 void SetBackground(QWidget* widget, const QColor& color) {
     QPalette colours = widget->palette();
@@ -68,14 +68,19 @@ void SetBackground(QWidget* widget, const QColor& color) {
 }  // namespace
 
 CDlgMain::CDlgMain(DeviceClient& client, QWidget* parent) : QDialog(parent), client(client) {
-    // The controls of the window's template: the channel tree and the video window.
+    // The controls of the window's template: the channel tree and the video (the wall).
     channelTree = new QTreeWidget(this);
     SetControlId(channelTree, kIdChannelTree);
     channelTree->setHeaderHidden(true);
     channelTree->setRootIsDecorated(true);
     channelTree->setColumnCount(1);
-    videoWindow = new VideoWindow(this);
-    connect(videoWindow, &VideoWindow::Tapped, this, [this] { OnCommand(kIdVideoWindow); });
+    // The wall's tick starts now and runs for the whole life of the window.
+    wall = new VideoWall(
+        client, [this](std::function<void()> work) { Post(std::move(work)); }, this);
+    connect(wall, &VideoWall::Tapped, this, &CDlgMain::OnTileTapped);
+    connect(wall, &VideoWall::DoubleTapped, this, &CDlgMain::OnTileDoubleTapped);
+    connect(wall, &VideoWall::CloseAsked, this, &CDlgMain::CloseTile);
+    connect(wall, &VideoWall::StatusChanged, this, &CDlgMain::OnTileStatus);
     connect(channelTree, &QTreeWidget::itemClicked, this, &CDlgMain::OnTreeTap);
 
     setWindowTitle(ToQString(appTitle));
@@ -83,17 +88,12 @@ CDlgMain::CDlgMain(DeviceClient& client, QWidget* parent) : QDialog(parent), cli
     QPalette black = palette();
     black.setColor(QPalette::Window, ColorFromRef(kBlackBackground));
     setPalette(black);
-
-    // The live view's tick runs for the whole life of the window, also while nothing plays.
-    timer.Start(kTickMs, [this] { Tick(); });
 }
 
 CDlgMain::~CDlgMain() {
-    closing.store(true, std::memory_order_release);
-    timer.Stop();
+    // The tick posts to this window: it ends before anything here goes.
+    wall->Shutdown();
     DeviceEventRelay::Instance().Detach(this);
-    rotateBuffer.reset();
-    presenter.Release();
 }
 
 int CDlgMain::exec() {
@@ -121,13 +121,22 @@ void CDlgMain::InitDialog() {
     // The handheld's shell chrome (task bar, input-panel button, soft-key bar) has no
     // counterpart here: there is nothing to hide.
 
-    // The whole screen, above other windows, without caption.
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    if (QScreen* screen = this->screen()) {
-        setGeometry(screen->geometry());
-        // A turned or resized screen: the window follows it and lays itself out anew.
-        connect(screen, &QScreen::geometryChanged, this,
-                [this](const QRect& geometry) { setGeometry(geometry); });
+    QScreen* screen = this->screen();
+    desktop = screen != nullptr && IsDesktopScreen(screen->geometry().size());
+    if (desktop) {
+        // A normal window of the desktop: decorated, resizable, behind others when they are
+        // chosen.
+        setWindowFlags(Qt::Window);
+        PlaceWindow();
+    } else {
+        // The whole screen, above other windows, without caption.
+        setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        if (screen != nullptr) {
+            setGeometry(screen->geometry());
+            // A turned or resized screen: the window follows it and lays itself out anew.
+            connect(screen, &QScreen::geometryChanged, this,
+                    [this](const QRect& geometry) { setGeometry(geometry); });
+        }
     }
     // Shown here, before its loop starts: modal already, as the loop would make it.
     setWindowModality(Qt::ApplicationModal);
@@ -162,13 +171,47 @@ void CDlgMain::InitDialog() {
                   QIcon(LoadImage(kIconChannel))};
     channelTree->setIconSize(QSize(kTreeIconSize, kTreeIconSize));
 
+    if (desktop) {
+        for (int i = 0; i < 4; ++i) {
+            const int side = i + 1;
+            layoutKeys[i] = AddKey(kLayoutIds[i], nullptr);
+            layoutKeys[i]->setText(QString::fromUtf8(kLayoutCaptions[i]));
+            const QKeySequence keys(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + i));
+            layoutKeys[i]->setToolTip(keys.toString(QKeySequence::NativeText));
+            connect(new QShortcut(keys, this), &QShortcut::activated, this,
+                    [this, side] { SetLayout(side); });
+        }
+        connect(new QShortcut(QKeySequence(Qt::Key_F11), this), &QShortcut::activated, this,
+                &CDlgMain::ToggleEnlarged);
+        connect(new QShortcut(QKeySequence(Qt::Key_Delete), this), &QShortcut::activated, this,
+                [this] { CloseTile(wall->SelectedIndex()); });
+    }
+
     initDone = 1;
-    // The presenter draws into the video window; the depth it reports is the depth the
-    // decoder converts pictures to.
-    const int bits = CreatePresenter(kFirstPictureWidth, kFirstPictureHeight);
-    displayBits.store(bits, std::memory_order_relaxed);
+    // The depth pictures are converted to until a tile's presenter reports its own.
+    windowBits = VideoPresenter::WindowBits(wall);
     // Qt reports no size change after this point, as the window already has its size.
     Layout(width(), height());
+}
+
+void CDlgMain::PlaceWindow() {
+    if (restoreGeometry(LoadWindowGeometry())) return;
+    // The first start: two thirds of the screen, in its middle.
+    if (QScreen* screen = this->screen()) {
+        const QRect available = screen->availableGeometry();
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, available.size() * 2 / 3,
+                                        available));
+    }
+}
+
+int CDlgMain::DisplayBits() const {
+    const int bits = wall->SelectedTile()->DisplayBits();
+    return bits != 0 ? bits : windowBits;
+}
+
+void CDlgMain::UseDisplayBits(int bits) {
+    wall->UseDisplayBits(bits);
+    windowBits = bits;
 }
 
 void CDlgMain::resizeEvent(QResizeEvent* event) {
@@ -184,7 +227,8 @@ void CDlgMain::Layout(int cx, int cy) {
     if (QScreen* screen = this->screen()) screenSize = screen->geometry().size();
     // The keys and the window share the application's font: one height serves both.
     const MainLayout layout =
-        ComputeMainLayout(QSize(cx, cy), keyFont.height(), modeLabel, screenSize);
+        desktop ? ComputeDesktopLayout(QSize(cx, cy), keyFont.height(), modeLabel, treeShown)
+                : ComputeMainLayout(QSize(cx, cy), keyFont.height(), modeLabel, screenSize);
 
     softKeyHeight = layout.softKeyHeight;
     CImageButton* liveKeys[5] = {loginKey, cameraKey, fullKey, aboutKey, exitKey};
@@ -195,13 +239,17 @@ void CDlgMain::Layout(int cx, int cy) {
     for (CImageButton* key :
          {loginKey, cameraKey, fullKey, aboutKey, exitKey, backKey, channelExitKey})
         key->SetImages(kImageSoftKey, kImageSoftKeyPressed);
+    for (int i = 0; i < 4 && desktop; ++i) {
+        layoutKeys[i]->setGeometry(layout.layoutKeys[i]);
+        layoutKeys[i]->SetImages(kImageModeKey, kImageModeKeyPressed);
+    }
 
     headerHeight = HeaderHeight(*this);
     ptzBandHeight = layout.ptzBandHeight;
     normalVideoRect = layout.normalVideo;
     fullScreenRect = layout.fullScreen;
     statusLabel->setGeometry(layout.status);
-    videoWindow->setGeometry(normalVideoRect);
+    wall->setGeometry(enlarged ? fullScreenRect : normalVideoRect);
     channelTree->setGeometry(layout.tree);
 
     panModeKey->setGeometry(layout.panMode);
@@ -218,8 +266,8 @@ void CDlgMain::Layout(int cx, int cy) {
     lensMinus->SetImages(kImageLensMinus, kImageLensMinusPressed);
 
     headerImage = MakeHeaderImage(*this, cx, headerHeight);
-    if (enlarged.load(std::memory_order_relaxed) != 0) videoWindow->setGeometry(fullScreenRect);
-    geometryDirty.store(1, std::memory_order_release);
+    // Covering the screen means covering the other controls too.
+    if (enlarged) wall->raise();
     update();
 }
 
@@ -235,10 +283,16 @@ void CDlgMain::paintEvent(QPaintEvent*) {
 
 void CDlgMain::ShowLivePage(bool show) {
     for (QWidget* control : std::initializer_list<QWidget*>{
-             arrowA, arrowB, lensPlus, lensMinus, panModeKey, lensModeKey, statusLabel, videoWindow,
+             arrowA, arrowB, lensPlus, lensMinus, panModeKey, lensModeKey, statusLabel, wall,
              loginKey, cameraKey, fullKey, aboutKey, exitKey})
         control->setVisible(show);
-    livePageVisible.store(show ? 1 : 0, std::memory_order_relaxed);
+    if (desktop) {
+        for (CImageButton* key : layoutKeys)
+            key->setVisible(show);
+        channelTree->setVisible(show && treeShown);
+    }
+    livePageVisible = show;
+    wall->SetShown(show);
 }
 
 void CDlgMain::ShowChannelPage(bool show) {
@@ -252,6 +306,13 @@ void CDlgMain::OnCommand(int id) {
             RunLoginFlow();
             break;
         case kIdCamera:
+            if (desktop) {
+                // The tree beside the wall, shown or hidden.
+                treeShown = !treeShown;
+                channelTree->setVisible(treeShown);
+                Layout(width(), height());
+                break;
+            }
             ShowLivePage(false);
             ShowChannelPage(true);
             break;
@@ -277,27 +338,42 @@ void CDlgMain::OnCommand(int id) {
         case kIdLensMode:
             OnPtzCommand(id);
             break;
+        case kIdLayout1:
+        case kIdLayout4:
+        case kIdLayout9:
+        case kIdLayout16:
+            SetLayout(static_cast<int>(std::find(kLayoutIds, kLayoutIds + 4, id) - kLayoutIds) + 1);
+            break;
         default:
             break;
     }
 }
 
 void CDlgMain::ClearTree() {
+    // The channels play on until they are stopped; only their items are gone.
     channelTree->clear();
-    // The playing channel's item is gone; the channel itself plays on until it is stopped.
-    playingItem = nullptr;
 }
 
 void CDlgMain::RunLoginFlow() {
     ClearTree();
-    CDlgLogin* login = new CDlgLogin(client);
+    CDlgLogin* login = new CDlgLogin(client, desktop ? this : nullptr);
+    // A new login ends the session the tiles play from.
+    connect(login, &CDlgLogin::LoginStarted, this, [this] { Stop(); });
     openLoginDialog = login;
     login->exec();
     const int exitChosen = login->ExitChosen();
+    if (login->LoggedIn()) {
+        recorder = login->Recorder();
+        wallRestored = false;
+    }
     delete login;
     openLoginDialog = nullptr;
     if (exitChosen != 0) {
         ExitFlow();
+        return;
+    }
+    if (desktop) {
+        ShowLivePage(true);
         return;
     }
     ShowLivePage(false);
@@ -305,9 +381,16 @@ void CDlgMain::RunLoginFlow() {
 }
 
 void CDlgMain::ExitFlow() {
+    exiting = true;
+    if (desktop) SaveWindowGeometry(saveGeometry());
     Stop();
     client.Logout();
     reject();
+}
+
+void CDlgMain::closeEvent(QCloseEvent* event) {
+    if (!exiting) ExitFlow();
+    QDialog::closeEvent(event);
 }
 
 void CDlgMain::DisconnectFlow() {
@@ -321,13 +404,33 @@ void CDlgMain::DisconnectFlow() {
 }
 
 void CDlgMain::ToggleEnlarged() {
-    if (currentChannel.load(std::memory_order_relaxed) == -1) return;
-    const bool wasEnlarged = enlarged.load(std::memory_order_relaxed) != 0;
-    enlarged.store(wasEnlarged ? 0 : 1, std::memory_order_relaxed);
-    videoWindow->setGeometry(wasEnlarged ? normalVideoRect : fullScreenRect);
+    // The handheld enlarges a playing channel only; the desktop's window goes full screen
+    // whatever its tiles show.
+    if (!desktop && wall->SelectedTile()->Channel() == -1) return;
+    enlarged = !enlarged;
+    wall->SetEnlarged(enlarged);
+    if (desktop) {
+        if (enlarged)
+            showFullScreen();
+        else
+            showNormal();
+    }
+    wall->setGeometry(enlarged ? fullScreenRect : normalVideoRect);
     // Covering the screen means covering the other controls too.
-    if (!wasEnlarged) videoWindow->raise();
-    geometryDirty.store(1, std::memory_order_release);
+    if (enlarged) wall->raise();
+}
+
+void CDlgMain::keyPressEvent(QKeyEvent* event) {
+    // On the desktop Esc steps back out of the full screen or the single tile; it does not end
+    // the program as the handheld's cancel does.
+    if (desktop && event->key() == Qt::Key_Escape) {
+        if (enlarged)
+            ToggleEnlarged();
+        else if (wall->AloneIndex() >= 0)
+            wall->ShowAlone(-1);
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CDlgMain::ShowAbout() {
@@ -337,7 +440,7 @@ void CDlgMain::ShowAbout() {
     box.exec();
 }
 
-void CDlgMain::FillTree(int, const ChannelNameList* list) {
+void CDlgMain::FillTree(int code, const ChannelNameList* list) {
     ClearTree();
     auto* root = new QTreeWidgetItem(channelTree, QStringList(Text(u"DEVICE")));
     root->setIcon(0, TreeImage(0));
@@ -347,10 +450,11 @@ void CDlgMain::FillTree(int, const ChannelNameList* list) {
         const char* name = list->entries[i].name;
         const QString text = QString::fromUtf8(name, strnlen(name, kChannelNameBytes));
         auto* item = new QTreeWidgetItem(root, QStringList(text));
-        item->setIcon(0, TreeImage(2));
         item->setData(0, Qt::UserRole, i);
     }
     root->setExpanded(true);
+    if (code == 0 && desktop && !wallRestored) RestoreWall(*list);
+    MarkPlayingChannels();
 }
 
 bool CDlgMain::event(QEvent* event) {
@@ -366,7 +470,9 @@ bool CDlgMain::event(QEvent* event) {
         return true;
     }
     if (type == WM_STREAM_RESULT) {
-        OnStreamResult(static_cast<DeviceEvent*>(event)->wParam);
+        const auto* result = static_cast<DeviceEvent*>(event);
+        const int index = wall->TileOf(result->lParam);
+        if (index >= 0) wall->Tile(index)->OnStreamResult(result->wParam);
         return true;
     }
     return QDialog::event(event);
@@ -433,160 +539,112 @@ void CDlgMain::OnDisconnected(int code, int) {
     QCoreApplication::postEvent(this, new DeviceEvent(WM_DEVICE_DISCONNECTED, code, 0));
 }
 
-void CDlgMain::SetStatus(const char16_t* key) {
-    const QString text = Text(key);
+void CDlgMain::OnTreeTap(QTreeWidgetItem* item) {
+    // The root (the device) and the space below the items open nothing.
+    if (item == nullptr || item->parent() == nullptr) return;
+    const int channel = item->data(0, Qt::UserRole).toInt();
+    const int playingAt = wall->TileOf(channel);
+    if (playingAt >= 0) {
+        // A channel that plays already: its tile is the one steered now.
+        wall->Select(playingAt);
+    } else {
+        wall->SelectedTile()->Play(channel, item->text(0));
+        // The next tap fills the next tile.
+        if (desktop && wall->AloneIndex() < 0 && wall->TileCount() > 1)
+            wall->Select((wall->SelectedIndex() + 1) % wall->TileCount());
+        SaveWall();
+    }
+    OnTileStatus(wall->SelectedIndex(), wall->SelectedTile()->StatusText());
+    MarkPlayingChannels();
+    if (!desktop) {
+        ShowChannelPage(false);
+        ShowLivePage(true);
+    }
+}
+
+void CDlgMain::OnTileTapped(int index) {
+    // The handheld's one tile: a tap enlarges it; the desktop: a click selects.
+    if (!desktop) {
+        OnCommand(kIdVideoWindow);
+        return;
+    }
+    wall->Select(index);
+    OnTileStatus(index, wall->Tile(index)->StatusText());
+}
+
+void CDlgMain::OnTileDoubleTapped(int index) {
+    if (!desktop) return;
+    if (wall->Side() == 1)
+        ToggleEnlarged();
+    else
+        wall->ShowAlone(wall->AloneIndex() >= 0 ? -1 : index);
+}
+
+void CDlgMain::OnTileStatus(int index, const QString& text) {
+    if (index != wall->SelectedIndex()) return;
     statusLabel->setText(text);
     emit StatusShown(text);
 }
 
-void CDlgMain::OnTreeTap(QTreeWidgetItem* item) {
-    // The root (the device) and the space below the items open nothing.
-    if (item == nullptr || item->parent() == nullptr) return;
-    OpenChannel(item);
+void CDlgMain::CloseTile(int index) {
+    if (index < 0 || wall->Tile(index)->Channel() == -1) return;
+    wall->Tile(index)->Stop();
+    MarkPlayingChannels();
+    SaveWall();
 }
 
-void CDlgMain::OpenChannel(QTreeWidgetItem* item) {
-    if (item != playingItem) {
-        Stop();
-        const int index = item->data(0, Qt::UserRole).toInt();
-        client.Decoder(index).SetDisplayBits(displayBits.load(std::memory_order_relaxed));
-        client.OpenChannel(index, 1);
-        channelGeneration.fetch_add(1, std::memory_order_relaxed);
-        currentChannel.store(index, std::memory_order_release);
-        playingItem = item;
-        item->setIcon(0, TreeImage(1));
-        SetStatus(u"OPENING_V");
-    }
-    ShowChannelPage(false);
-    ShowLivePage(true);
+void CDlgMain::SetLayout(int side) {
+    wall->SetSide(side);
+    OnTileStatus(wall->SelectedIndex(), wall->SelectedTile()->StatusText());
+    MarkPlayingChannels();
+    SaveWall();
 }
 
 void CDlgMain::Stop() {
-    // A channel plays from its open to its stop, even when the tree lost its item meanwhile.
-    const int channel = currentChannel.load(std::memory_order_relaxed);
-    if (channel == -1) return;
-    client.CloseChannel(channel);
-    if (playingItem != nullptr) playingItem->setIcon(0, TreeImage(2));
-    playingItem = nullptr;
-    channelGeneration.fetch_add(1, std::memory_order_relaxed);
-    SetStatus(u"STOP");
-    currentChannel.store(-1, std::memory_order_release);
-    pictureWidth.store(0, std::memory_order_relaxed);
-    pictureHeight.store(0, std::memory_order_relaxed);
-    // Left enlarged, the video window would cover the screen with nothing to show and no
+    wall->StopAll();
+    MarkPlayingChannels();
+    // Left enlarged, the handheld's video would cover the screen with nothing to show and no
     // channel to toggle it back with.
-    if (enlarged.exchange(0, std::memory_order_relaxed) != 0) {
-        videoWindow->setGeometry(normalVideoRect);
-        geometryDirty.store(1, std::memory_order_release);
+    if (enlarged && !desktop) {
+        enlarged = false;
+        wall->SetEnlarged(false);
+        wall->setGeometry(normalVideoRect);
     }
 }
 
-void CDlgMain::OnStreamResult(int code) {
-    if (code != 0) {
-        // The channel stays current: the tick keeps asking the decoder.
-        SetStatus(u"OPEN_ERR");
-        return;
+void CDlgMain::MarkPlayingChannels() {
+    if (channelTree->topLevelItemCount() == 0) return;
+    QTreeWidgetItem* root = channelTree->topLevelItem(0);
+    for (int i = 0; i < root->childCount(); ++i) {
+        QTreeWidgetItem* item = root->child(i);
+        const bool playing = wall->TileOf(item->data(0, Qt::UserRole).toInt()) >= 0;
+        item->setIcon(0, TreeImage(playing ? 1 : 2));
     }
-    bufferingShown.store(1, std::memory_order_relaxed);
-    SetStatus(u"BUFFERING");
 }
 
-int CDlgMain::CreatePresenter(int width, int height) {
-    if (forcedBits != 0)
-        return presenter.CreateWithBits(videoWindow, width, height, forcedBits) ? forcedBits : 0;
-    int bits = 0;
-    presenter.Create(videoWindow, width, height, bits);
-    return bits;
+void CDlgMain::SaveWall() {
+    if (!desktop || recorder.isEmpty()) return;
+    SavedWall saved;
+    saved.side = wall->Side();
+    for (int i = 0; i < wall->TileCount(); ++i)
+        saved.channels.push_back(wall->Tile(i)->Channel());
+    StoreWall(recorder, saved);
 }
 
-void CDlgMain::Tick() {
-    const int channel = currentChannel.load(std::memory_order_acquire);
-    if (channel < 0) {
-        if (rotateBuffer) {
-            rotateBuffer.reset();
-            pictureWidth.store(0, std::memory_order_relaxed);
-            pictureHeight.store(0, std::memory_order_relaxed);
-        }
-        return;
+void CDlgMain::RestoreWall(const ChannelNameList& list) {
+    wallRestored = true;
+    const SavedWall saved = LoadSavedWall(recorder);
+    wall->SetSide(saved.side);
+    const int count = std::clamp<int>(list.count, 0, kMaxChannelEntries);
+    for (size_t i = 0; i < saved.channels.size(); ++i) {
+        const int channel = saved.channels[i];
+        if (channel < 0 || channel >= count || wall->TileOf(channel) >= 0) continue;
+        const char* name = list.entries[channel].name;
+        wall->Tile(static_cast<int>(i))
+            ->Play(channel, QString::fromUtf8(name, strnlen(name, kChannelNameBytes)));
     }
-    const int generation = channelGeneration.load(std::memory_order_relaxed);
-    CDecoder& decoder = client.Decoder(channel);
-    const int shown = bufferingShown.load(std::memory_order_relaxed);
-    int width = 0;
-    int height = 0;
-    int status = shown;
-    const uint8_t* picture = decoder.GetPicture(width, height, status);
-    if (status != shown) {
-        bufferingShown.store(status, std::memory_order_relaxed);
-        const char16_t* key = status == kStatusBuffering ? u"BUFFERING" : u"PLAYING";
-        // Shown by the window's thread, unless a stop or another channel came first.
-        Post([this, key, generation] {
-            if (channelGeneration.load(std::memory_order_relaxed) == generation) SetStatus(key);
-        });
-    }
-    if (picture == nullptr) return;
-    if (width > 0 && height > 0 && livePageVisible.load(std::memory_order_relaxed) != 0) {
-        const bool refit = geometryDirty.exchange(0, std::memory_order_acq_rel) != 0 ||
-                           width != pictureWidth.load(std::memory_order_relaxed) ||
-                           height != pictureHeight.load(std::memory_order_relaxed);
-        if (!refit || Refit(width, height)) {
-            const int bits = displayBits.load(std::memory_order_relaxed);
-            if (rotateBuffer) {
-                TurnPicture(picture, width, height, bits, rotateBuffer.get());
-                presenter.Present(rotateBuffer.get(), destination, RowOrder::kTopRowFirst);
-            } else {
-                presenter.Present(picture, destination,
-                                  bits == 16 ? RowOrder::kTopRowFirst : RowOrder::kBottomRowFirst);
-            }
-        }
-    }
-    decoder.ReleasePicture();
-}
-
-bool CDlgMain::Refit(int width, int height) {
-    // The presenter and the video window belong to the window's thread: the placement is made
-    // there while this thread waits, unless the window is going.
-    auto placed = std::make_shared<std::promise<ScreenRect>>();
-    std::future<ScreenRect> result = placed->get_future();
-    Post([this, width, height, placed] { placed->set_value(Place(width, height)); });
-    while (result.wait_for(std::chrono::milliseconds(kTickMs)) != std::future_status::ready) {
-        if (closing.load(std::memory_order_acquire)) return false;
-    }
-    try {
-        destination = result.get();
-    } catch (const std::future_error&) {
-        return false;  // dropped unrun
-    }
-    pictureWidth.store(width, std::memory_order_relaxed);
-    pictureHeight.store(height, std::memory_order_relaxed);
-    return true;
-}
-
-ScreenRect CDlgMain::Place(int width, int height) {
-    const bool isEnlarged = enlarged.load(std::memory_order_relaxed) != 0;
-    const QSize area = (isEnlarged ? fullScreenRect : normalVideoRect).size();
-    const QSize picture(width, height);
-    PictureFit fit = FitPicture(area, picture, isEnlarged);
-    // The tick waits meanwhile: its rotate buffer can be made here.
-    rotateBuffer.reset();
-    if (fit.turned) {
-        const int64_t pixels = int64_t{width} * height;
-        if (pixels < kMaxTurnedPixels)
-            rotateBuffer.reset(new (std::nothrow) uint8_t[static_cast<size_t>(pixels) * 4]);
-        if (!rotateBuffer) fit = FitPicture(area, picture, false);
-    }
-    // Around the picture the video window shows its own black.
-    if (!isEnlarged) videoWindow->update();
-    const QPoint topLeft = videoWindow->mapToGlobal(fit.destination.topLeft());
-    const int bits = CreatePresenter(fit.displayed.width(), fit.displayed.height());
-    if (bits != 0) {
-        // The decoder converts the next pictures to the depth the new presenter shows.
-        displayBits.store(bits, std::memory_order_relaxed);
-        const int channel = currentChannel.load(std::memory_order_relaxed);
-        if (channel != -1) client.Decoder(channel).SetDisplayBits(bits);
-    }
-    return {topLeft.x(), topLeft.y(), topLeft.x() + fit.destination.width(),
-            topLeft.y() + fit.destination.height()};
+    wall->Select(0);
+    OnTileStatus(0, wall->SelectedTile()->StatusText());
 }
 
 void CDlgMain::OnPtzCommand(int id) {
@@ -617,7 +675,7 @@ void CDlgMain::OnPtzCommand(int id) {
 }
 
 void CDlgMain::SendPtz(PtzAction action) {
-    const int channel = currentChannel.load(std::memory_order_relaxed);
+    const int channel = wall->SelectedTile()->Channel();
     if (channel != -1) client.Ptz(channel, action, 0);
 }
 
@@ -633,7 +691,7 @@ bool CDlgMain::eventFilter(QObject* watched, QEvent* event) {
 void CDlgMain::OnArrowKey(int key) {
     // The turned table is fixed: it follows the enlarged view on a tall window, not the
     // picture's own turn.
-    const bool turned = enlarged.load(std::memory_order_relaxed) != 0 && width() < height();
+    const bool turned = enlarged && width() < height();
     SendPtz((turned ? kTurnedArrowAction : kArrowAction)[key - Qt::Key_Left]);
 }
 

@@ -21,4 +21,10 @@ LoginLayout ComputeLoginLayout(QSize client, int boxHeight, QSize labelText, int
     return layout;
 }
 
+QSize LoginDialogSize(int boxHeight, QSize labelText, int fontHeight) {
+    const int bands = 2 * (fontHeight + 12);
+    return {labelText.width() + 8 + 10 + 20 * fontHeight,
+            bands + 4 * (boxHeight + 8) + 2 * fontHeight};
+}
+
 }  // namespace tavix

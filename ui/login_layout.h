@@ -19,4 +19,8 @@ struct LoginLayout {
 // height of the dialog's font. The four rows are centred in the whole client area.
 LoginLayout ComputeLoginLayout(QSize client, int boxHeight, QSize labelText, int fontHeight);
 
+// The size of a dialog that holds the header, the four rows with room around them and the soft
+// keys, with boxes twenty lines of the font wide: the desktop's login dialog.
+QSize LoginDialogSize(int boxHeight, QSize labelText, int fontHeight);
+
 }  // namespace tavix

@@ -1,5 +1,7 @@
 #include "ui/main_layout.h"
 
+#include <algorithm>
+
 namespace tavix {
 
 MainLayout ComputeMainLayout(QSize client, int fontHeight, QSize modeLabel, QSize screen) {
@@ -40,6 +42,30 @@ MainLayout ComputeMainLayout(QSize client, int fontHeight, QSize modeLabel, QSiz
     layout.lensMode = QRect(rightX, y, modeWidth, side);
     layout.lensPlus = QRect(rightX - side, y, side, side);
     layout.lensMinus = QRect(rightX + modeWidth, y, side, side);
+    return layout;
+}
+
+bool IsDesktopScreen(QSize screen) {
+    return std::min(screen.width(), screen.height()) > kHandheldSide;
+}
+
+MainLayout ComputeDesktopLayout(QSize client, int fontHeight, QSize modeLabel, bool treeShown) {
+    const int treeWidth = treeShown ? std::clamp(client.width() / 5, 160, 320) : 0;
+    const QSize live(client.width() - treeWidth, client.height());
+    MainLayout layout = ComputeMainLayout(live, fontHeight, modeLabel, client);
+    for (QRect* r :
+         {&layout.liveKeys[0], &layout.liveKeys[1], &layout.liveKeys[2], &layout.liveKeys[3],
+          &layout.liveKeys[4], &layout.normalVideo, &layout.status, &layout.arrowA, &layout.panMode,
+          &layout.arrowB, &layout.lensPlus, &layout.lensMode, &layout.lensMinus})
+        r->translate(treeWidth, 0);
+    layout.tree = QRect(0, layout.headerHeight, treeWidth, client.height() - layout.headerHeight);
+    layout.back = layout.channelExit = QRect();
+    const int keyWidth = fontHeight * 3;
+    const QRect status = layout.status;
+    for (int i = 0; i < 4; ++i)
+        layout.layoutKeys[i] =
+            QRect(status.right() + 1 - (4 - i) * keyWidth, status.top(), keyWidth, status.height());
+    layout.status.setWidth(status.width() - 4 * keyWidth);
     return layout;
 }
 

@@ -24,11 +24,22 @@ struct MainLayout {
     QRect lensPlus;  // right group, centred on three quarters of the width
     QRect lensMode;
     QRect lensMinus;
+    QRect layoutKeys[4];  // desktop: 1, 2x2, 3x3, 4x4 at the right of the status line
 };
 
 // `client`: the window's client size; `fontHeight`: the height of the keys' and the window's
 // font; `modeLabel`: the size of the "LEFT_RIGHT" text in that font; `screen`: the screen size.
 // Every halving rounds toward zero.
 MainLayout ComputeMainLayout(QSize client, int fontHeight, QSize modeLabel, QSize screen);
+
+// A screen whose smaller side is above this many pixels is a desktop's.
+constexpr int kHandheldSide = 480;
+bool IsDesktopScreen(QSize screen);
+
+// The desktop's live page: the tree (when `treeShown`) as a column at the left, as high as the
+// window below the header; beside it the live page as on a handheld screen of the rest of the
+// width, with the layout keys at the right of its status line. The enlarged video covers the
+// whole window.
+MainLayout ComputeDesktopLayout(QSize client, int fontHeight, QSize modeLabel, bool treeShown);
 
 }  // namespace tavix

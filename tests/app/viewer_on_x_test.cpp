@@ -10,7 +10,9 @@
 
 #include <QColor>
 #include <QImage>
+#include <QSettings>
 
+#include <algorithm>
 #include <memory>
 
 #include <chrono>
@@ -28,6 +30,7 @@
 #include "tests/support/virtual_display.h"
 #include "tests/tools/sim_process.h"
 #include "tests/ui/pattern_check.h"
+#include "ui/desktop_settings.h"
 
 extern char** environ;
 
@@ -131,6 +134,7 @@ class ViewerOnXTest : public testing::Test {
     }
     void TearDown() override {
         viewer.reset();
+        windowManager.reset();
         display.reset();
         fs::remove_all(programFolder);
     }
@@ -183,6 +187,25 @@ class ViewerOnXTest : public testing::Test {
                  environment);
     }
 
+    // What a command printed, its last line end cut.
+    std::string Output(const std::vector<std::string>& command) {
+        std::string line;
+        for (size_t i = 0; i < command.size(); ++i)
+            line += (i > 0 ? " " : "") + command[i];
+        std::string prefix;
+        for (const std::string& e : environment)
+            if (e.rfind("DISPLAY=", 0) == 0) prefix = e + " ";
+        std::string text;
+        if (FILE* pipe = popen((prefix + line + " 2>/dev/null").c_str(), "r")) {
+            char piece[256];
+            while (fgets(piece, sizeof piece, pipe) != nullptr)
+                text += piece;
+            pclose(pipe);
+        }
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        return text;
+    }
+
     void Keys(std::initializer_list<const char*> keys) {
         std::vector<std::string> command = {"xdotool", "key"};
         command.insert(command.end(), keys.begin(), keys.end());
@@ -196,6 +219,7 @@ class ViewerOnXTest : public testing::Test {
     std::unique_ptr<VirtualDisplay> display;
     std::vector<std::string> environment;  // the viewer's, with its display
     std::unique_ptr<Child> viewer;
+    std::unique_ptr<Child> windowManager;  // where a test runs one
 };
 
 TEST_F(ViewerOnXTest, StartsWithTheLoginThenShowsTheChannelPageAndExits) {
@@ -266,7 +290,6 @@ TEST_F(ViewerOnXTest, PlaysAChannelUprightAndEnlargedAtEachScreenSizeAndDepth) {
     } screens[] = {
         {240, 320, 16, {0, 13, 240, 293}, true, {120, 6}},
         {320, 240, 24, {13, 0, 293, 240}, false, {6, 120}},
-        {1280, 720, 24, {200, 0, 880, 720}, false, {100, 360}},
     };
     for (const Screen& s : screens) {
         SCOPED_TRACE(std::to_string(s.width) + "x" + std::to_string(s.height) + "x" +
@@ -319,6 +342,111 @@ TEST_F(ViewerOnXTest, PlaysAChannelUprightAndEnlargedAtEachScreenSizeAndDepth) {
         EXPECT_EQ(s.turned ? std::vector<int>({0, 1, 3, 2}) : std::vector<int>({0, 1, 0, 1}),
                   codes);
     }
+}
+
+// Where the pattern's bars show on the screen: the middle of each yellow bar that starts a run of
+// the six bars, on rows 4 pixels apart.
+std::vector<QPoint> BarsOnScreen(const QImage& screen) {
+    std::vector<QPoint> found;
+    for (int y = 0; y < screen.height(); y += 4) {
+        const PatternRuns runs = RunsAlong(screen, QPoint(0, y), QPoint(1, 0), screen.width());
+        for (size_t at = runs.classes.find("YCGMRB"); at != std::string::npos;
+             at = runs.classes.find("YCGMRB", at + 1))
+            found.emplace_back(runs.middles[at], y);
+    }
+    return found;
+}
+
+// How many places the pattern shows at (bars seen on rows 4 pixels apart at one place make one),
+// and the box around them.
+int PatternPlaces(const QImage& screen, QRect* box = nullptr) {
+    std::vector<QPoint> lastOfPlace;
+    QRect around;
+    for (const QPoint& bar : BarsOnScreen(screen)) {
+        around |= QRect(bar, QSize(1, 1));
+        auto same = std::find_if(lastOfPlace.begin(), lastOfPlace.end(), [&](const QPoint& last) {
+            return std::abs(last.x() - bar.x()) < 20 && bar.y() - last.y() <= 8;
+        });
+        if (same != lastOfPlace.end())
+            *same = bar;
+        else
+            lastOfPlace.push_back(bar);
+    }
+    if (box != nullptr) *box = around;
+    return static_cast<int>(lastOfPlace.size());
+}
+
+TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
+    const int width = 1280, height = 720;
+    SimProcess sim;
+    ASSERT_NE(0, sim.Port());
+    SaveLogin(sim.Port());
+    // The wall the user left for this recorder: 2x2, channels 0 to 3.
+    const fs::path config = programFolder / "config";
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(config.string()));
+    StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}});
+    viewerEnvironment.push_back("XDG_CONFIG_HOME=" + config.string());
+
+    display = std::make_unique<VirtualDisplay>(width, height, 24);
+    ASSERT_FALSE(display->Name().empty());
+    environment = viewerEnvironment;
+    environment.push_back("DISPLAY=" + display->Name());
+    // A window manager, as a desktop has: it frames the window and makes it full screen.
+    windowManager = std::make_unique<Child>(std::vector<std::string>{"openbox"}, environment, true);
+    for (int waited = 0; waited < 5000 &&
+                         Output({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") ==
+                             std::string::npos;
+         waited += 100)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    viewer = std::make_unique<Child>(std::vector<std::string>{(programFolder / "tavix").string()},
+                                     environment);
+    // A login dialog over the middle of the screen, not over all of it: Return logs in.
+    ASSERT_FALSE(WaitForScreen([&](const QImage& s) {
+                     return IsColour(s, width / 2, 2, QColor(0, 0, 0)) &&
+                            IsColour(s, width / 2, height / 2 + 60, QColor(24, 24, 24));
+                 }).isNull())
+        << "no login dialog; Xvfb said:\n"
+        << display->Log();
+    Keys({"Return"});
+
+    // The wall comes back: four pictures inside the window, which takes two thirds of the
+    // screen in its middle.
+    QRect inWindow;
+    ASSERT_FALSE(
+        WaitForScreen([&](const QImage& s) { return PatternPlaces(s, &inWindow) == 4; }).isNull())
+        << "no wall of four";
+    // Its frame may move it a little.
+    const QRect window =
+        QRect((width - 853) / 2, (height - 480) / 2, 853, 480).adjusted(-10, -40, 10, 40);
+    EXPECT_TRUE(window.contains(inWindow)) << inWindow.x() << "," << inWindow.y();
+
+    // The window manager framed it, and does not keep it above others.
+    std::string id = Output({"xdotool", "search", "--onlyvisible", "--name", "^Tavix$"});
+    id = id.substr(0, id.find('\n'));
+    const std::string frame = Output({"xprop", "-id", id, "_NET_FRAME_EXTENTS"});
+    int left = 0, right = 0, top = 0, bottom = 0;
+    EXPECT_EQ(4, std::sscanf(frame.c_str(), "%*[^=]= %d, %d, %d, %d", &left, &right, &top, &bottom))
+        << frame;
+    EXPECT_GT(top, 0) << frame;
+    const std::string state = Output({"xprop", "-id", id, "_NET_WM_STATE"});
+    EXPECT_EQ(std::string::npos, state.find("ABOVE")) << state;
+
+    // F11: the wall over the whole screen; F11 again: back in the window.
+    Keys({"F11"});
+    QRect full;
+    EXPECT_FALSE(WaitForScreen([&](const QImage& s) {
+                     return PatternPlaces(s, &full) == 4 && !window.contains(full);
+                 }).isNull())
+        << "not full screen";
+    Keys({"F11"});
+    EXPECT_FALSE(WaitForScreen([&](const QImage& s) {
+                     return PatternPlaces(s, &inWindow) == 4 && window.contains(inWindow);
+                 }).isNull())
+        << "not back in the window";
+    // Closed through the window manager (Alt+F4): the program ends as by EXIT.
+    Keys({"alt+F4"});
+    EXPECT_EQ(0, viewer->WaitExit(10000));
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 // by id.
 #pragma once
 
+#include <QLabel>
 #include <QTest>
 #include <QTreeWidget>
 
+#include <functional>
 #include <string>
 
 #include "profile/ini_file.h"
@@ -54,6 +56,37 @@ class DeviceTest : public ProgramFolderTest {
         for (int i = 0; i < root->childCount(); ++i)
             texts << root->child(i)->text(0);
         return texts;
+    }
+
+    // Logs in from the saved login, then runs `onChannelPage` once the device's channels are in
+    // the tree; returns when the window ended.
+    void RunLoggedIn(CDlgMain& window, std::function<void(CDlgMain*)> onChannelPage) {
+        ModalDriver driver;
+        driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* d) { Press(d, kCommandLogin); })
+            .WhenShown<CDlgMain>("channel page", [&](CDlgMain* w) {
+                ASSERT_TRUE(QTest::qWaitFor([&] { return TreeTexts(*w).size() > 2; }));
+                onChannelPage(w);
+            });
+        window.exec();
+        EXPECT_TRUE(driver.Done());
+    }
+
+    static QTreeWidgetItem* Channel(CDlgMain& window, int index) {
+        return Tree(window)->topLevelItem(0)->child(index);
+    }
+
+    static void TapTree(CDlgMain& window, QTreeWidgetItem* item) {
+        QTreeWidget* tree = Tree(window);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                          tree->visualItemRect(item).center());
+    }
+
+    static bool IsPlayingIcon(CDlgMain& window, QTreeWidgetItem* item) {
+        return item->icon(0).cacheKey() == window.TreeImage(1).cacheKey();
+    }
+
+    static QString StatusText(CDlgMain& window) {
+        return qobject_cast<QLabel*>(FindControl(&window, kIdStatusLabel))->text();
     }
 
     // Whether the simulator saw the connection that logged in closed.

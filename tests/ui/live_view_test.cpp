@@ -1,6 +1,7 @@
 // The live view, the channel tree, the PTZ band and the enlarged video: the placement arithmetic
 // and the quarter turn on their own, then the main window playing tavix-sim's live channels.
 #include <QLabel>
+#include <QMessageBox>
 
 #include <cstring>
 #include <vector>
@@ -70,39 +71,8 @@ TEST(TurnPictureTest, EveryDepthTurnsTheStoredPictureTheSameWay) {
 
 class LiveViewTest : public DeviceTest {
   protected:
-    // Logs in from the saved login, then runs `onChannelPage` once the device's channels are in
-    // the tree; returns when the window ended.
-    void RunLoggedIn(CDlgMain& window, std::function<void(CDlgMain*)> onChannelPage) {
-        ModalDriver driver;
-        driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* d) { Press(d, kCommandLogin); })
-            .WhenShown<CDlgMain>("channel page", [&](CDlgMain* w) {
-                ASSERT_TRUE(QTest::qWaitFor([&] { return TreeTexts(*w).size() > 2; }));
-                onChannelPage(w);
-            });
-        window.exec();
-        EXPECT_TRUE(driver.Done());
-    }
-
-    static QTreeWidgetItem* Channel(CDlgMain& window, int index) {
-        return Tree(window)->topLevelItem(0)->child(index);
-    }
-
-    static void TapTree(CDlgMain& window, QTreeWidgetItem* item) {
-        QTreeWidget* tree = Tree(window);
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
-                          tree->visualItemRect(item).center());
-    }
-
-    static bool IsPlayingIcon(CDlgMain& window, QTreeWidgetItem* item) {
-        return item->icon(0).cacheKey() == window.TreeImage(1).cacheKey();
-    }
-
     static QRect VideoPlace(CDlgMain& window) {
         return FindControl(&window, kIdVideoWindow)->geometry();
-    }
-
-    static QString StatusText(CDlgMain& window) {
-        return qobject_cast<QLabel*>(FindControl(&window, kIdStatusLabel))->text();
     }
 
     // Waits until the video window shows the pattern, straight or turned.
@@ -129,7 +99,8 @@ TEST_F(LiveViewTest, PlaysUprightStraightAndTurnedAtEveryDepth) {
             if (statuses.isEmpty() || statuses.back() != text) statuses << text;
         });
         QRect normal, enlarged, back;
-        bool straight = false, turned = false, straightAgain = false;
+        bool straight = false, turned = false, straightAgain = false, newDepth = false;
+        int bitsShown = 0;
         RunLoggedIn(window, [&](CDlgMain* w) {
             normal = VideoPlace(*w);
             TapTree(*w, Channel(*w, 0));
@@ -142,9 +113,16 @@ TEST_F(LiveViewTest, PlaysUprightStraightAndTurnedAtEveryDepth) {
             QTest::mouseClick(FindControl(w, kIdVideoWindow), Qt::LeftButton);
             back = VideoPlace(*w);
             straightAgain = WaitForPattern(*w, false);
+            bitsShown = w->DisplayBits();
+            // Another depth while it plays: the decoder converts to it from then on.
+            const int other = bits == 16 ? 32 : 16;
+            w->UseDisplayBits(other);
+            newDepth = QTest::qWaitFor([&] { return w->DisplayBits() == other; }) &&
+                       WaitForPattern(*w, false);
             Press(w, kIdExit);
         });
-        EXPECT_EQ(bits, window.DisplayBits());
+        EXPECT_EQ(bits, bitsShown);
+        EXPECT_TRUE(newDepth);
         EXPECT_TRUE(straight);
         EXPECT_TRUE(turned);
         EXPECT_TRUE(straightAgain);
@@ -198,6 +176,56 @@ TEST_F(LiveViewTest, TheTreeOpensTheTappedChannelAndMarksIt) {
         if (seen.isEmpty() || seen.back() != request) seen << request;
     }
     EXPECT_EQ(QStringList({"0/1", "0/0", "2/1", "2/0"}), seen);
+}
+
+TEST_F(LiveViewTest, AnOpenThatFailsKeepsItsError) {
+    SimProcess sim;
+    ASSERT_NE(0, sim.Port());
+    SaveLogin(sim.Port());
+    CDlgMain window(client);
+    RunLoggedIn(window, [&](CDlgMain* w) {
+        // Logged out behind the window's back: its next open fails at once.
+        client.Logout();
+        TapTree(*w, Channel(*w, 1));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return StatusText(*w) == "Cannot open video"; }));
+        QTest::qWait(500);  // fifteen ticks
+        EXPECT_EQ("Cannot open video", StatusText(*w));
+        Press(w, kIdExit);
+    });
+}
+
+TEST_F(LiveViewTest, ALostDeviceLeavesTheVideoBlackInEveryView) {
+    SimProcess sim({"--close-after", "4"});
+    ASSERT_NE(0, sim.Port());
+    SaveLogin(sim.Port());
+    CDlgMain window(client);
+    ModalDriver driver;
+    bool turned = false;
+    QImage atLoss;
+    QRect normal;
+    driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* d) { Press(d, kCommandLogin); })
+        .WhenShown<CDlgMain>(
+            "channel page",
+            [&](CDlgMain* w) {
+                ASSERT_TRUE(QTest::qWaitFor([&] { return TreeTexts(*w).size() > 2; }));
+                normal = VideoPlace(*w);
+                TapTree(*w, Channel(*w, 0));
+                Press(w, kIdFull);
+                turned = WaitForPattern(*w, true);
+            })
+        .When(
+            "connection lost", [](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+            [&](QWidget* box) {
+                atLoss = window.grab().toImage();
+                qobject_cast<QMessageBox*>(box)->accept();
+            },
+            10000)
+        .WhenShown<CDlgLogin>("login dialog again", [](CDlgLogin* d) { Press(d, kCommandExit); });
+    window.exec();
+    EXPECT_TRUE(driver.Done());
+    ASSERT_TRUE(turned);
+    EXPECT_FALSE(ShowsPattern(atLoss, atLoss.rect(), true));
+    EXPECT_FALSE(ShowsPattern(atLoss, normal, false));
 }
 
 TEST_F(LiveViewTest, PtzKeysAndArrowKeysReachTheDeviceWithTheirCodes) {

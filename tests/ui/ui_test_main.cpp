@@ -1,5 +1,6 @@
-// The ui tests run real widgets on Qt's offscreen platform, on a 240 x 320 screen, with the
-// application font sized to a height of 13 pixels: the handheld's portrait screen.
+// The ui tests run real widgets on Qt's offscreen platform, with the application font sized to a
+// height of 13 pixels: on a 240 x 320 screen, the handheld's portrait one, or on the screen the
+// build gives (the desktop's tests: 1280 x 720).
 #include <QApplication>
 #include <QDir>
 #include <QFont>
@@ -24,14 +25,22 @@ extern "C" const char* __tsan_default_suppressions() {
     return "race_top:DeviceEvent::DeviceEvent\n";
 }
 
+#ifndef TAVIX_TEST_SCREEN_WIDTH
+#define TAVIX_TEST_SCREEN_WIDTH 240
+#define TAVIX_TEST_SCREEN_HEIGHT 320
+#endif
+
 int main(int argc, char** argv) {
     QTemporaryDir configFolder;
     const QString screens = configFolder.filePath(QStringLiteral("screens.json"));
     {
         QFile file(screens);
         if (!file.open(QIODevice::WriteOnly)) return 1;
-        file.write(R"({"screens": [{"name": "portrait", "x": 0, "y": 0, "width": 240,
-                       "height": 320, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        file.write(QStringLiteral(R"({"screens": [{"name": "test", "x": 0, "y": 0, "width": %1,
+                       "height": %2, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
+                       .arg(TAVIX_TEST_SCREEN_WIDTH)
+                       .arg(TAVIX_TEST_SCREEN_HEIGHT)
+                       .toUtf8());
     }
     const QByteArray platform = "offscreen:configfile=" + screens.toLocal8Bit();
     setenv("QT_QPA_PLATFORM", platform.constData(), 1);

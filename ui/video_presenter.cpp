@@ -1,4 +1,4 @@
-#include "video/video_presenter.h"
+#include "ui/video_presenter.h"
 
 #include <QBackingStore>
 #include <QImage>
@@ -71,6 +71,10 @@ int BackingStoreBits(QWidget* window) {
 }  // namespace
 
 VideoPresenter::VideoPresenter() = default;
+
+int VideoPresenter::WindowBits(QWidget* window) {
+    return window != nullptr ? BackingStoreBits(window) : 32;
+}
 
 VideoPresenter::~VideoPresenter() {
     Release();

@@ -1,6 +1,6 @@
 // The presenter on real Qt widgets: the offscreen platform (32 bits per pixel), and a real
 // 16-bit X display from Xvfb, which this program starts for one test and runs itself under.
-#include "video/video_presenter.h"
+#include "ui/video_presenter.h"
 
 #include "tests/support/virtual_display.h"
 

@@ -43,6 +43,9 @@ class VideoPresenter {
     // size of 0 or less (nothing is kept then).
     int Create(QWidget* window, int width, int height, int& bitsOut);
 
+    // The bits per pixel Create would report for `window` (32 for a null one).
+    static int WindowBits(QWidget* window);
+
     // Create for a display of `bits` per pixel (16, 24 or 32) whatever the window's own depth is.
     // For tests and for callers that know the depth.
     int CreateWithBits(QWidget* window, int width, int height, int bits);

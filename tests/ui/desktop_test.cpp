@@ -1,0 +1,161 @@
+// The viewer on a desktop's screen (1280 x 720): a normal window that goes full screen and back
+// and remembers its place, and a wall of four tiles against tavix-sim.
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include "tests/ui/device_test.h"
+#include "tests/ui/pattern_check.h"
+#include "ui/video_wall.h"
+
+namespace tavix {
+namespace {
+
+class DesktopTest : public DeviceTest {
+  protected:
+    void SetUp() override {
+        DeviceTest::SetUp();
+        // The settings go to the test's own folder.
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+    }
+
+    // Where tile `index` lies in the window.
+    static QRect TilePlace(CDlgMain& window, int index) {
+        const QWidget* tile = window.Wall().Tile(index);
+        return QRect(tile->mapTo(&window, QPoint(0, 0)), tile->size());
+    }
+
+    static bool WaitForPatternIn(CDlgMain& window, int index) {
+        return QTest::qWaitFor(
+            [&] { return ShowsPattern(window.grab().toImage(), TilePlace(window, index), false); },
+            10000);
+    }
+
+    static void ClickTile(CDlgMain& window, int index, bool twice = false) {
+        VideoWall& wall = window.Wall();
+        const QPoint at = wall.Tile(index)->geometry().center();
+        if (twice)
+            QTest::mouseDClick(&wall, Qt::LeftButton, {}, at);
+        else
+            QTest::mouseClick(&wall, Qt::LeftButton, {}, at);
+    }
+};
+
+TEST_F(DesktopTest, ANormalWindowGoesFullScreenAndBackAndKeepsItsPlace) {
+    QRect loginPlace, mainPlace;
+    {
+        CDlgMain window(client);
+        ModalDriver driver;
+        driver
+            .WhenShown<CDlgLogin>("login dialog",
+                                  [&](CDlgLogin* login) {
+                                      EXPECT_FALSE(login->windowFlags() & Qt::FramelessWindowHint);
+                                      loginPlace = login->geometry();
+                                      login->reject();
+                                  })
+            .WhenShown<CDlgMain>("main window", [&](CDlgMain* w) {
+                EXPECT_TRUE(w->Desktop());
+                EXPECT_FALSE(w->windowFlags() &
+                             (Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
+                EXPECT_NE(w->minimumSize(), w->maximumSize());
+                mainPlace = w->geometry();
+                // Keys reach the window's shortcuts once it is the active one.
+                w->activateWindow();
+                EXPECT_TRUE(QTest::qWaitForWindowActive(w));
+                // FULL and F11 make it full screen, the video over the whole window; F11 and Esc
+                // return.
+                for (int key : {int(Qt::Key_F11), int(Qt::Key_Escape)}) {
+                    Press(w, kIdFull);
+                    EXPECT_TRUE(QTest::qWaitFor([&] { return w->isFullScreen(); }));
+                    EXPECT_TRUE(QTest::qWaitFor([&] { return w->Wall().geometry() == w->rect(); }));
+                    QTest::keyClick(w, static_cast<Qt::Key>(key));
+                    EXPECT_TRUE(QTest::qWaitFor([&] { return !w->isFullScreen(); })) << key;
+                }
+                QTest::keyClick(w, Qt::Key_F11);
+                EXPECT_TRUE(QTest::qWaitFor([&] { return w->isFullScreen(); }));
+                QTest::keyClick(w, Qt::Key_F11);
+                EXPECT_TRUE(QTest::qWaitFor([&] { return !w->isFullScreen(); }));
+                w->setGeometry(100, 80, 900, 600);
+                Press(w, kIdExit);
+            });
+        window.exec();
+        EXPECT_TRUE(driver.Done());
+    }
+    // Two thirds of the screen in its middle; the login dialog a small one over it.
+    EXPECT_EQ(QSize(853, 480), mainPlace.size());
+    EXPECT_TRUE(mainPlace.contains(loginPlace.center()));
+    EXPECT_LT(loginPlace.width(), mainPlace.width() / 2);
+
+    // The next start opens where the window was left.
+    CDlgMain again(client);
+    ModalDriver driver;
+    driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* login) { login->reject(); })
+        .WhenShown<CDlgMain>("main window", [&](CDlgMain* w) {
+            mainPlace = w->geometry();
+            Press(w, kIdExit);
+        });
+    again.exec();
+    EXPECT_EQ(QRect(100, 80, 900, 600), mainPlace);
+}
+
+TEST_F(DesktopTest, AWallOfFourPlaysIsSteeredTileByTileAndComesBackAtTheNextLogin) {
+    // Five CIF channels, so that a fifth can replace one of the four.
+    std::vector<std::string> arguments = {"--channels", "5"};
+    for (int channel = 0; channel < 5; ++channel)
+        arguments.insert(arguments.end(), {"--size", std::to_string(channel) + "=352x288"});
+    SimProcess sim(arguments);
+    ASSERT_NE(0, sim.Port());
+    SaveLogin(sim.Port());
+    CDlgMain window(client);
+    std::vector<int> afterLogin;
+    RunLoggedIn(window, [&](CDlgMain* w) {
+        VideoWall& wall = w->Wall();
+        // 2x2, then a tap on each of four channels fills the tiles in turn.
+        Press(w, kIdLayout4);
+        ASSERT_EQ(4, wall.TileCount());
+        for (int channel = 0; channel < 4; ++channel)
+            TapTree(*w, Channel(*w, channel));
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(i, wall.Tile(i)->Channel());
+            EXPECT_TRUE(WaitForPatternIn(*w, i)) << "tile " << i;
+            EXPECT_TRUE(IsPlayingIcon(*w, Channel(*w, i)));
+        }
+        EXPECT_FALSE(IsPlayingIcon(*w, Channel(*w, 4)));
+
+        // A click selects a tile: the PTZ band steers its channel.
+        ClickTile(*w, 2);
+        EXPECT_EQ(2, wall.SelectedIndex());
+        Press(w, kIdArrowA);
+        // A double click shows a tile alone, another brings the grid back.
+        ClickTile(*w, 1, true);
+        EXPECT_EQ(1, wall.AloneIndex());
+        EXPECT_EQ(wall.rect(), wall.Tile(1)->geometry());
+        ClickTile(*w, 1, true);
+        EXPECT_EQ(-1, wall.AloneIndex());
+        // The tree plays into the selected tile, replacing its channel.
+        ClickTile(*w, 0);
+        TapTree(*w, Channel(*w, 4));
+        EXPECT_EQ(4, wall.Tile(0)->Channel());
+        EXPECT_FALSE(IsPlayingIcon(*w, Channel(*w, 0)));
+
+        // Logged in again: the wall comes back as it was.
+        ModalDriver relogin;
+        relogin.WhenShown<CDlgLogin>("login dialog again",
+                                     [](CDlgLogin* d) { Press(d, kCommandLogin); });
+        Press(w, kIdLogin);
+        EXPECT_TRUE(relogin.Done());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wall.Tile(3)->Channel() != -1; }));
+        for (int i = 0; i < wall.TileCount(); ++i)
+            afterLogin.push_back(wall.Tile(i)->Channel());
+        EXPECT_TRUE(WaitForPatternIn(*w, 0));
+        Press(w, kIdExit);
+    });
+    EXPECT_EQ((std::vector<int>{4, 1, 2, 3}), afterLogin);
+    const auto ptz = sim.WaitForRequests("ptz", 1);
+    ASSERT_EQ(1u, ptz.size());
+    EXPECT_EQ(2, ptz[0].Number("channel"));
+    EXPECT_EQ(0, ptz[0].Number("code"));
+}
+
+}  // namespace
+}  // namespace tavix

@@ -1,0 +1,29 @@
+// What the desktop viewer remembers between runs, in Qt's settings store in the user's
+// configuration folder ($XDG_CONFIG_HOME/tavix/tavix.ini): the main window's place and size, and
+// per recorder (address and port) its wall: the layout and which channel plays in which tile.
+// The saved login keeps its own file. User-interface thread.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace tavix {
+
+struct SavedWall {
+    int side = 1;               // tiles per side
+    std::vector<int> channels;  // by tile; -1 for an empty one
+};
+
+// A recorder's key: "address:port".
+QString RecorderKey(const QString& address, int port);
+
+// The wall saved for `recorder`; side 1 and no channels when none was.
+SavedWall LoadSavedWall(const QString& recorder);
+void StoreWall(const QString& recorder, const SavedWall& wall);
+
+QByteArray LoadWindowGeometry();
+void SaveWindowGeometry(const QByteArray& geometry);
+
+}  // namespace tavix

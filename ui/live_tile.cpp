@@ -1,0 +1,272 @@
+#include "ui/live_tile.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include <chrono>
+#include <future>
+#include <new>
+
+#include "client/device_client.h"
+#include "ui/picture_fit.h"
+#include "ui/ui_text.h"
+#include "video/decoder.h"
+
+namespace tavix {
+
+namespace {
+
+// How long the tick waits for a placement before it looks whether the window is going.
+constexpr int kPlacementWaitMs = 33;
+// The frame of a tile in a grid: grey, or this blue around the selected one.
+constexpr int kFrameWidth = 2;
+const QColor kFrameColour(0x30, 0x30, 0x30);
+const QColor kSelectedFrameColour(0x2F, 0x8F, 0xFF);
+
+// A rotate buffer of this many pixels or more is not made: the view stays unturned.
+constexpr int64_t kMaxTurnedPixels = int64_t{1} << 30;
+
+}  // namespace
+
+LiveTile::LiveTile(DeviceClient& client, Post post, QWidget* parent)
+    : QWidget(parent), client(client), post(std::move(post)) {
+    videoArea = new QWidget(this);
+    QPalette black = videoArea->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    videoArea->setPalette(black);
+    videoArea->setAutoFillBackground(true);
+
+    caption = new QLabel(videoArea);
+    caption->setAttribute(Qt::WA_TransparentForMouseEvents);
+    caption->setAutoFillBackground(true);
+    QPalette captionColours = caption->palette();
+    captionColours.setColor(QPalette::Window, QColor(0, 0, 0, 150));
+    captionColours.setColor(QPalette::WindowText, Qt::white);
+    caption->setPalette(captionColours);
+    caption->setContentsMargins(4, 1, 4, 1);
+    caption->hide();
+}
+
+LiveTile::~LiveTile() {
+    closing.store(true, std::memory_order_release);
+    presenter.Release();
+}
+
+void LiveTile::Play(int channelIndex, const QString& name) {
+    Stop();
+    CDecoder& channelDecoder = client.Decoder(channelIndex);
+    const int bits = forcedBits != 0 ? forcedBits : VideoPresenter::WindowBits(videoArea);
+    displayBits.store(bits, std::memory_order_relaxed);
+    channelDecoder.SetDisplayBits(bits);
+    channelName = name;
+    generation.fetch_add(1, std::memory_order_relaxed);
+    opened.store(false, std::memory_order_relaxed);
+    bufferingShown.store(0, std::memory_order_relaxed);
+    geometryDirty.store(true, std::memory_order_relaxed);
+    decoder.store(&channelDecoder, std::memory_order_relaxed);
+    channel.store(channelIndex, std::memory_order_release);
+    client.OpenChannel(channelIndex, 1);
+    SetStatus(u"OPENING_V");
+}
+
+void LiveTile::Stop() {
+    const int playing = channel.load(std::memory_order_relaxed);
+    if (playing == -1) return;
+    client.CloseChannel(playing);
+    {
+        // The picture goes with the channel: the tile is black again, in every view.
+        std::lock_guard<std::mutex> hold(presentLock);
+        generation.fetch_add(1, std::memory_order_relaxed);
+        opened.store(false, std::memory_order_relaxed);
+        channel.store(-1, std::memory_order_release);
+        presenter.Release();
+    }
+    pictureWidth.store(0, std::memory_order_relaxed);
+    pictureHeight.store(0, std::memory_order_relaxed);
+    videoArea->update();
+    SetStatus(u"STOP");
+}
+
+void LiveTile::OnStreamResult(int code) {
+    if (channel.load(std::memory_order_relaxed) == -1) return;
+    // Statuses the tick found before the result are not this stream's.
+    generation.fetch_add(1, std::memory_order_relaxed);
+    if (code != 0) {
+        // Nothing streams: the decoder's waiting must not read as buffering.
+        opened.store(false, std::memory_order_relaxed);
+        SetStatus(u"OPEN_ERR");
+        return;
+    }
+    bufferingShown.store(1, std::memory_order_relaxed);
+    opened.store(true, std::memory_order_release);
+    SetStatus(u"BUFFERING");
+}
+
+void LiveTile::SetStatus(const char16_t* key) {
+    statusText = Text(key);
+    UpdateCaption();
+    emit StatusChanged(this, statusText);
+}
+
+void LiveTile::UpdateCaption() {
+    const bool show = captioned && !statusText.isEmpty();
+    caption->setVisible(show);
+    if (!show) return;
+    const bool playing = channel.load(std::memory_order_relaxed) != -1;
+    caption->setText(playing ? channelName + QStringLiteral("  ") + statusText : statusText);
+    caption->adjustSize();
+    caption->move(0, 0);
+    caption->raise();
+}
+
+void LiveTile::SetCaptioned(bool on) {
+    if (captioned == on) return;
+    captioned = on;
+    videoArea->setGeometry(VideoRect());
+    geometryDirty.store(true, std::memory_order_release);
+    UpdateCaption();
+    update();
+}
+
+void LiveTile::SetSelected(bool on) {
+    if (selected == on) return;
+    selected = on;
+    update();
+}
+
+void LiveTile::SetEnlarged(bool on) {
+    enlarged.store(on, std::memory_order_relaxed);
+    geometryDirty.store(true, std::memory_order_release);
+}
+
+void LiveTile::UseDisplayBits(int bits) {
+    forcedBits = bits;
+    geometryDirty.store(true, std::memory_order_release);
+}
+
+QRect LiveTile::VideoRect() const {
+    const int frame = captioned ? kFrameWidth : 0;
+    return rect().adjusted(frame, frame, -frame, -frame);
+}
+
+void LiveTile::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    videoArea->setGeometry(VideoRect());
+    geometryDirty.store(true, std::memory_order_release);
+}
+
+void LiveTile::paintEvent(QPaintEvent*) {
+    if (!captioned) return;
+    QPainter painter(this);
+    painter.fillRect(rect(), selected ? kSelectedFrameColour : kFrameColour);
+}
+
+void LiveTile::Tick() {
+    const int playing = channel.load(std::memory_order_acquire);
+    if (playing < 0) {
+        if (rotateBuffer) {
+            rotateBuffer.reset();
+            pictureWidth.store(0, std::memory_order_relaxed);
+            pictureHeight.store(0, std::memory_order_relaxed);
+        }
+        return;
+    }
+    // Before the stream has started the decoder has nothing to say.
+    if (!opened.load(std::memory_order_acquire)) return;
+    CDecoder* from = decoder.load(std::memory_order_relaxed);
+    const int gen = generation.load(std::memory_order_relaxed);
+    const int shownStatus = bufferingShown.load(std::memory_order_relaxed);
+    int width = 0;
+    int height = 0;
+    int status = shownStatus;
+    const uint8_t* picture = from->GetPicture(width, height, status);
+    if (status != shownStatus) {
+        bufferingShown.store(status, std::memory_order_relaxed);
+        const char16_t* key = status == kStatusBuffering ? u"BUFFERING" : u"PLAYING";
+        // Shown by the window's thread, unless a stop or another open came first.
+        post([this, key, gen] {
+            if (generation.load(std::memory_order_relaxed) == gen) SetStatus(key);
+        });
+    }
+    if (picture == nullptr) return;
+    if (width > 0 && height > 0 && shown.load(std::memory_order_relaxed)) {
+        const int bits = displayBits.load(std::memory_order_relaxed);
+        const bool refit = geometryDirty.exchange(false, std::memory_order_acq_rel) ||
+                           width != pictureWidth.load(std::memory_order_relaxed) ||
+                           height != pictureHeight.load(std::memory_order_relaxed);
+        // A placement that changed the depth leaves this picture in the old one: the decoder
+        // converts the next in the new.
+        if ((!refit || Refit(width, height)) &&
+            bits == displayBits.load(std::memory_order_relaxed)) {
+            std::lock_guard<std::mutex> hold(presentLock);
+            if (generation.load(std::memory_order_relaxed) == gen) {
+                if (rotateBuffer) {
+                    TurnPicture(picture, width, height, bits, rotateBuffer.get());
+                    presenter.Present(rotateBuffer.get(), destination, RowOrder::kTopRowFirst);
+                } else {
+                    presenter.Present(
+                        picture, destination,
+                        bits == 16 ? RowOrder::kTopRowFirst : RowOrder::kBottomRowFirst);
+                }
+            }
+        }
+    }
+    from->ReleasePicture();
+}
+
+bool LiveTile::Refit(int width, int height) {
+    // The presenter and the video area belong to the window's thread: the placement is made
+    // there while this thread waits, unless the window is going.
+    auto placed = std::make_shared<std::promise<ScreenRect>>();
+    std::future<ScreenRect> result = placed->get_future();
+    post([this, width, height, placed] { placed->set_value(Place(width, height)); });
+    while (result.wait_for(std::chrono::milliseconds(kPlacementWaitMs)) !=
+           std::future_status::ready) {
+        if (closing.load(std::memory_order_acquire)) return false;
+    }
+    try {
+        destination = result.get();
+    } catch (const std::future_error&) {
+        return false;  // dropped unrun
+    }
+    pictureWidth.store(width, std::memory_order_relaxed);
+    pictureHeight.store(height, std::memory_order_relaxed);
+    return true;
+}
+
+ScreenRect LiveTile::Place(int width, int height) {
+    const bool isEnlarged = enlarged.load(std::memory_order_relaxed);
+    const QSize area = VideoRect().size();
+    const QSize picture(width, height);
+    PictureFit fit = FitPicture(area, picture, isEnlarged);
+    // The tick waits meanwhile: its rotate buffer can be made here.
+    rotateBuffer.reset();
+    if (fit.turned) {
+        const int64_t pixels = int64_t{width} * height;
+        if (pixels < kMaxTurnedPixels)
+            rotateBuffer.reset(new (std::nothrow) uint8_t[static_cast<size_t>(pixels) * 4]);
+        if (!rotateBuffer) fit = FitPicture(area, picture, false);
+    }
+    // Around the picture the video area shows its own black.
+    videoArea->update();
+    const QPoint topLeft = videoArea->mapToGlobal(fit.destination.topLeft());
+    int bits = forcedBits;
+    const QSize shownSize = fit.displayed;
+    if (forcedBits != 0) {
+        if (!presenter.CreateWithBits(videoArea, shownSize.width(), shownSize.height(), bits))
+            bits = 0;
+    } else if (!presenter.Create(videoArea, shownSize.width(), shownSize.height(), bits)) {
+        bits = 0;
+    }
+    // The decoder converts the next pictures to the depth the new presenter shows.
+    if (bits != 0 && bits != displayBits.load(std::memory_order_relaxed)) {
+        displayBits.store(bits, std::memory_order_relaxed);
+        if (CDecoder* to = decoder.load(std::memory_order_relaxed)) to->SetDisplayBits(bits);
+    }
+    caption->raise();
+    return {topLeft.x(), topLeft.y(), topLeft.x() + fit.destination.width(),
+            topLeft.y() + fit.destination.height()};
+}
+
+}  // namespace tavix

@@ -1,0 +1,159 @@
+#include "ui/video_wall.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+
+#include <algorithm>
+
+#include "ui/control_ids.h"
+#include "ui/ui_text.h"
+
+namespace tavix {
+
+VideoWall::VideoWall(DeviceClient& client, LiveTile::Post post, QWidget* parent) : QWidget(parent) {
+    SetControlId(this, kIdVideoWindow);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        tiles[i] = new LiveTile(client, post, this);
+        connect(tiles[i], &LiveTile::StatusChanged, this,
+                [this, i](LiveTile*, const QString& text) {
+                    emit StatusChanged(static_cast<int>(i), text);
+                });
+    }
+    LayoutTiles();
+    // The tick runs for the whole life of the wall, also while nothing plays.
+    timer.Start(kTickMs, [this] {
+        for (LiveTile* tile : tiles)
+            tile->Tick();
+    });
+}
+
+VideoWall::~VideoWall() {
+    Shutdown();
+}
+
+void VideoWall::Shutdown() {
+    for (LiveTile* tile : tiles)
+        tile->Close();
+    timer.Stop();
+}
+
+void VideoWall::SetSide(int newSide) {
+    newSide = std::clamp(newSide, 1, kMaxSide);
+    if (newSide == side) return;
+    side = newSide;
+    for (int i = TileCount(); i < kMaxTiles; ++i)
+        Tile(i)->Stop();
+    if (selected >= TileCount()) selected = 0;
+    alone = -1;
+    LayoutTiles();
+}
+
+void VideoWall::Select(int index) {
+    if (index < 0 || index >= TileCount()) return;
+    selected = index;
+    for (int i = 0; i < kMaxTiles; ++i)
+        Tile(i)->SetSelected(i == selected);
+}
+
+int VideoWall::TileOf(int channel) const {
+    for (int i = 0; i < TileCount(); ++i)
+        if (Tile(i)->Channel() == channel) return i;
+    return -1;
+}
+
+void VideoWall::ShowAlone(int index) {
+    alone = index >= 0 && index < TileCount() ? index : -1;
+    LayoutTiles();
+}
+
+void VideoWall::SetEnlarged(bool enlarged) {
+    for (LiveTile* tile : tiles)
+        tile->SetEnlarged(enlarged);
+}
+
+void VideoWall::SetShown(bool on) {
+    shown = on;
+    LayoutTiles();
+}
+
+void VideoWall::StopAll() {
+    for (LiveTile* tile : tiles)
+        tile->Stop();
+}
+
+void VideoWall::UseDisplayBits(int bits) {
+    for (LiveTile* tile : tiles)
+        tile->UseDisplayBits(bits);
+}
+
+void VideoWall::LayoutTiles() {
+    // One tile is the live view as it always was: no frame, no caption.
+    const bool grid = side > 1 && alone < 0;
+    for (int i = 0; i < kMaxTiles; ++i) {
+        LiveTile* tile = Tile(i);
+        const bool inLayout = i < TileCount() && (alone < 0 || i == alone);
+        tile->setVisible(inLayout);
+        tile->SetShown(shown && inLayout);
+        tile->SetCaptioned(grid);
+        tile->SetSelected(i == selected);
+        if (!inLayout) continue;
+        if (alone >= 0) {
+            tile->setGeometry(rect());
+            continue;
+        }
+        const int column = i % side;
+        const int row = i / side;
+        const int left = column * width() / side;
+        const int top = row * height() / side;
+        tile->setGeometry(left, top, (column + 1) * width() / side - left,
+                          (row + 1) * height() / side - top);
+    }
+}
+
+int VideoWall::TileAt(QPoint point) const {
+    for (int i = 0; i < TileCount(); ++i)
+        if (Tile(i)->isVisible() && Tile(i)->geometry().contains(point)) return i;
+    return -1;
+}
+
+void VideoWall::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayoutTiles();
+}
+
+void VideoWall::mousePressEvent(QMouseEvent* event) {
+    pressedInside = event->button() == Qt::LeftButton;
+}
+
+void VideoWall::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    const bool tap = pressedInside && event->button() == Qt::LeftButton && rect().contains(at);
+    pressedInside = false;
+    if (!tap) return;
+    // A press sent to the wall itself (not through a tile) counts for the tile under it, or for
+    // the only one.
+    const int index = TileAt(at);
+    emit Tapped(index >= 0 ? index : selected);
+}
+
+void VideoWall::mouseDoubleClickEvent(QMouseEvent* event) {
+    pressedInside = false;
+    if (event->button() != Qt::LeftButton) return;
+    const int index = TileAt(event->position().toPoint());
+    if (index >= 0) emit DoubleTapped(index);
+}
+
+void VideoWall::contextMenuEvent(QContextMenuEvent* event) {
+    const int index = TileAt(event->pos());
+    if (index < 0 || Tile(index)->Channel() == -1) return;
+    QMenu menu(this);
+    QAction* close = menu.addAction(Text(u"TILE_CLOSE"));
+    if (menu.exec(event->globalPos()) == close) emit CloseAsked(index);
+}
+
+}  // namespace tavix

@@ -1,0 +1,84 @@
+// VideoWall: the live page's wall of tiles: 1, 2x2, 3x3 or 4x4 of them, one selected, and one
+// of them shown alone over the whole wall when asked. It owns the tiles and the one periodic
+// tick that serves them all, every kTickMs on a thread of its own from construction to Shutdown,
+// taking at most one picture per tile a tick. The wall reports taps; what they mean is the
+// window's to say.
+//
+// Threads: the window's thread, but for the tick.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+
+#include "ui/live_tile.h"
+#include "ui/periodic_timer.h"
+
+namespace tavix {
+
+class VideoWall : public QWidget {
+    Q_OBJECT
+
+  public:
+    static constexpr int kTickMs = 33;
+    static constexpr int kMaxSide = 4;
+    static constexpr int kMaxTiles = kMaxSide * kMaxSide;
+
+    VideoWall(DeviceClient& client, LiveTile::Post post, QWidget* parent);
+    // Shuts down first.
+    ~VideoWall() override;
+
+    // Stops the tick (waiting for a running one) and tells the tiles that the window is going;
+    // the window calls it before anything the tick's posts reach goes away.
+    void Shutdown();
+
+    // Tiles per side (1..4); the channels of tiles it no longer shows are stopped.
+    void SetSide(int side);
+    int Side() const { return side; }
+    int TileCount() const { return side * side; }
+    LiveTile* Tile(int index) const { return tiles[static_cast<size_t>(index)]; }
+    LiveTile* SelectedTile() const { return Tile(selected); }
+    int SelectedIndex() const { return selected; }
+    void Select(int index);
+    // The tile of the layout playing `channel`, or -1.
+    int TileOf(int channel) const;
+    // Tile `index` alone over the whole wall (the others play on, unseen), or the grid (-1).
+    void ShowAlone(int index);
+    int AloneIndex() const { return alone; }
+    void SetEnlarged(bool enlarged);
+    // Whether the wall is on screen (the live page shows).
+    void SetShown(bool shown);
+    void StopAll();
+    // For tests: see LiveTile::UseDisplayBits.
+    void UseDisplayBits(int bits);
+
+  signals:
+    // A click released over tile `index`, a double click on it, its context menu's close.
+    void Tapped(int index);
+    void DoubleTapped(int index);
+    void CloseAsked(int index);
+    // A tile's status text changed.
+    void StatusChanged(int index, const QString& text);
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    void LayoutTiles();
+    // The tile shown at `point` (wall coordinates), or -1.
+    int TileAt(QPoint point) const;
+
+    std::array<LiveTile*, kMaxTiles> tiles{};
+    int side = 1;
+    int selected = 0;
+    int alone = -1;
+    bool shown = true;
+    bool pressedInside = false;
+    PeriodicTimer timer;
+};
+
+}  // namespace tavix
