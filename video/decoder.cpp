@@ -68,8 +68,8 @@ void CDecoder::Start(int) {
     waitKeyFrame = true;
     // A picture the display has not taken belongs to the old stream: drop it. One it has taken
     // stays its own until ReleasePicture.
-    int32_t ready = 1;
-    readyPictures.compare_exchange_strong(ready, 0, std::memory_order_acq_rel);
+    PictureState ready = PictureState::kReady;
+    readyPictures.compare_exchange_strong(ready, PictureState::kFree, std::memory_order_acq_rel);
     pendingPictures.store(0, std::memory_order_relaxed);
     frameRate.store(0, std::memory_order_relaxed);
     buffering.store(false, std::memory_order_relaxed);
@@ -132,18 +132,23 @@ int CDecoder::QueuedBytes() {
     return queuedBytes;
 }
 
-bool CDecoder::Drained() {
+bool CDecoder::Demultiplexed() {
     std::lock_guard<std::mutex> lock(packetLock);
-    return packets.empty() && !demultiplexing.load(std::memory_order_acquire) &&
-           frameCount.load(std::memory_order_acquire) == 0 &&
+    return packets.empty() && !demultiplexing.load(std::memory_order_acquire);
+}
+
+bool CDecoder::Drained() {
+    return Demultiplexed() && frameCount.load(std::memory_order_acquire) == 0 &&
            pendingPictures.load(std::memory_order_acquire) == 0;
 }
 
 const uint8_t* CDecoder::GetPicture(int& width, int& height, int& status) {
-    int32_t ready = readyPictures.load(std::memory_order_acquire);
-    if (ready == 1 && !readyPictures.compare_exchange_strong(ready, 2, std::memory_order_acq_rel))
+    PictureState ready = readyPictures.load(std::memory_order_acquire);
+    if (ready == PictureState::kReady &&
+        !readyPictures.compare_exchange_strong(ready, PictureState::kTaken,
+                                               std::memory_order_acq_rel))
         ready = readyPictures.load(std::memory_order_acquire);  // Start dropped it meanwhile
-    if (ready > 0) {
+    if (ready != PictureState::kFree) {
         width = readyWidth;
         height = readyHeight;
         status = kStatusPlaying;
@@ -178,9 +183,10 @@ const uint8_t* CDecoder::GetPicture(int& width, int& height, int& status) {
 
 void CDecoder::ReleasePicture() {
     // The display is done with the bytes: the decoder may write them again.
-    int32_t ready = readyPictures.load(std::memory_order_relaxed);
-    while (ready > 0 && !readyPictures.compare_exchange_weak(ready, 0, std::memory_order_release,
-                                                             std::memory_order_relaxed)) {
+    PictureState ready = readyPictures.load(std::memory_order_relaxed);
+    while (ready != PictureState::kFree &&
+           !readyPictures.compare_exchange_weak(
+               ready, PictureState::kFree, std::memory_order_release, std::memory_order_relaxed)) {
     }
 }
 
@@ -263,7 +269,7 @@ int CDecoder::DecodeStep() {
     // Nothing is decoded while a decoded picture waits for conversion.
     int result = pendingPictures.load(std::memory_order_relaxed) != 0 ? kIdle : DecodeOneFrame();
     if (pendingPictures.load(std::memory_order_relaxed) > 0 &&
-        readyPictures.load(std::memory_order_acquire) == 0) {
+        readyPictures.load(std::memory_order_acquire) == PictureState::kFree) {
         Convert();
         result = 0;
     }
@@ -360,7 +366,7 @@ void CDecoder::CloseLibrary() {
 }
 
 void CDecoder::Convert() {
-    // readyPictures is 0: the display has given the picture back, so the buffer may change.
+    // readyPictures is kFree: the display has given the picture back, so the buffer may change.
     if (!picture || pictureWidth != wantedWidth || pictureHeight != wantedHeight) {
         const size_t bytes = static_cast<size_t>(wantedWidth) * wantedHeight * 4;
         picture = ZeroedBuffer(bytes);
@@ -387,7 +393,7 @@ void CDecoder::Convert() {
                         -yuvHeight);
         readyWidth = yuvWidth;
         readyHeight = yuvHeight;
-        readyPictures.store(1, std::memory_order_release);
+        readyPictures.store(PictureState::kReady, std::memory_order_release);
     }
     pendingPictures.fetch_sub(1, std::memory_order_release);
 }

@@ -93,6 +93,9 @@ class CDecoder {
     int QueuedFrames() const { return frameCount.load(std::memory_order_relaxed); }
     bool Dropping() const { return dropping.load(std::memory_order_relaxed) != 0; }
     int QueuedBytes();  // chunks not yet demultiplexed
+    // Every chunk pushed so far has been fed to the demultiplexer and its frames are queued
+    // (or were passed over).
+    bool Demultiplexed();
     // Nothing queued, being demultiplexed or decoded, or waiting for conversion: every picture
     // of what was pushed has been handed over (or was lost).
     bool Drained();
@@ -134,10 +137,14 @@ class CDecoder {
     std::atomic<int32_t> frameCount{0};       // frames.size(), and the frame being decoded
     std::atomic<bool> demultiplexing{false};  // a chunk taken from `packets` is being fed
     std::atomic<int32_t> pendingPictures{0};  // decoded, not yet converted (0 or 1)
-    // The picture hand-over: 0 the decoder owns `picture`; 1 a converted picture waits for the
-    // display; 2 the display has taken it. Set to 1 by the decoding thread after the picture's
-    // bytes (release); taken and given back by the display (acquire / release).
-    std::atomic<int32_t> readyPictures{0};
+    // The picture hand-over. Set to kReady by the decoding thread after the picture's bytes
+    // (release); taken and given back by the display (acquire / release).
+    enum class PictureState : int32_t {
+        kFree,   // the decoder owns `picture`
+        kReady,  // a converted picture waits for the display
+        kTaken,  // the display holds it until ReleasePicture
+    };
+    std::atomic<PictureState> readyPictures{PictureState::kFree};
     std::atomic<int32_t> displayBits{0};
 
     // The decoding thread's while it runs; Start and Stop touch them only while it does not.
@@ -156,8 +163,8 @@ class CDecoder {
     int32_t wantedWidth = 0;   // picture size of the last key frame; the buffer follows it
     int32_t wantedHeight = 0;  // when the display has given the picture back
 
-    // The converted picture: written by the decoding thread while readyPictures is 0, read by
-    // the display while it is above 0.
+    // The converted picture: written by the decoding thread while readyPictures is kFree, read
+    // by the display while it is not.
     std::unique_ptr<uint8_t[]> picture;
     size_t pictureCapacity = 0;
     int32_t pictureWidth = 0;  // size the buffer was made for
