@@ -31,10 +31,6 @@ constexpr int64_t kMaxPicturePixels = 8192LL * 4320;
 
 constexpr int kIdle = 8;  // a step that found nothing to do
 
-bool IsH264(int32_t codec) {
-    return codec == kCodecH264Announced || codec == kCodecH264;
-}
-
 std::unique_ptr<uint8_t[]> ZeroedBuffer(size_t bytes) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]());
 }
@@ -315,12 +311,13 @@ int CDecoder::Decode(const FrameInfo& info) {
         }
     }
 
-    if (libraryOpen && IsH264(info.codec) && info.payloadLength > 0) {
+    // Only frames of the codec the library was opened for (H.264 under either of its values).
+    if (libraryOpen && FindPictureDecoder(info.codec) == FindPictureDecoder(openCodec) &&
+        info.payloadLength > 0) {
         const size_t area = static_cast<size_t>(decodeWidth) * decodeHeight;
-        const H264DecodeInput input{info.payload, info.payloadLength, {1, 1, 0, 0}};
-        H264DecodeOutput output{yuvBuffer.get(), yuvBuffer.get() + area,
-                                yuvBuffer.get() + area * 5 / 4, 0, 0};
-        if (H264_Dec_Decode(handle, &input, &output, 0) != -1) {
+        DecodedPlanes output{yuvBuffer.get(), yuvBuffer.get() + area,
+                             yuvBuffer.get() + area * 5 / 4, 0, 0};
+        if (library->Decode(info.payload, info.payloadLength, output) == 0) {
             yuvWidth = output.width;
             yuvHeight = output.height;
             // A picture smaller than the opened size: close up its planes so that they lie
@@ -337,28 +334,19 @@ int CDecoder::Decode(const FrameInfo& info) {
 }
 
 bool CDecoder::OpenLibrary(const FrameInfo& frame) {
-    // Also a handle left by a key frame that found no buffer.
-    if (libraryOpen || handle != nullptr) CloseLibrary();
-    libraryOpen = false;
-    if (IsH264(frame.codec)) {
-        handle = nullptr;
-        H264_Dec_Init(0);
-        const int32_t size[2] = {frame.width, frame.height};
-        handle = H264_Dec_Open(size);
-        libraryOpen = handle != nullptr;
-        if (!libraryOpen) H264_Dec_DeInit();
-    }
+    // Also a decoder left by a key frame that found no buffer.
+    if (libraryOpen || library) CloseLibrary();
+    // Frames of a codec that is not decoded leave the library closed.
+    const PictureDecoderMaker make = FindPictureDecoder(frame.codec);
+    if (make != nullptr) library = make(frame.width, frame.height);
+    libraryOpen = library != nullptr;
     if (!libraryOpen) return false;
     openCodec = frame.codec;
     return true;
 }
 
 void CDecoder::CloseLibrary() {
-    if (handle != nullptr) {
-        H264_Dec_Close(handle);
-        H264_Dec_DeInit();
-        handle = nullptr;
-    }
+    library.reset();
     openCodec = -1;
     decodeWidth = decodeHeight = 0;
     frameRate.store(0, std::memory_order_relaxed);

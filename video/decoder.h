@@ -5,8 +5,8 @@
 // - user-interface thread (the live view's timer): Stop, GetPicture, ReleasePicture,
 //   SetDisplayBits, FrameRate;
 // - the decoding thread, started by Start and joined by Stop: demultiplexes the queued chunks,
-//   decodes H.264 frames with the decoder library and converts the picture to the display's
-//   format.
+//   decodes the video frames with the decoder library (H.264 and MPEG-4 Visual; frames of
+//   other codecs are dropped) and converts the picture to the display's format.
 // Two queues decouple them: received chunks (at most 1 MiB, under packetLock) and demultiplexed
 // video frames (about two seconds; while it holds more, chunks are refused). One converted
 // picture at a time passes to the display.
@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "demux/frame_info.h"
-#include "platform/h264_decoder.h"
 #include "platform/thread.h"
 #include "video/frame_source.h"
+#include "video/picture_decoder.h"
 
 namespace tavix {
 
@@ -153,8 +153,8 @@ class CDecoder {
     int32_t bufferMs = kFrameBufferMs;
     int32_t openCodec = -1;
     bool libraryOpen = false;
-    H264Handle handle = nullptr;
-    int32_t decodeWidth = 0;  // size the library was opened with
+    std::unique_ptr<PictureDecoder> library;  // for openCodec
+    int32_t decodeWidth = 0;                  // size the library was opened with
     int32_t decodeHeight = 0;
     std::unique_ptr<uint8_t[]> yuvBuffer;  // Y, U, V of the last decoded picture
     size_t yuvCapacity = 0;

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "platform/bytes.h"
-#include "platform/h264_decoder.h"
 #include "platform/trace.h"
 #include "tests/support/stream_writers.h"
 #include "tests/video/test_h264.h"
@@ -78,7 +77,7 @@ struct Header {
     int codec = kCodecH264;
 };
 
-std::vector<uint8_t> Chunk(const test::H264Frame& frame, const Header& h) {
+std::vector<uint8_t> Chunk(const test::CodedFrame& frame, const Header& h) {
     std::vector<uint8_t> chunk(16 + frame.bytes.size());
     std::memcpy(chunk.data(), "TVXF", 4);
     WriteLe32(&chunk[4], static_cast<uint32_t>(frame.bytes.size()));
@@ -121,21 +120,12 @@ bool TakePicture(CDecoder& decoder, Picture& out, int timeoutMs = 10000) {
         timeoutMs);
 }
 
-// What the decoder should show: the frames decoded by the library and converted the way the
+// What the decoder should show: libavcodec's own pictures of the frames, converted the way the
 // decoder calls the conversions, with the plain reference.
-std::vector<Picture> Expected(const std::vector<test::H264Frame>& frames, int width, int height,
-                              int bits) {
+std::vector<Picture> Expected(const std::vector<test::CodedFrame>& frames, int width, int height,
+                              int bits, bool h264 = true) {
     std::vector<Picture> out;
-    H264_Dec_Init(0);
-    const int32_t size[2] = {width, height};
-    H264Handle handle = H264_Dec_Open(size);
-    std::vector<uint8_t> yuv(width * height * 3 / 2);
-    for (const auto& frame : frames) {
-        const H264DecodeInput input{
-            frame.bytes.data(), static_cast<int32_t>(frame.bytes.size()), {1, 1, 0, 0}};
-        H264DecodeOutput output{yuv.data(), yuv.data() + width * height,
-                                yuv.data() + width * height * 5 / 4, 0, 0};
-        if (H264_Dec_Decode(handle, &input, &output, 0) != 0) continue;
+    for (const std::vector<uint8_t>& yuv : test::ReferenceDecode(frames, h264)) {
         Picture p{width, height, std::vector<uint8_t>(width * height * (bits / 8))};
         const uint8_t* y = yuv.data();
         if (bits == 16)
@@ -148,8 +138,6 @@ std::vector<Picture> Expected(const std::vector<test::H264Frame>& frames, int wi
                         y + width * height * 5 / 4, width, width / 2, width, -height);
         out.push_back(std::move(p));
     }
-    H264_Dec_Close(handle);
-    H264_Dec_DeInit();
     return out;
 }
 
@@ -177,15 +165,23 @@ TEST(DecoderTest, GetPictureRightAfterStartIsNullWhileBuffering) {
 }
 
 TEST(DecoderTest, EveryFrameBecomesTheRightPictureAtEveryDepth) {
-    const auto frames = test::EncodeH264Frames(176, 144, 14);
-    for (int bits : {16, 24, 32}) {
-        SCOPED_TRACE(std::to_string(bits) + " bits");
-        const std::vector<Picture> expected = Expected(frames, 176, 144, bits);
+    for (const auto& [codec, bits] : std::vector<std::pair<int, int>>{{kCodecH264, 16},
+                                                                      {kCodecH264, 24},
+                                                                      {kCodecH264, 32},
+                                                                      {kCodecMpeg4, 16},
+                                                                      {kCodecMpeg4, 24},
+                                                                      {kCodecMpeg4, 32}}) {
+        const bool h264 = codec == kCodecH264;
+        const auto frames =
+            h264 ? test::EncodeH264Frames(176, 144, 14) : test::EncodeMpeg4Frames(176, 144, 14);
+        SCOPED_TRACE(std::to_string(bits) + " bits, codec " + std::to_string(codec));
+        const std::vector<Picture> expected = Expected(frames, 176, 144, bits, h264);
         ASSERT_EQ(frames.size(), expected.size());
         auto decoder = NewDecoder(bits);
         decoder->Start(0);
         for (const auto& frame : frames)
-            ASSERT_EQ(1, decoder->PushData(Chunk(frame, {}).data(), Chunk(frame, {}).size()));
+            ASSERT_EQ(1, decoder->PushData(Chunk(frame, {176, 144, 25, codec}).data(),
+                                           Chunk(frame, {}).size()));
         for (size_t i = 0; i < expected.size(); ++i) {
             Picture p;
             ASSERT_TRUE(TakePicture(*decoder, p)) << "picture " << i;
@@ -411,14 +407,36 @@ TEST(DecoderTest, CorruptPayloadsAndLyingHeadersCostPicturesNotTheStream) {
 
 TEST(DecoderTest, FramesOfOtherCodecsAreDropped) {
     const auto frames = test::EncodeH264Frames(176, 144, 3);
+    for (const int codec : {kCodecUnsupported, 0, 5}) {
+        auto decoder = NewDecoder();
+        decoder->Start(0);
+        const Header other{176, 144, 25, codec};
+        for (const auto& f : frames)
+            ASSERT_TRUE(PushAndSettle(*decoder, Chunk(f, other)));
+        ASSERT_TRUE(WaitFor([&] { return decoder->QueuedFrames() == 0; }));
+        int width = 0, height = 0, status = kStatusPlaying;
+        EXPECT_EQ(nullptr, decoder->GetPicture(width, height, status)) << codec;
+    }
+}
+
+TEST(DecoderTest, AKeyFrameOfAnotherCodecReopensTheLibraryForIt) {
+    // MPEG-4 after H.264 and back, each at its own size: every picture right.
+    const auto h264 = test::EncodeH264Frames(176, 144, 3);
+    const auto mpeg4 = test::EncodeMpeg4Frames(352, 288, 3);
     auto decoder = NewDecoder();
     decoder->Start(0);
-    const Header mpeg4{176, 144, 25, kCodecMpeg4};
-    for (const auto& f : frames)
-        ASSERT_TRUE(PushAndSettle(*decoder, Chunk(f, mpeg4)));
-    ASSERT_TRUE(WaitFor([&] { return decoder->QueuedFrames() == 0; }));
-    int width = 0, height = 0, status = kStatusPlaying;
-    EXPECT_EQ(nullptr, decoder->GetPicture(width, height, status));
+    for (const bool first : {true, false}) {
+        const auto& frames = first ? h264 : mpeg4;
+        const Header header = first ? Header{} : Header{352, 288, 25, kCodecMpeg4};
+        const auto expected = Expected(frames, header.width, header.height, 32, first);
+        for (size_t i = 0; i < frames.size(); ++i) {
+            ASSERT_TRUE(PushAndSettle(*decoder, Chunk(frames[i], header)));
+            Picture p;
+            ASSERT_TRUE(TakePicture(*decoder, p)) << i;
+            EXPECT_EQ(header.width, p.width);
+            EXPECT_TRUE(p.bytes == expected[i].bytes) << "codec " << header.codec << " " << i;
+        }
+    }
 }
 
 }  // namespace
