@@ -10,7 +10,6 @@
 namespace tavix {
 namespace {
 
-// The program's frame source: the demultiplexer, recognising the format itself.
 class DemuxerSource final : public FrameSource {
   public:
     explicit DemuxerSource(std::unique_ptr<StreamDemuxer> demuxer) : demuxer(std::move(demuxer)) {}
@@ -37,7 +36,12 @@ std::unique_ptr<uint8_t[]> ZeroedBuffer(size_t bytes) {
 
 }  // namespace
 
-CDecoder::CDecoder() : CDecoder(std::make_unique<DemuxerSource>(StreamDemuxer::Create())) {}
+std::unique_ptr<FrameSource> MakeDemuxerSource(int formatType) {
+    return std::make_unique<DemuxerSource>(
+        formatType == kFormatNone ? StreamDemuxer::Create() : StreamDemuxer::Create(formatType));
+}
+
+CDecoder::CDecoder() : CDecoder(MakeDemuxerSource()) {}
 
 CDecoder::CDecoder(std::unique_ptr<FrameSource> source, std::function<int64_t()> clock)
     : demuxer(std::move(source)), clock(std::move(clock)) {
