@@ -21,11 +21,12 @@ extern "C" {
 #include "tools/sim/camera_view.h"
 #include "tools/sim/checksummed_packet_writer.h"
 #include "tools/sim/frame_stamp.h"
-#include "tools/sim/h264_encoder.h"
 #include "tools/sim/private_packet_writer.h"
 #include "tools/sim/program_stream_writer.h"
+#include "tools/sim/sequenced_packet_writer.h"
 #include "tools/sim/sim_options.h"
 #include "tools/sim/test_pattern.h"
+#include "tools/sim/video_encoder.h"
 
 namespace tavix {
 namespace {
@@ -105,6 +106,15 @@ TEST(ContainerWriters, PrivatePacketsKeyThenDependentWithACounterThatWraps) {
     out.clear();
     writer.Write(Frame(kPayload, false), out);
     EXPECT_EQ(0, out[7]);
+
+    // MPEG-4 Visual: FB and FA.
+    VideoFrame mpeg4 = Frame(kPayload, true);
+    mpeg4.codec = VideoCodec::kMpeg4;
+    writer.Write(mpeg4, out);
+    mpeg4.key = false;
+    writer.Write(mpeg4, out);
+    EXPECT_TRUE(StartCodeAt(out, 108, 0xFB));
+    EXPECT_TRUE(StartCodeAt(out, 108 + 116, 0xFA));
 }
 
 TEST(ContainerWriters, ChecksummedPacketsCarryExtensionChecksumAndTrailer) {
@@ -128,7 +138,7 @@ TEST(ContainerWriters, ChecksummedPacketsCarryExtensionChecksumAndTrailer) {
     EXPECT_EQ(0x2C, out[26]);
     EXPECT_EQ(0x24, out[27]);
     EXPECT_EQ(0x81, out[28]);
-    EXPECT_EQ(0x08, out[30]);
+    EXPECT_EQ(0x08, out[30]);  // MPEG-4 Visual: 1, below
     EXPECT_EQ(0x19, out[31]);
     EXPECT_EQ(kPayload, Bytes(out.begin() + 32, out.begin() + 132));
     EXPECT_EQ(Bytes(8, 0), Bytes(out.begin() + 132, out.end()));
@@ -140,6 +150,12 @@ TEST(ContainerWriters, ChecksummedPacketsCarryExtensionChecksumAndTrailer) {
     EXPECT_EQ(2u, Le(out, 8, 4));
     EXPECT_EQ(0, out[22]);
     EXPECT_EQ(ChecksummedHeaderSum(&out[4]), out[23]);
+
+    out.clear();
+    VideoFrame mpeg4 = Frame(kPayload, true);
+    mpeg4.codec = VideoCodec::kMpeg4;
+    writer.Write(mpeg4, out);
+    EXPECT_EQ(0x01, out[30]);
 }
 
 TEST(ContainerWriters, ProgramStreamKeyPackHoldsSizeCodeAndRateAtItsFixedPlaces) {
@@ -165,6 +181,12 @@ TEST(ContainerWriters, ProgramStreamKeyPackHoldsSizeCodeAndRateAtItsFixedPlaces)
     EXPECT_EQ(kPayload, Bytes(out.begin() + static_cast<ptrdiff_t>(pes + 14), out.end()));
     // Only the container's own start codes: pack, system header, map, PES.
     EXPECT_EQ((std::vector<size_t>{0, 14, 29, pes}), StartCodes(out));
+    EXPECT_EQ(0x1B, out[pes - 8]);  // the map's stream type: H.264; MPEG-4 Visual below
+    VideoFrame mpeg4 = Frame(kPayload, true, 0);
+    mpeg4.codec = VideoCodec::kMpeg4;
+    Bytes mpeg4Out;
+    ProgramStreamWriter().Write(mpeg4, mpeg4Out);
+    EXPECT_EQ(0x10, mpeg4Out[pes - 8]);
 
     out.clear();
     writer.Write(Frame(kPayload, false, 25), out);
@@ -242,6 +264,34 @@ TEST(ContainerWriters, ProgramStreamSplitsLargeFramesAsTheDeviceDoes) {
             EXPECT_EQ(i + 1 < packets.size(), IsMiddle(packets[i].payload.size())) << i;
         }
     }
+}
+
+TEST(ContainerWriters, SequencedPacketsSliceTheStreamIntoNumberedPiecesOf1024Bytes) {
+    SequencedPacketWriter writer;
+    Bytes stream;
+    Bytes out;
+    for (size_t size : {size_t{700}, size_t{1500}, size_t{100}, size_t{2048}}) {
+        Bytes picture(size, static_cast<uint8_t>(size));
+        stream.insert(stream.end(), picture.begin(), picture.end());
+        writer.Write(Frame(picture, size == 700), out);
+    }
+    // 4348 bytes: four slices; the last 252 wait for the next picture.
+    ASSERT_EQ(4 * 1040u, out.size());
+    for (size_t i = 0; i < 4; ++i) {
+        const size_t at = i * 1040;
+        EXPECT_TRUE(StartCodeAt(out, at, 0xF2));
+        EXPECT_EQ(25, out[at + 5] >> 3);
+        EXPECT_EQ(22u, Le(out, at + 6, 2) >> 3 & 0x3F);  // 352 / 16
+        EXPECT_EQ(18u, Le(out, at + 6, 2) >> 9);         // 288 / 16
+        EXPECT_EQ(PackedTime({2026, 12, 7, 5, 51, 38}), Le(out, at + 8, 4));
+        EXPECT_EQ(i + 1, Le(out, at + 12, 4));
+        EXPECT_TRUE(std::equal(out.begin() + static_cast<ptrdiff_t>(at + 16),
+                               out.begin() + static_cast<ptrdiff_t>(at + 1040),
+                               stream.begin() + static_cast<ptrdiff_t>(i * 1024)));
+    }
+    EXPECT_TRUE(SequencedSizeFits(1008, 576));
+    EXPECT_FALSE(SequencedSizeFits(1024, 576));
+    EXPECT_FALSE(SequencedSizeFits(360, 288));
 }
 
 TEST(ContainerWriters, ProgramStreamStatesOnlyTheSizesOfItsCodes) {
@@ -360,8 +410,8 @@ void ExpectDefaultLayout(const Picture& p, int tolerance) {
 
 class LibavDecoder {
   public:
-    LibavDecoder() {
-        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    explicit LibavDecoder(AVCodecID id = AV_CODEC_ID_H264) {
+        const AVCodec* codec = avcodec_find_decoder(id);
         context = avcodec_alloc_context3(codec);
         context->flags |= AV_CODEC_FLAG_LOW_DELAY;
         avcodec_open2(context, codec, nullptr);
@@ -493,18 +543,22 @@ TEST(TestPatternPicture, PtzStepsChangeThePictureAsTheCameraWould) {
 struct EncodeCase {
     int width;
     int height;
+    VideoCodec codec = VideoCodec::kH264;
 };
 
 TEST(LiveEncoding, BaselineOneKeyFramePerSecondAndThePatternSurvivesDecoding) {
-    for (EncodeCase c : {EncodeCase{352, 288}, EncodeCase{1920, 1080}, EncodeCase{160, 120}}) {
-        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-        H264Encoder encoder;
+    for (EncodeCase c : {EncodeCase{352, 288}, EncodeCase{1920, 1080}, EncodeCase{160, 120},
+                         EncodeCase{352, 288, VideoCodec::kMpeg4}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " " +
+                     CodecName(c.codec));
+        const bool h264 = c.codec == VideoCodec::kH264;
+        std::unique_ptr<VideoEncoder> encoder = MakeVideoEncoder(c.codec);
         std::string error;
-        ASSERT_TRUE(encoder.Open(
+        ASSERT_TRUE(encoder->Open(
             {c.width, c.height, 25, LiveBitRateKbit(c.width, c.height), 200000}, error))
             << error;
         TestPattern pattern(c.width, c.height, "Gate");
-        LibavDecoder decoder;
+        LibavDecoder decoder(h264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4);
         YuvFrame frame;
         Bytes unit;
         std::vector<int> keys;
@@ -513,15 +567,23 @@ TEST(LiveEncoding, BaselineOneKeyFramePerSecondAndThePatternSurvivesDecoding) {
             pattern.Render(CameraView(), {static_cast<uint32_t>(n), 1000u + 40 * n}, "00:00:00",
                            frame);
             bool key = false;
-            ASSERT_TRUE(encoder.Encode(frame, n == 30, unit, key)) << n;
+            ASSERT_TRUE(encoder->Encode(frame, n == 30, unit, key)) << n;
             if (key) {
                 keys.push_back(n);
-                // Parameter sets lead every key frame; the profile is baseline (66).
+                // Parameter sets lead every key frame; the profile is baseline (66). MPEG-4:
+                // the visual object sequence and the video object layer lead it.
                 ASSERT_GE(unit.size(), 6u);
                 static const uint8_t kSps[] = {0, 0, 1, 0x67};
+                static const uint8_t kLayer[] = {0, 0, 1, 0x20};
                 auto sps = std::search(unit.begin(), unit.end(), std::begin(kSps), std::end(kSps));
-                ASSERT_NE(unit.end(), sps) << n;
-                EXPECT_EQ(66, sps[4]);
+                if (h264) {
+                    ASSERT_NE(unit.end(), sps) << n;
+                    EXPECT_EQ(66, sps[4]);
+                } else {
+                    EXPECT_TRUE(StartCodeAt(unit, 0, 0xB0)) << n;
+                    EXPECT_NE(unit.end(), std::search(unit.begin(), unit.end(), std::begin(kLayer),
+                                                      std::end(kLayer)));
+                }
             }
             // No B-frames and no delay: each picture comes out of its own access unit.
             Picture decoded;
@@ -555,6 +617,7 @@ TEST(LiveOptions, DemoChannelsUnlessMediaOrLiveVideoIsAsked) {
     EXPECT_EQ(ContainerFormat::kPrivate, demo.live[0].format);
     EXPECT_EQ(ContainerFormat::kChecksummed, demo.live[1].format);
     EXPECT_EQ(ContainerFormat::kProgramStream, demo.live[2].format);
+    EXPECT_EQ(VideoCodec::kMpeg4, demo.live[2].codec);
     EXPECT_EQ(1280, demo.live[3].width);
 
     SimOptions one = parse({"--format", "2=ps", "--size", "2=704x576", "--bitrate", "2=900"});
