@@ -3,6 +3,11 @@
 #include "demux/frame_info.h"
 
 namespace tavix {
+
+// The codecs, one file each.
+std::unique_ptr<PictureDecoder> MakeH264Decoder(int32_t width, int32_t height);
+std::unique_ptr<PictureDecoder> MakeMpeg4Decoder(int32_t width, int32_t height);
+
 namespace {
 
 struct CodecEntry {

@@ -1,6 +1,7 @@
 // The decoder library as CDecoder sees it: one interface over every codec it decodes, each
-// codec in a file of its own (h264_picture_decoder.cpp, mpeg4_picture_decoder.cpp), chosen by
-// the frame's codec value when the library is opened for a key frame.
+// codec in a file of its own (h264_picture_decoder.cpp, mpeg4_picture_decoder.cpp) whose maker
+// is listed in picture_decoder.cpp, chosen by the frame's codec value when the library is
+// opened for a key frame.
 //
 // A decoder is used by one thread at a time (the decoding thread); different ones are
 // independent.
@@ -27,9 +28,5 @@ using PictureDecoderMaker = std::unique_ptr<PictureDecoder> (*)(int32_t width, i
 // The maker for a frame's codec value (FrameInfo::codec), or null for a codec that is not
 // decoded. Values that name the same codec give the same maker.
 PictureDecoderMaker FindPictureDecoder(int32_t codec);
-
-// The codecs, one file each.
-std::unique_ptr<PictureDecoder> MakeH264Decoder(int32_t width, int32_t height);
-std::unique_ptr<PictureDecoder> MakeMpeg4Decoder(int32_t width, int32_t height);
 
 }  // namespace tavix

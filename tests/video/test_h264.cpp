@@ -14,23 +14,16 @@ std::vector<CodedFrame> Frames(const EncodedVideo& video) {
     return frames;
 }
 
-VideoOptions Options(int width, int height, int count, int keyInterval) {
-    VideoOptions options;
-    options.width = width;
-    options.height = height;
-    options.frames = count;
-    options.keyInterval = keyInterval;
-    return options;
-}
-
 }  // namespace
 
 std::vector<CodedFrame> EncodeH264Frames(int width, int height, int count, int keyInterval) {
-    return Frames(EncodeH264(Options(width, height, count, keyInterval)));
+    return Frames(EncodeH264(
+        {.width = width, .height = height, .frames = count, .keyInterval = keyInterval}));
 }
 
 std::vector<CodedFrame> EncodeMpeg4Frames(int width, int height, int count, int keyInterval) {
-    return Frames(EncodeMpeg4(Options(width, height, count, keyInterval)));
+    return Frames(EncodeMpeg4(
+        {.width = width, .height = height, .frames = count, .keyInterval = keyInterval}));
 }
 
 std::vector<std::vector<uint8_t>> ReferenceDecode(const std::vector<CodedFrame>& frames,
