@@ -1,17 +1,18 @@
 // The H.264 decoder library: five entry points that decode one frame's payload at a time into
-// the caller's planar YUV 4:2:0 buffer. Backed by libavcodec's H.264 decoder, without frame
-// threading and without reordering delay, so a picture comes out of the call that fed its frame
-// (for streams without B-frames).
+// the caller's planar YUV 4:2:0 buffer. Backed by libavcodec's H.264 decoder through the video
+// decoder library (libav_decoder.h), without frame threading and without reordering delay, so a
+// picture comes out of the call that fed its frame (for streams without B-frames).
 //
 // A handle is used by one thread at a time; different handles are independent.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/libav_decoder.h"
+
 namespace tavix {
 
-struct H264Decoder;
-using H264Handle = H264Decoder*;
+using H264Handle = LibavDecoder*;
 
 // What H264_Dec_Decode reads: the payload (Annex B byte stream, start codes included) and
 // four values the caller sets to 1, 1, 0, 0 (unused here).
@@ -23,13 +24,7 @@ struct H264DecodeInput {
 
 // Where H264_Dec_Decode writes: the caller sets the three plane addresses, the library the
 // picture's width and height.
-struct H264DecodeOutput {
-    uint8_t* y;
-    uint8_t* u;
-    uint8_t* v;
-    int32_t width;
-    int32_t height;
-};
+using H264DecodeOutput = DecodedPlanes;
 
 // Before every open; `reserved` is 0. Returns 0.
 int H264_Dec_Init(int reserved);

@@ -10,7 +10,6 @@
 namespace tavix {
 namespace {
 
-// The program's frame source: the demultiplexer, recognising the format itself.
 class DemuxerSource final : public FrameSource {
   public:
     explicit DemuxerSource(std::unique_ptr<StreamDemuxer> demuxer) : demuxer(std::move(demuxer)) {}
@@ -31,17 +30,18 @@ constexpr int64_t kMaxPicturePixels = 8192LL * 4320;
 
 constexpr int kIdle = 8;  // a step that found nothing to do
 
-bool IsH264(int32_t codec) {
-    return codec == kCodecH264Announced || codec == kCodecH264;
-}
-
 std::unique_ptr<uint8_t[]> ZeroedBuffer(size_t bytes) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]());
 }
 
 }  // namespace
 
-CDecoder::CDecoder() : CDecoder(std::make_unique<DemuxerSource>(StreamDemuxer::Create())) {}
+std::unique_ptr<FrameSource> MakeDemuxerSource(int formatType) {
+    return std::make_unique<DemuxerSource>(
+        formatType == kFormatNone ? StreamDemuxer::Create() : StreamDemuxer::Create(formatType));
+}
+
+CDecoder::CDecoder() : CDecoder(MakeDemuxerSource()) {}
 
 CDecoder::CDecoder(std::unique_ptr<FrameSource> source, std::function<int64_t()> clock)
     : demuxer(std::move(source)), clock(std::move(clock)) {
@@ -68,8 +68,8 @@ void CDecoder::Start(int) {
     waitKeyFrame = true;
     // A picture the display has not taken belongs to the old stream: drop it. One it has taken
     // stays its own until ReleasePicture.
-    int32_t ready = 1;
-    readyPictures.compare_exchange_strong(ready, 0, std::memory_order_acq_rel);
+    PictureState ready = PictureState::kReady;
+    readyPictures.compare_exchange_strong(ready, PictureState::kFree, std::memory_order_acq_rel);
     pendingPictures.store(0, std::memory_order_relaxed);
     frameRate.store(0, std::memory_order_relaxed);
     buffering.store(false, std::memory_order_relaxed);
@@ -132,18 +132,23 @@ int CDecoder::QueuedBytes() {
     return queuedBytes;
 }
 
-bool CDecoder::Drained() {
+bool CDecoder::Demultiplexed() {
     std::lock_guard<std::mutex> lock(packetLock);
-    return packets.empty() && !demultiplexing.load(std::memory_order_acquire) &&
-           frameCount.load(std::memory_order_acquire) == 0 &&
+    return packets.empty() && !demultiplexing.load(std::memory_order_acquire);
+}
+
+bool CDecoder::Drained() {
+    return Demultiplexed() && frameCount.load(std::memory_order_acquire) == 0 &&
            pendingPictures.load(std::memory_order_acquire) == 0;
 }
 
 const uint8_t* CDecoder::GetPicture(int& width, int& height, int& status) {
-    int32_t ready = readyPictures.load(std::memory_order_acquire);
-    if (ready == 1 && !readyPictures.compare_exchange_strong(ready, 2, std::memory_order_acq_rel))
+    PictureState ready = readyPictures.load(std::memory_order_acquire);
+    if (ready == PictureState::kReady &&
+        !readyPictures.compare_exchange_strong(ready, PictureState::kTaken,
+                                               std::memory_order_acq_rel))
         ready = readyPictures.load(std::memory_order_acquire);  // Start dropped it meanwhile
-    if (ready > 0) {
+    if (ready != PictureState::kFree) {
         width = readyWidth;
         height = readyHeight;
         status = kStatusPlaying;
@@ -178,9 +183,10 @@ const uint8_t* CDecoder::GetPicture(int& width, int& height, int& status) {
 
 void CDecoder::ReleasePicture() {
     // The display is done with the bytes: the decoder may write them again.
-    int32_t ready = readyPictures.load(std::memory_order_relaxed);
-    while (ready > 0 && !readyPictures.compare_exchange_weak(ready, 0, std::memory_order_release,
-                                                             std::memory_order_relaxed)) {
+    PictureState ready = readyPictures.load(std::memory_order_relaxed);
+    while (ready != PictureState::kFree &&
+           !readyPictures.compare_exchange_weak(
+               ready, PictureState::kFree, std::memory_order_release, std::memory_order_relaxed)) {
     }
 }
 
@@ -263,7 +269,7 @@ int CDecoder::DecodeStep() {
     // Nothing is decoded while a decoded picture waits for conversion.
     int result = pendingPictures.load(std::memory_order_relaxed) != 0 ? kIdle : DecodeOneFrame();
     if (pendingPictures.load(std::memory_order_relaxed) > 0 &&
-        readyPictures.load(std::memory_order_acquire) == 0) {
+        readyPictures.load(std::memory_order_acquire) == PictureState::kFree) {
         Convert();
         result = 0;
     }
@@ -309,12 +315,13 @@ int CDecoder::Decode(const FrameInfo& info) {
         }
     }
 
-    if (libraryOpen && IsH264(info.codec) && info.payloadLength > 0) {
+    // Only frames of the codec the library was opened for (H.264 under either of its values).
+    if (libraryOpen && FindPictureDecoder(info.codec) == FindPictureDecoder(openCodec) &&
+        info.payloadLength > 0) {
         const size_t area = static_cast<size_t>(decodeWidth) * decodeHeight;
-        const H264DecodeInput input{info.payload, info.payloadLength, {1, 1, 0, 0}};
-        H264DecodeOutput output{yuvBuffer.get(), yuvBuffer.get() + area,
-                                yuvBuffer.get() + area * 5 / 4, 0, 0};
-        if (H264_Dec_Decode(handle, &input, &output, 0) != -1) {
+        DecodedPlanes output{yuvBuffer.get(), yuvBuffer.get() + area,
+                             yuvBuffer.get() + area * 5 / 4, 0, 0};
+        if (library->Decode(info.payload, info.payloadLength, output) == 0) {
             yuvWidth = output.width;
             yuvHeight = output.height;
             // A picture smaller than the opened size: close up its planes so that they lie
@@ -331,28 +338,19 @@ int CDecoder::Decode(const FrameInfo& info) {
 }
 
 bool CDecoder::OpenLibrary(const FrameInfo& frame) {
-    // Also a handle left by a key frame that found no buffer.
-    if (libraryOpen || handle != nullptr) CloseLibrary();
-    libraryOpen = false;
-    if (IsH264(frame.codec)) {
-        handle = nullptr;
-        H264_Dec_Init(0);
-        const int32_t size[2] = {frame.width, frame.height};
-        handle = H264_Dec_Open(size);
-        libraryOpen = handle != nullptr;
-        if (!libraryOpen) H264_Dec_DeInit();
-    }
+    // Also a decoder left by a key frame that found no buffer.
+    if (libraryOpen || library) CloseLibrary();
+    // Frames of a codec that is not decoded leave the library closed.
+    const PictureDecoderMaker make = FindPictureDecoder(frame.codec);
+    if (make != nullptr) library = make(frame.width, frame.height);
+    libraryOpen = library != nullptr;
     if (!libraryOpen) return false;
     openCodec = frame.codec;
     return true;
 }
 
 void CDecoder::CloseLibrary() {
-    if (handle != nullptr) {
-        H264_Dec_Close(handle);
-        H264_Dec_DeInit();
-        handle = nullptr;
-    }
+    library.reset();
     openCodec = -1;
     decodeWidth = decodeHeight = 0;
     frameRate.store(0, std::memory_order_relaxed);
@@ -360,7 +358,7 @@ void CDecoder::CloseLibrary() {
 }
 
 void CDecoder::Convert() {
-    // readyPictures is 0: the display has given the picture back, so the buffer may change.
+    // readyPictures is kFree: the display has given the picture back, so the buffer may change.
     if (!picture || pictureWidth != wantedWidth || pictureHeight != wantedHeight) {
         const size_t bytes = static_cast<size_t>(wantedWidth) * wantedHeight * 4;
         picture = ZeroedBuffer(bytes);
@@ -387,7 +385,7 @@ void CDecoder::Convert() {
                         -yuvHeight);
         readyWidth = yuvWidth;
         readyHeight = yuvHeight;
-        readyPictures.store(1, std::memory_order_release);
+        readyPictures.store(PictureState::kReady, std::memory_order_release);
     }
     pendingPictures.fetch_sub(1, std::memory_order_release);
 }

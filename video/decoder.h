@@ -5,8 +5,8 @@
 // - user-interface thread (the live view's timer): Stop, GetPicture, ReleasePicture,
 //   SetDisplayBits, FrameRate;
 // - the decoding thread, started by Start and joined by Stop: demultiplexes the queued chunks,
-//   decodes H.264 frames with the decoder library and converts the picture to the display's
-//   format.
+//   decodes the video frames with the decoder library (H.264 and MPEG-4 Visual; frames of
+//   other codecs are dropped) and converts the picture to the display's format.
 // Two queues decouple them: received chunks (at most 1 MiB, under packetLock) and demultiplexed
 // video frames (about two seconds; while it holds more, chunks are refused). One converted
 // picture at a time passes to the display.
@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "demux/frame_info.h"
-#include "platform/h264_decoder.h"
 #include "platform/thread.h"
 #include "video/frame_source.h"
+#include "video/picture_decoder.h"
 
 namespace tavix {
 
@@ -93,6 +93,9 @@ class CDecoder {
     int QueuedFrames() const { return frameCount.load(std::memory_order_relaxed); }
     bool Dropping() const { return dropping.load(std::memory_order_relaxed) != 0; }
     int QueuedBytes();  // chunks not yet demultiplexed
+    // Every chunk pushed so far has been fed to the demultiplexer and its frames are queued
+    // (or were passed over).
+    bool Demultiplexed();
     // Nothing queued, being demultiplexed or decoded, or waiting for conversion: every picture
     // of what was pushed has been handed over (or was lost).
     bool Drained();
@@ -134,10 +137,14 @@ class CDecoder {
     std::atomic<int32_t> frameCount{0};       // frames.size(), and the frame being decoded
     std::atomic<bool> demultiplexing{false};  // a chunk taken from `packets` is being fed
     std::atomic<int32_t> pendingPictures{0};  // decoded, not yet converted (0 or 1)
-    // The picture hand-over: 0 the decoder owns `picture`; 1 a converted picture waits for the
-    // display; 2 the display has taken it. Set to 1 by the decoding thread after the picture's
-    // bytes (release); taken and given back by the display (acquire / release).
-    std::atomic<int32_t> readyPictures{0};
+    // The picture hand-over. Set to kReady by the decoding thread after the picture's bytes
+    // (release); taken and given back by the display (acquire / release).
+    enum class PictureState : int32_t {
+        kFree,   // the decoder owns `picture`
+        kReady,  // a converted picture waits for the display
+        kTaken,  // the display holds it until ReleasePicture
+    };
+    std::atomic<PictureState> readyPictures{PictureState::kFree};
     std::atomic<int32_t> displayBits{0};
 
     // The decoding thread's while it runs; Start and Stop touch them only while it does not.
@@ -146,8 +153,8 @@ class CDecoder {
     int32_t bufferMs = kFrameBufferMs;
     int32_t openCodec = -1;
     bool libraryOpen = false;
-    H264Handle handle = nullptr;
-    int32_t decodeWidth = 0;  // size the library was opened with
+    std::unique_ptr<PictureDecoder> library;  // for openCodec
+    int32_t decodeWidth = 0;                  // size the library was opened with
     int32_t decodeHeight = 0;
     std::unique_ptr<uint8_t[]> yuvBuffer;  // Y, U, V of the last decoded picture
     size_t yuvCapacity = 0;
@@ -156,8 +163,8 @@ class CDecoder {
     int32_t wantedWidth = 0;   // picture size of the last key frame; the buffer follows it
     int32_t wantedHeight = 0;  // when the display has given the picture back
 
-    // The converted picture: written by the decoding thread while readyPictures is 0, read by
-    // the display while it is above 0.
+    // The converted picture: written by the decoding thread while readyPictures is kFree, read
+    // by the display while it is not.
     std::unique_ptr<uint8_t[]> picture;
     size_t pictureCapacity = 0;
     int32_t pictureWidth = 0;  // size the buffer was made for

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "demux/frame_info.h"
 
@@ -18,5 +19,10 @@ class FrameSource {
     virtual FrameInfo* NextKeyFrame() = 0;
     virtual int Reset(int mode, int kind) = 0;
 };
+
+// The program's frame source: a demultiplexer that recognises the format itself, or with
+// `formatType` one that uses that format's parser at once (as StreamDemuxer's typed
+// constructor; tools). After Reset(0, 0) it recognises the format again.
+std::unique_ptr<FrameSource> MakeDemuxerSource(int formatType = 0);
 
 }  // namespace tavix

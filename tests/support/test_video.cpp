@@ -8,6 +8,7 @@ extern "C" {
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -140,6 +141,40 @@ EncodedVideo EncodeMpeg4(const VideoOptions& options) {
 
 EncodedVideo EncodeH264(const VideoOptions& options) {
     return Encode(options, true);
+}
+
+std::vector<std::vector<uint8_t>> ReferenceDecode(const EncodedVideo& video, bool h264) {
+    const AVCodec* codec = avcodec_find_decoder(h264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4);
+    if (!codec) Fail("no decoder in libavcodec");
+    std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
+    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    if (avcodec_open2(context.get(), codec, nullptr) < 0) Fail("the decoder did not open");
+    std::vector<std::vector<uint8_t>> pictures;
+    auto take = [&] {
+        while (avcodec_receive_frame(context.get(), frame.get()) == 0) {
+            std::vector<uint8_t> yuv;
+            for (int plane = 0; plane < 3; ++plane) {
+                const int w = plane == 0 ? frame->width : frame->width / 2;
+                const int h = plane == 0 ? frame->height : frame->height / 2;
+                for (int y = 0; y < h; ++y) {
+                    const uint8_t* row = frame->data[plane] + y * frame->linesize[plane];
+                    yuv.insert(yuv.end(), row, row + w);
+                }
+            }
+            pictures.push_back(std::move(yuv));
+        }
+    };
+    for (const EncodedFrame& f : video.frames) {
+        if (av_new_packet(packet.get(), static_cast<int>(f.size)) < 0) Fail("no packet");
+        std::memcpy(packet->data, video.bytes.data() + f.offset, f.size);
+        avcodec_send_packet(context.get(), packet.get());
+        av_packet_unref(packet.get());
+        take();
+    }
+    avcodec_send_packet(context.get(), nullptr);
+    take();
+    return pictures;
 }
 
 size_t FindStartCode(const std::vector<uint8_t>& bytes, uint8_t code, size_t from, size_t to) {

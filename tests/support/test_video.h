@@ -47,6 +47,11 @@ EncodedVideo EncodeMpeg4(const VideoOptions& options);
 // H.264 Annex B (baseline profile, no B-frames), SPS and PPS in front of every key frame.
 EncodedVideo EncodeH264(const VideoOptions& options);
 
+// Every picture libavcodec's own decoder makes of `video`, apart from the program's decoder
+// library: each frame sent as one packet with the decoder's default settings, drained at the
+// end. Y, U, V with rows packed, one entry per picture in output order.
+std::vector<std::vector<uint8_t>> ReferenceDecode(const EncodedVideo& video, bool h264);
+
 // Offset of the first 00 00 01 `code` in bytes[from, to), or `to` when there is none.
 size_t FindStartCode(const std::vector<uint8_t>& bytes, uint8_t code, size_t from, size_t to);
 

@@ -21,11 +21,12 @@ extern "C" {
 #include "tools/sim/camera_view.h"
 #include "tools/sim/checksummed_packet_writer.h"
 #include "tools/sim/frame_stamp.h"
-#include "tools/sim/h264_encoder.h"
 #include "tools/sim/private_packet_writer.h"
 #include "tools/sim/program_stream_writer.h"
+#include "tools/sim/sequenced_packet_writer.h"
 #include "tools/sim/sim_options.h"
 #include "tools/sim/test_pattern.h"
+#include "tools/sim/video_encoder.h"
 
 namespace tavix {
 namespace {
@@ -244,6 +245,27 @@ TEST(ContainerWriters, ProgramStreamSplitsLargeFramesAsTheDeviceDoes) {
     }
 }
 
+TEST(ContainerWriters, SequencedPacketsSliceTheStreamIntoNumberedPiecesOf1024Bytes) {
+    SequencedPacketWriter writer;
+    Bytes stream;
+    Bytes out;
+    for (size_t size : {size_t{700}, size_t{1500}, size_t{100}, size_t{2048}}) {
+        const Bytes picture(size, static_cast<uint8_t>(size));
+        stream.insert(stream.end(), picture.begin(), picture.end());
+        writer.Write(Frame(picture, size == 700), out);
+    }
+    // 4348 bytes: four slices; the last 252 wait for the next picture.
+    ASSERT_EQ(4 * 1040u, out.size());
+    for (size_t at = 0, i = 0; at < out.size(); at += 1040, ++i) {
+        EXPECT_TRUE(StartCodeAt(out, at, 0xF2));
+        EXPECT_EQ(25 << 3, out[at + 5]);
+        EXPECT_EQ(22u << 3 | 18u << 9, Le(out, at + 6, 2));  // 352 / 16, 288 / 16
+        EXPECT_EQ(i + 1, Le(out, at + 12, 4));
+        EXPECT_EQ(Bytes(stream.begin() + i * 1024, stream.begin() + i * 1024 + 1024),
+                  Bytes(out.begin() + at + 16, out.begin() + at + 1040));
+    }
+}
+
 TEST(ContainerWriters, ProgramStreamStatesOnlyTheSizesOfItsCodes) {
     EXPECT_EQ(3, ProgramStreamSizeCode(352, 288));
     EXPECT_EQ(7, ProgramStreamSizeCode(480, 480));
@@ -360,8 +382,8 @@ void ExpectDefaultLayout(const Picture& p, int tolerance) {
 
 class LibavDecoder {
   public:
-    LibavDecoder() {
-        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    explicit LibavDecoder(AVCodecID id = AV_CODEC_ID_H264) {
+        const AVCodec* codec = avcodec_find_decoder(id);
         context = avcodec_alloc_context3(codec);
         context->flags |= AV_CODEC_FLAG_LOW_DELAY;
         avcodec_open2(context, codec, nullptr);
@@ -493,18 +515,22 @@ TEST(TestPatternPicture, PtzStepsChangeThePictureAsTheCameraWould) {
 struct EncodeCase {
     int width;
     int height;
+    VideoCodec codec = VideoCodec::kH264;
 };
 
 TEST(LiveEncoding, BaselineOneKeyFramePerSecondAndThePatternSurvivesDecoding) {
-    for (EncodeCase c : {EncodeCase{352, 288}, EncodeCase{1920, 1080}, EncodeCase{160, 120}}) {
-        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-        H264Encoder encoder;
+    for (EncodeCase c : {EncodeCase{352, 288}, EncodeCase{1920, 1080}, EncodeCase{160, 120},
+                         EncodeCase{352, 288, VideoCodec::kMpeg4}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " " +
+                     CodecName(c.codec));
+        const bool h264 = c.codec == VideoCodec::kH264;
+        std::unique_ptr<VideoEncoder> encoder = MakeVideoEncoder(c.codec);
         std::string error;
-        ASSERT_TRUE(encoder.Open(
+        ASSERT_TRUE(encoder->Open(
             {c.width, c.height, 25, LiveBitRateKbit(c.width, c.height), 200000}, error))
             << error;
         TestPattern pattern(c.width, c.height, "Gate");
-        LibavDecoder decoder;
+        LibavDecoder decoder(h264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4);
         YuvFrame frame;
         Bytes unit;
         std::vector<int> keys;
@@ -513,15 +539,19 @@ TEST(LiveEncoding, BaselineOneKeyFramePerSecondAndThePatternSurvivesDecoding) {
             pattern.Render(CameraView(), {static_cast<uint32_t>(n), 1000u + 40 * n}, "00:00:00",
                            frame);
             bool key = false;
-            ASSERT_TRUE(encoder.Encode(frame, n == 30, unit, key)) << n;
+            ASSERT_TRUE(encoder->Encode(frame, n == 30, unit, key)) << n;
             if (key) {
                 keys.push_back(n);
-                // Parameter sets lead every key frame; the profile is baseline (66).
+                // Parameter sets lead every key frame; the profile is baseline (66). MPEG-4:
+                // the visual object sequence header.
                 ASSERT_GE(unit.size(), 6u);
                 static const uint8_t kSps[] = {0, 0, 1, 0x67};
                 auto sps = std::search(unit.begin(), unit.end(), std::begin(kSps), std::end(kSps));
-                ASSERT_NE(unit.end(), sps) << n;
-                EXPECT_EQ(66, sps[4]);
+                if (h264) {
+                    ASSERT_NE(unit.end(), sps) << n;
+                    EXPECT_EQ(66, sps[4]);
+                }
+                EXPECT_TRUE(h264 || StartCodeAt(unit, 0, 0xB0)) << n;
             }
             // No B-frames and no delay: each picture comes out of its own access unit.
             Picture decoded;
@@ -555,6 +585,7 @@ TEST(LiveOptions, DemoChannelsUnlessMediaOrLiveVideoIsAsked) {
     EXPECT_EQ(ContainerFormat::kPrivate, demo.live[0].format);
     EXPECT_EQ(ContainerFormat::kChecksummed, demo.live[1].format);
     EXPECT_EQ(ContainerFormat::kProgramStream, demo.live[2].format);
+    EXPECT_EQ(VideoCodec::kMpeg4, demo.live[2].codec);
     EXPECT_EQ(1280, demo.live[3].width);
 
     SimOptions one = parse({"--format", "2=ps", "--size", "2=704x576", "--bitrate", "2=900"});

@@ -156,16 +156,21 @@ std::string Md5Hex(const uint8_t* bytes, size_t length) {
 struct DepthCase {
     int depth;
     int tolerance;  // 16 bits read luma as full range and keep 5 or 6 bits per colour
+    int channel = 0;
 };
 
 TEST(ProbePlay, ReportsAsTheLiveViewWouldAndSavesTheLastPictureUpright) {
-    SimProcess sim({"--format", "0=checksummed"});
-    for (DepthCase c : {DepthCase{32, 24}, DepthCase{24, 24}, DepthCase{16, 40}}) {
-        SCOPED_TRACE(c.depth);
+    // H.264 on channel 0, MPEG-4 Visual on channels 1 and 2.
+    SimProcess sim({"--format", "0=checksummed", "--format", "1=sequenced", "--codec", "1=mpeg4",
+                    "--format", "2=ps", "--codec", "2=mpeg4"});
+    for (DepthCase c : {DepthCase{32, 24}, DepthCase{24, 24}, DepthCase{16, 40},
+                        DepthCase{32, 24, 1}, DepthCase{32, 24, 2}}) {
+        SCOPED_TRACE(std::to_string(c.depth) + " bits, channel " + std::to_string(c.channel));
         std::string snapshot = testing::TempDir() + "tavix_probe_" + std::to_string(getpid()) +
-                               "_" + std::to_string(c.depth) + ".png";
-        ProbeRun run = Probe("play " + Device(sim) + " 0 --seconds 2 --json --depth " +
-                             std::to_string(c.depth) + " --snapshot " + snapshot);
+                               "_" + std::to_string(c.depth) + std::to_string(c.channel) + ".png";
+        ProbeRun run = Probe("play " + Device(sim) + " " + std::to_string(c.channel) +
+                             " --seconds 2 --json --depth " + std::to_string(c.depth) +
+                             " --snapshot " + snapshot);
         ASSERT_EQ(0, run.status) << run.output;
 
         // The live view's texts in its order, then the summary last.

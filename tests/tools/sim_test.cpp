@@ -89,6 +89,7 @@ TEST(SimCommandLine, HelpDocumentsEveryOption) {
                                "--media",
                                "--size",
                                "--format",
+                               "--codec",
                                "--bitrate",
                                "--chunk",
                                "--rate",
@@ -110,7 +111,10 @@ TEST(SimCommandLine, BadArgumentsStopWithStatusTwo) {
           // Live video: sizes the containers cannot state, unknown formats, double sources.
           "--size 0=1928x1080", "--size 0=350x288", "--size 0=352x1208", "--size 0=352",
           "--format 0=mp4", "--format 0=ps --size 0=1920x1080", "--bitrate 0=10",
-          "--media 0=/etc/hostname --size 0=352x288", "--channels 2 --format 3=private"}) {
+          "--media 0=/etc/hostname --size 0=352x288", "--channels 2 --format 3=private",
+          // Sequenced packets carry MPEG-4 only, at sizes in 16-pixel units.
+          "--codec 0=vp8", "--format 0=sequenced",
+          "--format 0=sequenced --codec 0=mpeg4 --size 0=360x288"}) {
         int status = 0;
         std::string output = RunForOutput(arguments, status);
         EXPECT_EQ(2, WEXITSTATUS(status)) << arguments;

@@ -1,5 +1,6 @@
-// tavix-probe decode run as a program: real H.264 from libx264 in the recorder's private
-// packets, and what the decoder makes of it at every display depth.
+// tavix-probe decode run as a program: real H.264 from libx264 and MPEG-4 Visual from FFmpeg's
+// mpeg4 encoder in every container that carries them, and what the decoder makes of it: the
+// pictures libavcodec itself makes of the elementary stream, at every display depth.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +18,7 @@ extern "C" {
 #include <vector>
 
 #include "demux/stream_demuxer.h"
-#include "platform/h264_decoder.h"
+#include "tests/support/stream_writers.h"
 #include "tests/support/test_video.h"
 #include "video/colour_conversion.h"
 
@@ -50,43 +51,36 @@ std::vector<uint8_t> PrivatePackets(const test::EncodedVideo& video) {
     return out;
 }
 
-// Every picture as the decoder should convert it at `bits` per pixel, stored as it stores them.
-std::vector<std::vector<uint8_t>> Converted(const test::EncodedVideo& video, int bits) {
+// Every picture as the decoder should convert it at `bits` per pixel, stored as it stores them:
+// libavcodec's own pictures of the elementary stream, converted by the program's conversions.
+std::vector<std::vector<uint8_t>> Converted(const test::EncodedVideo& video, int bits,
+                                            bool h264 = true, int width = kWidth,
+                                            int height = kHeight) {
     std::vector<std::vector<uint8_t>> pictures;
-    H264_Dec_Init(0);
-    const int32_t size[2] = {kWidth, kHeight};
-    H264Handle handle = H264_Dec_Open(size);
-    std::vector<uint8_t> yuv(kWidth * kHeight * 3 / 2);
-    const uint8_t* y = yuv.data();
-    const uint8_t* u = y + kWidth * kHeight;
-    const uint8_t* v = u + kWidth * kHeight / 4;
-    for (const test::EncodedFrame& f : video.frames) {
-        const H264DecodeInput input{
-            video.bytes.data() + f.offset, static_cast<int32_t>(f.size), {1, 1, 0, 0}};
-        H264DecodeOutput output{yuv.data(), yuv.data() + kWidth * kHeight,
-                                yuv.data() + kWidth * kHeight * 5 / 4, 0, 0};
-        if (H264_Dec_Decode(handle, &input, &output, 0) != 0) continue;
-        std::vector<uint8_t> picture(kWidth * kHeight * (bits / 8));
+    for (const std::vector<uint8_t>& yuv : test::ReferenceDecode(video, h264)) {
+        const uint8_t* y = yuv.data();
+        const uint8_t* u = y + width * height;
+        const uint8_t* v = u + width * height / 4;
+        std::vector<uint8_t> picture(width * height * (bits / 8));
         if (bits == 16)
-            ConvertTo565(kWidth, kHeight, y, picture.data());
+            ConvertTo565(width, height, y, picture.data());
         else if (bits == 24)
-            ConvertTo24(picture.data(), kWidth, y, u, v, kWidth, kWidth / 2, kWidth, -kHeight);
+            ConvertTo24(picture.data(), width, y, u, v, width, width / 2, width, -height);
         else
-            ConvertTo32(picture.data(), kWidth, y, u, v, kWidth, kWidth / 2, kWidth, -kHeight);
+            ConvertTo32(picture.data(), width, y, u, v, width, width / 2, width, -height);
         pictures.push_back(std::move(picture));
     }
-    H264_Dec_Close(handle);
-    H264_Dec_DeInit();
     return pictures;
 }
 
 // "WIDTHxHEIGHT MD5" of every picture as the decoder should convert it.
-std::vector<std::string> ExpectedLines(const test::EncodedVideo& video, int bits) {
+std::vector<std::string> ExpectedLines(const test::EncodedVideo& video, int bits, bool h264 = true,
+                                       int width = kWidth, int height = kHeight) {
     std::vector<std::string> lines;
-    for (const std::vector<uint8_t>& picture : Converted(video, bits)) {
+    for (const std::vector<uint8_t>& picture : Converted(video, bits, h264, width, height)) {
         uint8_t digest[16];
         av_md5_sum(digest, picture.data(), picture.size());
-        std::string line = std::to_string(kWidth) + "x" + std::to_string(kHeight) + " ";
+        std::string line = std::to_string(width) + "x" + std::to_string(height) + " ";
         char hex[3];
         for (uint8_t b : digest) {
             std::snprintf(hex, sizeof hex, "%02x", b);
@@ -199,18 +193,104 @@ TEST_F(ProbeDecodeTest, ReportsUsageAndFileErrors) {
 }
 
 TEST_F(ProbeDecodeTest, AStreamWithNothingToDecodeEndsWithNoPictures) {
-    // MPEG-4 Visual is cut into frames but not decoded.
-    test::VideoOptions options;
-    options.frames = 10;
-    const test::EncodedVideo mpeg4 = test::EncodeMpeg4(options);
-    const std::string file = (directory / "stream.m4v").string();
+    // Key pictures of the third video codec (private packets 00 00 01 FE) are cut, not decoded.
+    test::Bytes stream;
+    uint8_t counter = 1;
+    for (const test::MediaUnit& unit : test::MediaUnits(video))
+        test::Append(stream, test::PrivateKeyPacket(0xFE, {}, unit.bytes, counter++));
+    const std::string file = (directory / "third.bin").string();
     std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(mpeg4.bytes.data()),
-               static_cast<std::streamsize>(mpeg4.bytes.size()));
+        .write(reinterpret_cast<const char*>(stream.data()),
+               static_cast<std::streamsize>(stream.size()));
     const Result run = Probe("decode " + file + " --framemd5");
     EXPECT_EQ(0, run.status);
     ASSERT_EQ(1u, run.lines.size());
     EXPECT_EQ(0u, run.lines[0].find("pictures 0")) << run.lines[0];
+}
+
+// The device's tagged key pictures begin with their video object header and carry the frame
+// rate in a user data header of the device's (its byte 7).
+void AsTaggedByTheDevice(std::vector<test::MediaUnit>& units) {
+    for (test::MediaUnit& unit : units) {
+        if (!unit.key) continue;
+        const size_t vop = test::FindStartCode(unit.bytes, 0xB6, 0, unit.bytes.size());
+        unit.bytes.insert(unit.bytes.begin() + static_cast<ptrdiff_t>(vop),
+                          {0, 0, 1, 0xB2, 1, 2, 3, 4, 5, 6, 25});
+        const size_t object = test::FindStartCode(unit.bytes, 0x00, 0, unit.bytes.size());
+        unit.bytes.erase(unit.bytes.begin(), unit.bytes.begin() + static_cast<ptrdiff_t>(object));
+    }
+}
+
+TEST_F(ProbeDecodeTest, EveryContainerGivesThePicturesOfItsElementaryStream) {
+    using Units = std::vector<test::MediaUnit>;
+    using Info = test::PictureInfo;
+    struct Case {
+        const char* name;
+        bool h264;
+        test::Bytes (*write)(const Units&, const Info&);
+        int format = kFormatNone;  // recognised
+        void (*adapt)(Units&) = nullptr;
+        int width = kWidth;
+        int height = kHeight;
+    };
+    const Case cases[] = {
+        {"MPEG-4 elementary stream", false,
+         [](const Units& units, const Info&) {
+             test::Bytes stream;  // the device's audio packets between the pictures
+             for (const test::MediaUnit& u : units)
+                 test::Append(stream, u.video ? u.bytes : test::PrivateAudioPacket(7, 1, u.bytes));
+             return stream;
+         }},
+        {"MPEG-4 private packets", false,
+         [](const Units& u, const Info& i) { return test::WritePrivateStream(u, i, {false}); }},
+        {"MPEG-4 sequenced packets", false,
+         [](const Units& u, const Info& i) { return test::WriteSequencedStream(u, i); }},
+        {"MPEG-4 tagged frames", false,
+         [](const Units& u, const Info&) { return test::WriteTaggedStream(u); }, kFormatTagged,
+         AsTaggedByTheDevice},
+        {"MPEG-4 program stream", false, test::WriteProgramStream},
+        // Pictures larger than one PES packet, joined by the demultiplexer.
+        {"MPEG-4 program stream, split pictures", false, test::WriteProgramStream, kFormatNone,
+         nullptr, 704, 576},
+        {"MPEG-4 checksummed packets", false,
+         [](const Units& u, const Info& i) { return test::WriteChecksummedStream(u, i, 1); }},
+        {"MPEG-4 AVI", false, [](const Units& u, const Info& i) { return test::WriteAvi(u, i); }},
+        {"H.264 program stream", true, test::WriteProgramStream},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::VideoOptions options;
+        options.width = c.width;
+        options.height = c.height;
+        options.frames = 20;
+        options.bitRate = c.width > kWidth ? 60000000 : 400000;
+        const test::EncodedVideo encoded =
+            c.h264 ? test::EncodeH264(options) : test::EncodeMpeg4(options);
+        Units units = test::MediaUnits(encoded, 3);
+        if (c.adapt) c.adapt(units);
+        test::EncodedVideo stream;  // the elementary stream the container carries
+        for (const test::MediaUnit& unit : units) {
+            if (!unit.video) continue;
+            stream.frames.push_back({stream.bytes.size(), unit.bytes.size(), unit.key, 0});
+            test::Append(stream.bytes, unit.bytes);
+        }
+        const test::Bytes bytes = c.write(units, {c.width, c.height, 25, {}});
+        const std::string file = (directory / "container.bin").string();
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        Result run = Probe("decode " + file + " --framemd5 --format " + std::to_string(c.format));
+        ASSERT_EQ(0, run.status);
+        ASSERT_FALSE(run.lines.empty());
+        run.lines.pop_back();  // the summary
+        const std::vector<std::string> expected =
+            ExpectedLines(stream, 32, c.h264, c.width, c.height);
+        // The last picture ends only where a next one would begin.
+        ASSERT_GE(run.lines.size() + 1, expected.size());
+        ASSERT_LE(run.lines.size(), expected.size());
+        for (size_t i = 0; i < run.lines.size(); ++i)
+            EXPECT_EQ(expected[i], run.lines[i]) << "picture " << i;
+    }
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "demux/frame_info.h"
 #include "tests/video/test_h264.h"
+#include "video/picture_decoder.h"
 
 namespace tavix {
 namespace {
@@ -33,30 +35,33 @@ struct Planes {
     std::vector<uint8_t> bytes;
 };
 
+// The decoder library as CDecoder opens it for a frame's codec: H.264 through its five entry
+// points, MPEG-4 Visual.
 class Library {
   public:
-    Library(int width, int height) {
-        H264_Dec_Init(0);
-        const int32_t size[2] = {width, height};
-        handle = H264_Dec_Open(size);
-    }
-    ~Library() {
-        H264_Dec_Close(handle);
-        H264_Dec_DeInit();
-    }
+    Library(int width, int height, int32_t codec = kCodecH264)
+        : handle(FindPictureDecoder(codec)(width, height)) {}
     int Decode(const std::vector<uint8_t>& payload, H264DecodeOutput& output) {
-        const H264DecodeInput input{
-            payload.data(), static_cast<int32_t>(payload.size()), {1, 1, 0, 0}};
-        return H264_Dec_Decode(handle, &input, &output, 0);
+        return handle->Decode(payload.data(), static_cast<int32_t>(payload.size()), output);
     }
-    H264Handle handle;
+    std::unique_ptr<PictureDecoder> handle;
 };
 
-TEST(H264DecoderTest, EveryFrameComesOutAtOnceInTheCallersPlanes) {
-    const auto frames = test::EncodeH264Frames(176, 144, 30);
-    const auto reference = test::ReferenceDecode(frames);
+// Every codec the library decodes.
+class DecoderLibraryTest : public testing::TestWithParam<int32_t> {
+  protected:
+    std::vector<test::CodedFrame> Encode(int width, int height, int count) const {
+        return GetParam() == kCodecMpeg4 ? test::EncodeMpeg4Frames(width, height, count)
+                                         : test::EncodeH264Frames(width, height, count);
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Codecs, DecoderLibraryTest, testing::Values(kCodecH264, kCodecMpeg4));
+
+TEST_P(DecoderLibraryTest, EveryFrameComesOutAtOnceInTheCallersPlanes) {
+    const auto frames = Encode(176, 144, 30);
+    const auto reference = test::ReferenceDecode(frames, GetParam() != kCodecMpeg4);
     ASSERT_EQ(frames.size(), reference.size());
-    Library library(176, 144);
+    Library library(176, 144, GetParam());
     ASSERT_NE(nullptr, library.handle);
     Planes planes(176, 144);
     for (size_t i = 0; i < frames.size(); ++i) {
@@ -71,10 +76,10 @@ TEST(H264DecoderTest, EveryFrameComesOutAtOnceInTheCallersPlanes) {
     }
 }
 
-TEST(H264DecoderTest, ASmallerPictureFitsWithItsOwnStrides) {
-    const auto frames = test::EncodeH264Frames(176, 144, 1);
-    const auto reference = test::ReferenceDecode(frames);
-    Library library(352, 288);
+TEST_P(DecoderLibraryTest, ASmallerPictureFitsWithItsOwnStrides) {
+    const auto frames = Encode(176, 144, 1);
+    const auto reference = test::ReferenceDecode(frames, GetParam() != kCodecMpeg4);
+    Library library(352, 288, GetParam());
     Planes planes(352, 288);
     H264DecodeOutput output = planes.Output();
     ASSERT_EQ(0, library.Decode(frames[0].bytes, output));
@@ -87,12 +92,12 @@ TEST(H264DecoderTest, ASmallerPictureFitsWithItsOwnStrides) {
     EXPECT_TRUE(std::equal(output.v, output.v + 88 * 72, reference[0].begin() + 176 * 144 * 5 / 4));
 }
 
-TEST(H264DecoderTest, APictureLargerThanTheOpenedSizeFailsWithoutWriting) {
-    const auto large = test::EncodeH264Frames(352, 288, 1);
-    const auto small = test::EncodeH264Frames(176, 144, 1);
+TEST_P(DecoderLibraryTest, APictureLargerThanTheOpenedSizeFailsWithoutWriting) {
+    const auto large = Encode(352, 288, 1);
+    const auto small = Encode(176, 144, 1);
     for (const auto& opened :
          std::vector<std::pair<int, int>>{{176, 144}, {352, 144}, {176, 288}}) {
-        Library library(opened.first, opened.second);
+        Library library(opened.first, opened.second, GetParam());
         Planes planes(opened.first, opened.second);
         H264DecodeOutput output = planes.Output();
         EXPECT_EQ(-1, library.Decode(large[0].bytes, output));
@@ -104,8 +109,8 @@ TEST(H264DecoderTest, APictureLargerThanTheOpenedSizeFailsWithoutWriting) {
     }
 }
 
-TEST(H264DecoderTest, ACorruptPayloadFailsAndDecodingGoesOn) {
-    const auto frames = test::EncodeH264Frames(176, 144, 13);
+TEST_P(DecoderLibraryTest, ACorruptPayloadFailsAndDecodingGoesOn) {
+    const auto frames = Encode(176, 144, 13);
     std::vector<uint8_t> noise(3000);
     unsigned seed = 7;
     for (uint8_t& b : noise)
@@ -116,7 +121,7 @@ TEST(H264DecoderTest, ACorruptPayloadFailsAndDecodingGoesOn) {
     for (size_t i = garbledSlice.size() / 3; i < garbledSlice.size(); i += 7)
         garbledSlice[i] ^= 0xFF;
 
-    Library library(176, 144);
+    Library library(176, 144, GetParam());
     Planes planes(176, 144);
     for (const auto* bad : {&noise, &truncated, &garbledSlice}) {
         H264DecodeOutput output = planes.Output();
@@ -131,6 +136,8 @@ TEST(H264DecoderTest, RefusesMissingArguments) {
     EXPECT_EQ(nullptr, H264_Dec_Open(nullptr));
     const int32_t zero[2] = {0, 144};
     EXPECT_EQ(nullptr, H264_Dec_Open(zero));
+    EXPECT_EQ(nullptr, FindPictureDecoder(kCodecUnsupported));
+    EXPECT_EQ(nullptr, FindPictureDecoder(kCodecMpeg4)(0, 144));
     Library library(176, 144);
     Planes planes(176, 144);
     H264DecodeOutput output = planes.Output();

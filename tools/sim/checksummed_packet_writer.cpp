@@ -4,6 +4,7 @@ namespace tavix::sim {
 namespace {
 
 constexpr uint8_t kCodecH264 = 8;
+constexpr uint8_t kCodecMpeg4 = 1;
 constexpr uint8_t kStructureFrame = 0;
 
 }  // namespace
@@ -30,7 +31,8 @@ void ChecksummedPacketWriter::Write(const VideoFrame& frame, Bytes& out) {
     out.push_back(ChecksummedHeaderSum(&out[start + 4]));
     if (frame.key) {
         out.insert(out.end(), {0x80, kStructureFrame, static_cast<uint8_t>(frame.width / 8),
-                               static_cast<uint8_t>(frame.height / 8), 0x81, 0, kCodecH264,
+                               static_cast<uint8_t>(frame.height / 8), 0x81, 0,
+                               frame.codec == VideoCodec::kMpeg4 ? kCodecMpeg4 : kCodecH264,
                                static_cast<uint8_t>(frame.frameRate)});
     }
     out.insert(out.end(), frame.data, frame.data + frame.size);

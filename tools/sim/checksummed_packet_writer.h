@@ -1,7 +1,8 @@
 // The device's checksummed packets: "ZQMF", a 20-byte header (type FD key / FC dependent,
 // 32-bit sequence number, packet length from the magic to the trailer, packed time, extension
 // length, checksum of the header), an extension (key frames: size, structure, codec 8 = H.264
-// and rate in two 4-byte items tagged 0x80 and 0x81), the payload and an 8-byte trailer.
+// or 1 = MPEG-4 Visual, and rate in two 4-byte items tagged 0x80 and 0x81), the payload and an
+// 8-byte trailer.
 #pragma once
 
 #include "tools/sim/container_writer.h"

@@ -3,6 +3,7 @@
 #include "tools/sim/checksummed_packet_writer.h"
 #include "tools/sim/private_packet_writer.h"
 #include "tools/sim/program_stream_writer.h"
+#include "tools/sim/sequenced_packet_writer.h"
 
 namespace tavix::sim {
 
@@ -12,6 +13,8 @@ std::unique_ptr<ContainerWriter> MakeContainerWriter(ContainerFormat format) {
             return std::make_unique<ChecksummedPacketWriter>();
         case ContainerFormat::kProgramStream:
             return std::make_unique<ProgramStreamWriter>();
+        case ContainerFormat::kSequenced:
+            return std::make_unique<SequencedPacketWriter>();
         case ContainerFormat::kPrivate:
             break;
     }
@@ -24,6 +27,8 @@ const char* ContainerName(ContainerFormat format) {
             return "checksummed";
         case ContainerFormat::kProgramStream:
             return "ps";
+        case ContainerFormat::kSequenced:
+            return "sequenced";
         case ContainerFormat::kPrivate:
             break;
     }
@@ -31,10 +36,25 @@ const char* ContainerName(ContainerFormat format) {
 }
 
 bool ParseContainerName(const std::string& name, ContainerFormat& format) {
-    for (ContainerFormat candidate : {ContainerFormat::kPrivate, ContainerFormat::kChecksummed,
-                                      ContainerFormat::kProgramStream}) {
+    for (ContainerFormat candidate :
+         {ContainerFormat::kPrivate, ContainerFormat::kChecksummed, ContainerFormat::kProgramStream,
+          ContainerFormat::kSequenced}) {
         if (name == ContainerName(candidate)) {
             format = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* CodecName(VideoCodec codec) {
+    return codec == VideoCodec::kMpeg4 ? "mpeg4" : "h264";
+}
+
+bool ParseCodecName(const std::string& name, VideoCodec& codec) {
+    for (VideoCodec candidate : {VideoCodec::kH264, VideoCodec::kMpeg4}) {
+        if (name == CodecName(candidate)) {
+            codec = candidate;
             return true;
         }
     }

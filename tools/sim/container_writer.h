@@ -1,5 +1,6 @@
-// The recorder's containers for its live H.264: each writer wraps one encoded frame at a time
-// into the packets of its format. Pure byte code, written apart from the client's parsers.
+// The recorder's containers for its live video (H.264 or MPEG-4 Visual): each writer wraps one
+// encoded frame at a time into the packets of its format. Pure byte code, written apart from the
+// client's parsers.
 #pragma once
 
 #include <cstddef>
@@ -21,11 +22,14 @@ struct WallTime {
     int second = 0;
 };
 
+enum class VideoCodec { kH264, kMpeg4 };
+
 // One encoded picture and what the containers say about it.
 struct VideoFrame {
-    const uint8_t* data = nullptr;  // H.264 access unit, Annex B
+    const uint8_t* data = nullptr;  // H.264 access unit (Annex B), or MPEG-4 Visual VOP
     size_t size = 0;
-    bool key = false;  // an IDR picture with its parameter sets
+    VideoCodec codec = VideoCodec::kH264;
+    bool key = false;  // an IDR picture with its parameter sets; an I-VOP with its layer headers
     int width = 0;     // multiples of 8
     int height = 0;
     int frameRate = 25;
@@ -33,7 +37,7 @@ struct VideoFrame {
     WallTime time;
 };
 
-enum class ContainerFormat { kPrivate, kChecksummed, kProgramStream };
+enum class ContainerFormat { kPrivate, kChecksummed, kProgramStream, kSequenced };
 
 class ContainerWriter {
   public:
@@ -44,9 +48,13 @@ class ContainerWriter {
 
 std::unique_ptr<ContainerWriter> MakeContainerWriter(ContainerFormat format);
 
-// "private", "checksummed", "ps".
+// "private", "checksummed", "ps", "sequenced".
 const char* ContainerName(ContainerFormat format);
 bool ParseContainerName(const std::string& name, ContainerFormat& format);
+
+// "h264", "mpeg4".
+const char* CodecName(VideoCodec codec);
+bool ParseCodecName(const std::string& name, VideoCodec& codec);
 
 // Date and time as the device packs them: second in bits 0-5, minute 6-11, hour 12-16, day
 // 17-21, month 22-25, year - 2000 in 26-31.

@@ -39,6 +39,7 @@ LiveVideoSource::LiveVideoSource(const LiveChannel& settings, const std::string&
       channel(channel),
       connection(connection),
       pattern(settings.width, settings.height, name),
+      encoder(MakeVideoEncoder(settings.codec)),
       writer(MakeContainerWriter(settings.format)) {}
 
 LiveVideoSource::~LiveVideoSource() {
@@ -57,14 +58,14 @@ bool LiveVideoSource::Start() {
     started = true;
     int bitRate = settings.bitRateKbit > 0 ? settings.bitRateKbit
                                            : LiveBitRateKbit(settings.width, settings.height);
-    H264Encoder::Settings encoding;
+    VideoEncoder::Settings encoding;
     encoding.width = settings.width;
     encoding.height = settings.height;
     encoding.frameRate = kFrameRate;
     encoding.bitRateKbit = bitRate;
     encoding.maxFrameBytes = MaxFrameBytes(bitRate);
     std::string error;
-    if (!encoder.Open(encoding, error)) {
+    if (!encoder->Open(encoding, error)) {
         JsonLine("event", "error")
             .Number("connection", connection)
             .Number("channel", channel)
@@ -76,6 +77,7 @@ bool LiveVideoSource::Start() {
         .Number("connection", connection)
         .Number("channel", channel)
         .Text("format", ContainerName(settings.format))
+        .Text("codec", CodecName(settings.codec))
         .Number("width", settings.width)
         .Number("height", settings.height)
         .Number("bitrate", bitRate)
@@ -131,9 +133,10 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
     pending.clear();
     handedOut = 0;
     bool key = false;
-    if (!encoder.Encode(picture, forceKey, encoded, key)) return;
+    if (!encoder->Encode(picture, forceKey, encoded, key)) return;
     frame.data = encoded.data();
     frame.size = encoded.size();
+    frame.codec = settings.codec;
     frame.key = key;
     frame.width = settings.width;
     frame.height = settings.height;

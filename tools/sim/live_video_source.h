@@ -15,10 +15,10 @@
 
 #include "tools/sim/camera_view.h"
 #include "tools/sim/container_writer.h"
-#include "tools/sim/h264_encoder.h"
 #include "tools/sim/media_source.h"
 #include "tools/sim/sim_options.h"
 #include "tools/sim/test_pattern.h"
+#include "tools/sim/video_encoder.h"
 
 namespace tavix::sim {
 
@@ -47,7 +47,7 @@ class LiveVideoSource : public MediaSource {
     const int channel;
     const int connection;
     TestPattern pattern;
-    H264Encoder encoder;
+    std::unique_ptr<VideoEncoder> encoder;
     std::unique_ptr<ContainerWriter> writer;
     bool started = false;
     bool failed = false;

@@ -16,6 +16,7 @@ constexpr SizeCode kSizeCodes[] = {
 constexpr uint32_t kMuxRate = 25000;  // units of 50 bytes/s: 10 Mbit/s
 constexpr uint8_t kVideoStream = 0xE0;
 constexpr uint8_t kH264StreamType = 0x1B;
+constexpr uint8_t kMpeg4StreamType = 0x10;
 constexpr uint8_t kDeviceDescriptor = 0x80;
 constexpr size_t kPackHeader = 14;
 constexpr size_t kSystemHeader = 15;
@@ -79,7 +80,8 @@ void ProgramStreamWriter::Write(const VideoFrame& frame, Bytes& out) {
     WritePack(pts - kScrLead, out);
     if (frame.key) {
         WriteSystemHeader(out);
-        WriteMap(ProgramStreamSizeCode(frame.width, frame.height), frame.frameRate, out);
+        WriteMap(ProgramStreamSizeCode(frame.width, frame.height), frame.frameRate,
+                 frame.codec == VideoCodec::kMpeg4 ? kMpeg4StreamType : kH264StreamType, out);
     }
     const size_t splitPayload = kSplitLength - 8;
     if (frame.size <= kMaxPesPayload) {
@@ -135,7 +137,7 @@ void ProgramStreamWriter::WriteSystemHeader(Bytes& out) {
     out.insert(out.end(), {0x00, 0xE1, 0x7F, kVideoStream, 0xE0, 0xE8});
 }
 
-void ProgramStreamWriter::WriteMap(int sizeCode, int frameRate, Bytes& out) {
+void ProgramStreamWriter::WriteMap(int sizeCode, int frameRate, uint8_t streamType, Bytes& out) {
     size_t start = out.size();
     size_t packStart = start - kPackHeader - kSystemHeader;
     out.insert(out.end(), {0x00, 0x00, 0x01, 0xBC});
@@ -153,7 +155,7 @@ void ProgramStreamWriter::WriteMap(int sizeCode, int frameRate, Bytes& out) {
         out[packStart + at + 1] = static_cast<uint8_t>(frameRate);
     }
     PutBe16(out, 4);  // one elementary stream, no descriptors
-    out.insert(out.end(), {kH264StreamType, kVideoStream, 0x00, 0x00});
+    out.insert(out.end(), {streamType, kVideoStream, 0x00, 0x00});
     out.insert(out.end(), 4, 0);
     uint32_t crc = MpegCrc32(&out[start], out.size() - start - 4);
     for (int i = 0; i < 4; ++i)

@@ -8,6 +8,8 @@
 // A frame too large for one PES packet is split as the device splits it: a first packet of
 // length 65532, then packets straight after it (no pack header; PTS and DTS) carrying middle
 // pieces of 65510, 65512 or 65522 bytes, and a last piece of any other length.
+//
+// The frames are H.264 or MPEG-4 Visual, as the map's stream type says; both are split alike.
 #pragma once
 
 #include "tools/sim/container_writer.h"
@@ -28,7 +30,7 @@ class ProgramStreamWriter : public ContainerWriter {
   private:
     void WritePack(uint64_t scr, Bytes& out);
     void WriteSystemHeader(Bytes& out);
-    void WriteMap(int sizeCode, int frameRate, Bytes& out);
+    void WriteMap(int sizeCode, int frameRate, uint8_t streamType, Bytes& out);
     // `stuffing` bytes of 0xFF after the PTS move the PES length off a value that means more.
     void WritePes(uint64_t pts, const uint8_t* data, size_t size, size_t stuffing, Bytes& out);
     void WriteContinuation(uint64_t pts, const uint8_t* data, size_t size, Bytes& out);

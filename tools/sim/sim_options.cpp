@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tools/sim/program_stream_writer.h"
+#include "tools/sim/sequenced_packet_writer.h"
 
 namespace tavix::sim {
 namespace {
@@ -42,11 +43,13 @@ constexpr OptionInfo kOptions[] = {
      "test that crashed)"},
     {"--media", "I=FILE", "loop FILE as the media of channel I (0-based); may be repeated"},
     {"--size", "I=WxH",
-     "serve live H.264 on channel I at this size (default 352x288); W 160..1920 and H 120..1200, "
+     "serve live video on channel I at this size (default 352x288); W 160..1920 and H 120..1200, "
      "multiples of 8"},
     {"--format", "I=FORMAT",
-     "serve live H.264 on channel I in this container: private (default), checksummed or ps "
-     "(ps carries only the sizes of its size codes)"},
+     "serve live video on channel I in this container: private (default), checksummed, ps (only "
+     "the sizes of its size codes) or sequenced (MPEG-4 only; multiples of 16, W up to 1008)"},
+    {"--codec", "I=CODEC",
+     "serve live video on channel I in this codec: h264 (default) or mpeg4 (MPEG-4 Visual)"},
     {"--bitrate", "I=KBITS",
      "live bit rate of channel I in kbit/s, 50..20000 (default from the size: 284 at 352x288, "
      "1928 at 1920x1080)"},
@@ -122,7 +125,7 @@ LiveChannel DemoChannel(int channel) {
     static const LiveChannel kDemo[] = {
         {352, 288, ContainerFormat::kPrivate, 0},
         {704, 576, ContainerFormat::kChecksummed, 0},
-        {352, 288, ContainerFormat::kProgramStream, 0},
+        {352, 288, ContainerFormat::kProgramStream, 0, VideoCodec::kMpeg4},
         {1280, 720, ContainerFormat::kPrivate, 0},
     };
     return kDemo[channel % 4];
@@ -202,6 +205,9 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         } else if (name == "--format") {
             ok = ParseIndexed(value, index, text) &&
                  ParseContainerName(text, options.live[index].format);
+        } else if (name == "--codec") {
+            ok =
+                ParseIndexed(value, index, text) && ParseCodecName(text, options.live[index].codec);
         } else if (name == "--bitrate") {
             ok = ParseIndexed(value, index, text) && ParseInteger(text, 50, 20000, number);
             if (ok) options.live[index].bitRateKbit = static_cast<int>(number);
@@ -260,6 +266,18 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
                 "channel " + std::to_string(channel) + ": ps carries only " + ProgramStreamSizes();
             return false;
         }
+        if (live.format == ContainerFormat::kSequenced && live.codec != VideoCodec::kMpeg4) {
+            error = "channel " + std::to_string(channel) +
+                    ": sequenced carries only MPEG-4 (--codec " + std::to_string(channel) +
+                    "=mpeg4)";
+            return false;
+        }
+        if (live.format == ContainerFormat::kSequenced &&
+            !SequencedSizeFits(live.width, live.height)) {
+            error = "channel " + std::to_string(channel) +
+                    ": sequenced carries only sizes in multiples of 16, up to 1008 wide";
+            return false;
+        }
     }
     if (options.media.empty() && options.live.empty()) {
         for (int channel = 0; channel < options.channels; ++channel)
@@ -277,15 +295,17 @@ std::string SimHelp() {
         "first line is {\"event\":\"listening\",\"address\":...,\"port\":N}.\n"
         "Requests: login, heartbeat, channel-names, channel-records, stream, ptz,\n"
         "announce, unknown. Events: listening, connected, closed, fault, bad-request,\n"
-        "live (a live channel starts: format, size, bit rate), live-end (frames sent),\n"
-        "error, stopped. Every line but the first and the last names its \"connection\".\n"
-        "Channel indices are 0-based, as on the wire. SIGINT or SIGTERM stop it cleanly.\n\n"
+        "live (a live channel starts: format, codec, size, bit rate), live-end (frames\n"
+        "sent), error, stopped. Every line but the first and the last names its\n"
+        "\"connection\". Channel indices are 0-based, as on the wire. SIGINT or SIGTERM\n"
+        "stop it cleanly.\n\n"
         "Live video: a test pattern (colour bars, grey steps, a moving square, the\n"
-        "channel's name, a clock and a frame stamp) encoded as H.264 at 25 frames per\n"
-        "second, one key frame per second. PTZ commands steer it one step each: pan and\n"
-        "tilt over a larger scene, zoom, focus (blur) and iris (brightness). Without\n"
-        "--media, --size, --format or --bitrate every channel is live, the first four\n"
-        "as: 0 private 352x288, 1 checksummed 704x576, 2 ps 352x288, 3 private 1280x720.\n\n";
+        "channel's name, a clock and a frame stamp) encoded as H.264 or MPEG-4 Visual at\n"
+        "25 frames per second, one key frame per second. PTZ commands steer it one step\n"
+        "each: pan and tilt over a larger scene, zoom, focus (blur) and iris\n"
+        "(brightness). Without --media, --size, --format, --codec or --bitrate every\n"
+        "channel is live, the first four as: 0 private H.264 352x288, 1 checksummed H.264\n"
+        "704x576, 2 ps MPEG-4 352x288, 3 private H.264 1280x720.\n\n";
     constexpr size_t kIndent = 32;
     constexpr size_t kWidth = 80;
     for (const OptionInfo& option : kOptions) {

@@ -16,6 +16,7 @@ struct LiveChannel {
     int height = 288;
     ContainerFormat format = ContainerFormat::kPrivate;
     int bitRateKbit = 0;  // 0: chosen from the size (LiveBitRateKbit)
+    VideoCodec codec = VideoCodec::kH264;
 };
 
 // The rate a live channel gets when none is given: about what a recorder spends on the size.

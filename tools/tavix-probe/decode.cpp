@@ -18,6 +18,7 @@ extern "C" {
 
 #include <QImage>
 
+#include "demux/stream_demuxer.h"
 #include "platform/thread.h"
 #include "tools/tavix-probe/commands.h"
 #include "video/decoder.h"
@@ -32,6 +33,7 @@ struct Options {
     std::string file;
     int chunk = kDefaultChunk;
     int depth = 32;
+    int format = kFormatNone;  // 0: recognise
     bool frameMd5 = false;
     std::string outDirectory;
 };
@@ -39,8 +41,8 @@ struct Options {
 void PrintHelp(FILE* to) {
     std::fprintf(
         to,
-        "Usage: tavix-probe decode FILE [--chunk BYTES] [--depth 16|24|32] [--framemd5]\n"
-        "                          [--out DIR]\n"
+        "Usage: tavix-probe decode FILE [--chunk BYTES] [--depth 16|24|32] [--format TYPE]\n"
+        "                          [--framemd5] [--out DIR]\n"
         "\n"
         "Pushes FILE ('-' for standard input) through the decoder in chunks of BYTES, as the\n"
         "player pushes what a recorder sends (waiting for room rather than losing a chunk),\n"
@@ -51,13 +53,17 @@ void PrintHelp(FILE* to) {
         "  --chunk BYTES  bytes per chunk, 1 to %d (default %d)\n"
         "  --depth BITS   the display's bits per pixel, which chooses the conversion: 16\n"
         "                 (RGB565), 24 (BGR) or 32 (BGRA, the default)\n"
+        "  --format TYPE  use the parser of format TYPE instead of recognising the format:\n"
+        "                 1 MPEG-4 Visual elementary stream, 3 \"KRLW\" tagged frames,\n"
+        "                 4 private packets, 5 sequenced packets (0: recognise, the default)\n"
         "  --framemd5     one line per picture: WIDTHxHEIGHT and the MD5 of the converted\n"
         "                 picture's bytes as the decoder stores them (rows packed; 24 and 32\n"
         "                 bits bottom row first)\n"
         "  --out DIR      write every picture to DIR as picture-NNNNN.png, upright\n"
         "  --help         show this help\n"
         "\n"
-        "The format of FILE is recognised as the player recognises a recorder's stream.\n"
+        "Without --format the format of FILE is recognised as the player recognises a\n"
+        "recorder's stream. H.264 and MPEG-4 Visual pictures are decoded.\n"
         "\n"
         "Exit status: 0 when FILE was decoded to its end, 1 when it could not be read or a\n"
         "picture could not be written, 2 for a usage error.\n",
@@ -75,7 +81,7 @@ int ParseArguments(int argc, char** argv, Options* options) {
             continue;
         }
         bool matched = false;
-        for (std::string_view name : {"--chunk", "--depth", "--out"}) {
+        for (std::string_view name : {"--chunk", "--depth", "--format", "--out"}) {
             if (!argument.starts_with(name)) continue;
             std::string_view value;
             if (argument.size() > name.size() && argument[name.size()] == '=')
@@ -92,6 +98,9 @@ int ParseArguments(int argc, char** argv, Options* options) {
             } else if (name == "--depth") {
                 ok = ParseNumber(value, 16, 32, &options->depth) &&
                      (options->depth == 16 || options->depth == 24 || options->depth == 32);
+            } else if (name == "--format") {
+                ok = ParseNumber(value, kFormatNone, kFormatSequenced, &options->format) &&
+                     options->format != 2;
             } else {
                 ok = !value.empty();
                 options->outDirectory = value;
@@ -197,7 +206,7 @@ int RunDecode(int argc, char** argv) {
         }
     }
 
-    CDecoder decoder;
+    CDecoder decoder(MakeDemuxerSource(options.format));
     decoder.SetDisplayBits(options.depth);
     PictureSink sink(options, decoder);
     const auto begin = std::chrono::steady_clock::now();

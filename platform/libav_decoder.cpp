@@ -1,0 +1,96 @@
+#include "platform/libav_decoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+}
+
+#include <cstring>
+#include <new>
+
+namespace tavix {
+namespace {
+
+void CopyPlane(uint8_t* destination, int destinationStride, const uint8_t* source, int sourceStride,
+               int width, int rows) {
+    for (int row = 0; row < rows; ++row)
+        std::memcpy(destination + static_cast<size_t>(row) * destinationStride,
+                    source + static_cast<ptrdiff_t>(row) * sourceStride, width);
+}
+
+}  // namespace
+
+void LibavDecoder::ContextDeleter::operator()(AVCodecContext* context) const {
+    avcodec_free_context(&context);
+}
+void LibavDecoder::FrameDeleter::operator()(AVFrame* frame) const {
+    av_frame_free(&frame);
+}
+void LibavDecoder::PacketDeleter::operator()(AVPacket* packet) const {
+    av_packet_free(&packet);
+}
+
+LibavDecoder::~LibavDecoder() = default;
+
+std::unique_ptr<LibavDecoder> LibavDecoder::Open(const char* name, int32_t width, int32_t height) {
+    if (name == nullptr || width <= 0 || height <= 0) return nullptr;
+    // The program writes its own debug lines only; libavcodec's messages would go to stderr.
+    av_log_set_level(AV_LOG_QUIET);
+    const AVCodec* codec = avcodec_find_decoder_by_name(name);
+    if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO) return nullptr;
+    std::unique_ptr<LibavDecoder> decoder(new (std::nothrow) LibavDecoder);
+    if (!decoder) return nullptr;
+    decoder->context.reset(avcodec_alloc_context3(codec));
+    decoder->frame.reset(av_frame_alloc());
+    decoder->packet.reset(av_packet_alloc());
+    if (!decoder->context || !decoder->frame || !decoder->packet) return nullptr;
+    AVCodecContext* context = decoder->context.get();
+    // One picture out per frame in: no frame threading (it delays output by a frame per
+    // thread) and no reordering delay.
+    context->thread_count = 1;
+    context->thread_type = 0;
+    context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    if (avcodec_open2(context, codec, nullptr) < 0) return nullptr;
+    decoder->width = width;
+    decoder->height = height;
+    return decoder;
+}
+
+int LibavDecoder::Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes) {
+    if (payload == nullptr || length <= 0 || planes.y == nullptr || planes.u == nullptr ||
+        planes.v == nullptr)
+        return -1;
+    // Not reference-counted: libavcodec copies the bytes (with its padding) before reading.
+    packet->data = const_cast<uint8_t*>(payload);
+    packet->size = length;
+    const int sent = avcodec_send_packet(context.get(), packet.get());
+    packet->data = nullptr;
+    packet->size = 0;
+    // A refused packet leaves no picture pending; anything else left is drained below.
+    if (sent < 0 && sent != AVERROR(EAGAIN)) return -1;
+
+    int result = -1;
+    // Take every picture that is ready, keep the last; normally there is exactly one.
+    while (avcodec_receive_frame(context.get(), frame.get()) == 0) {
+        const bool usable =
+            (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) &&
+            frame->width > 0 && frame->height > 0 && frame->width <= width &&
+            frame->height <= height && (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0 &&
+            frame->decode_error_flags == 0;
+        if (usable) {
+            const int w = frame->width;
+            const int h = frame->height;
+            CopyPlane(planes.y, w, frame->data[0], frame->linesize[0], w, h);
+            CopyPlane(planes.u, w / 2, frame->data[1], frame->linesize[1], w / 2, h / 2);
+            CopyPlane(planes.v, w / 2, frame->data[2], frame->linesize[2], w / 2, h / 2);
+            planes.width = w;
+            planes.height = h;
+            result = 0;
+        }
+        av_frame_unref(frame.get());
+    }
+    return result;
+}
+
+}  // namespace tavix

@@ -1,0 +1,67 @@
+// The video decoder library: one of libavcodec's decoders, fed one frame's payload at a time and
+// writing the picture into the caller's planar YUV 4:2:0 buffer. Without frame threading and
+// without reordering delay, so a picture comes out of the call that fed its frame (for streams
+// without B-frames). Every codec the program decodes goes through it; the H.264 entry points
+// (h264_decoder.h) are one use of it.
+//
+// An object is used by one thread at a time; different objects are independent.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace tavix {
+
+// Where a decoded picture goes: the caller sets the three plane addresses, the decoder the
+// picture's width and height.
+struct DecodedPlanes {
+    uint8_t* y;
+    uint8_t* u;
+    uint8_t* v;
+    int32_t width;
+    int32_t height;
+};
+
+class LibavDecoder {
+  public:
+    // libavcodec's decoder `name` ("h264", "mpeg4") for pictures up to width x height, or null
+    // when it cannot be set up (a size of 0 or less, libavcodec without that decoder, no
+    // memory).
+    static std::unique_ptr<LibavDecoder> Open(const char* name, int32_t width, int32_t height);
+    ~LibavDecoder();
+    LibavDecoder(const LibavDecoder&) = delete;
+    LibavDecoder& operator=(const LibavDecoder&) = delete;
+
+    // Decodes one frame. On success writes the picture into the planes: Y rows `width` bytes
+    // apart, U and V rows `width` / 2 bytes apart (an odd last chroma column or row is left
+    // out), sets planes.width and planes.height and returns 0. Returns -1, writing no plane,
+    // when no picture came out: a corrupt or incomplete payload, one holding only stream
+    // headers, a picture that is not 8-bit 4:2:0, or one wider or higher than the opened size
+    // (it would not fit the planes). Decoding goes on with the next call either way.
+    int Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes);
+
+  private:
+    struct ContextDeleter {
+        void operator()(AVCodecContext* context) const;
+    };
+    struct FrameDeleter {
+        void operator()(AVFrame* frame) const;
+    };
+    struct PacketDeleter {
+        void operator()(AVPacket* packet) const;
+    };
+
+    LibavDecoder() = default;
+
+    std::unique_ptr<AVCodecContext, ContextDeleter> context;
+    std::unique_ptr<AVFrame, FrameDeleter> frame;
+    std::unique_ptr<AVPacket, PacketDeleter> packet;
+    int32_t width = 0;  // the size the caller's planes are made for
+    int32_t height = 0;
+};
+
+}  // namespace tavix

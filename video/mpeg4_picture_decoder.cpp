@@ -1,0 +1,29 @@
+// MPEG-4 Visual (simple profile, as the recorder's cameras send it): libavcodec's mpeg4 decoder.
+// A key frame carries its layer headers in front of the VOP, so the decoder needs nothing
+// beyond the frames themselves.
+#include "video/picture_decoder.h"
+
+namespace tavix {
+namespace {
+
+class Mpeg4PictureDecoder final : public PictureDecoder {
+  public:
+    explicit Mpeg4PictureDecoder(std::unique_ptr<LibavDecoder> library)
+        : library(std::move(library)) {}
+    int Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes) override {
+        return library->Decode(payload, length, planes);
+    }
+
+  private:
+    std::unique_ptr<LibavDecoder> library;
+};
+
+}  // namespace
+
+std::unique_ptr<PictureDecoder> MakeMpeg4Decoder(int32_t width, int32_t height) {
+    std::unique_ptr<LibavDecoder> library = LibavDecoder::Open("mpeg4", width, height);
+    if (!library) return nullptr;
+    return std::make_unique<Mpeg4PictureDecoder>(std::move(library));
+}
+
+}  // namespace tavix
