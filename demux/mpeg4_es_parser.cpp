@@ -214,10 +214,13 @@ void Mpeg4EsParser::ReadLayerHeaders(FrameInfo* frame, int from, int to) const {
         if (HasStartCode(h, 0xB3) && i + 7 <= count) {
             ReadGovTimeCode(h + 4, frame);
         } else if (HasStartCode(h, 0x20)) {
-            // b(k) is the k-th byte after the start code. Some devices write the rate in fixed
-            // places of their layer header; a readable header's clock overrides it below.
+            // b(k) is the k-th byte after the start code, or -1 past the bytes counted (no rule
+            // below takes that for a header byte). Some devices write the rate in fixed places of
+            // their layer header; a readable header's clock overrides it below.
             int available = count - i - 3;
-            auto b = [h](int k) { return static_cast<int>(h[3 + k]); };
+            auto b = [h, available](int k) {
+                return k < available ? static_cast<int>(h[3 + k]) : -1;
+            };
             if (available > 2 && b(2) != 4 && b(2) != 6) {
                 if (b(2) == 200 && b(3) == 0x88) {
                     if (available > 8) {
