@@ -279,10 +279,7 @@ int ProgramStreamParser::ContinueJoin(FrameInfo* frame, bool matched) {
         frame->packetLength <= kJoinBreakAt || frame->packet[kJoinBreakAt] >= kJoinBreak;
     const uint32_t joined = joinFill + static_cast<uint32_t>(length);
     if (marked || length == 0 || joined > kJoinLimit || joinStart + joined > kJoinBufferSize) {
-        // The piece is damaged; the bytes read behind it must not pass for a start code when
-        // its payload is scanned again.
-        EndJoin();
-        code = kNoCode;
+        EndJoin();  // the piece is damaged
         return 0;
     }
     std::memcpy(joinBuffer.get() + joinStart + joinFill, frame->payload,
