@@ -184,10 +184,8 @@ int ChecksummedPacketParser::ParseHeader() {
 int ChecksummedPacketParser::CheckNext() {
     static constexpr uint32_t kCodes[] = {kMagic};
     if (!damaged) return MatchNextStartCode(kCodes);
-    // A sequence gap or a failed checksum damages the frame whatever follows it. Nothing is read
-    // here, so its whole payload is scanned again from a cleared register.
+    // A sequence gap or a failed checksum damages the frame whatever follows it.
     damaged = false;
-    code = kNoCode;
     return 0;
 }
 

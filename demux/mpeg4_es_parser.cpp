@@ -144,6 +144,8 @@ void Mpeg4EsParser::Cut(int markerAt, uint32_t marker) {
             headersSeen = true;
         }
     }
+    const int32_t chunkRest =
+        mode == kModeAvi && marker == kVop && whole ? AviChunkRest(start) : -1;
     if (current) CloseFrame(start);
 
     FrameInfo* frame = TakeRecord();
@@ -176,6 +178,31 @@ void Mpeg4EsParser::Cut(int markerAt, uint32_t marker) {
     openStart = start;
     markerOffset = markerAt - start;
     openDamaged = !whole;
+    openChunkRest = chunkRest;
+}
+
+// AVI mode: the bytes of its AVI chunk that a video frame beginning at `start` may hold, or -1
+// when they are not known. Either the chunk's header ("##dc" or "##db", then the 32-bit size)
+// stands right in front of the frame, or the frame goes on in the chunk of the open video frame.
+// Only bytes that every chunking keeps are read: those of the open frame, or before the first
+// marker all bytes so far.
+int32_t Mpeg4EsParser::AviChunkRest(int start) const {
+    const int from = current ? openStart : aliveFrom;
+    if (start - 8 >= from) {
+        uint8_t id[4];
+        for (int i = 0; i < 4; ++i)
+            id[i] = ByteAt(start - 8 + i);
+        const bool digits = id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9';
+        if (digits && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b')) {
+            uint32_t size = 0;
+            for (int i = 3; i >= 0; --i)
+                size = size << 8 | ByteAt(start - 4 + i);
+            return static_cast<int32_t>(std::min<uint32_t>(size, INT32_MAX));
+        }
+    }
+    if (!current || current->kind != kKindVideo || openChunkRest < 0) return -1;
+    const int32_t rest = openChunkRest - (start - openStart);
+    return rest >= 0 ? rest : -1;
 }
 
 // Looks back from the VOP at `markerAt`, over at most kLookBack bytes and never past the marker
@@ -214,10 +241,13 @@ void Mpeg4EsParser::ReadLayerHeaders(FrameInfo* frame, int from, int to) const {
         if (HasStartCode(h, 0xB3) && i + 7 <= count) {
             ReadGovTimeCode(h + 4, frame);
         } else if (HasStartCode(h, 0x20)) {
-            // b(k) is the k-th byte after the start code. Some devices write the rate in fixed
-            // places of their layer header; a readable header's clock overrides it below.
+            // b(k) is the k-th byte after the start code, or -1 past the bytes counted (no rule
+            // below takes that for a header byte). Some devices write the rate in fixed places of
+            // their layer header; a readable header's clock overrides it below.
             int available = count - i - 3;
-            auto b = [h](int k) { return static_cast<int>(h[3 + k]); };
+            auto b = [h, available](int k) {
+                return k < available ? static_cast<int>(h[3 + k]) : -1;
+            };
             if (available > 2 && b(2) != 4 && b(2) != 6) {
                 if (b(2) == 200 && b(3) == 0x88) {
                     if (available > 8) {
@@ -266,6 +296,10 @@ void Mpeg4EsParser::CloseFrame(int end) {
         FinishAudio(frame, frameLength);
     else
         frame->codec = kCodecMpeg4;
+    // What follows the picture in its AVI chunk (padding, the next chunk's header, an index) is
+    // the container's, not the picture's.
+    if (openChunkRest >= 0 && frame->payloadLength > openChunkRest)
+        frame->payloadLength = openChunkRest;
     if (openDamaged) frame->payloadLength = 0;
     QueueReady(frame);
 }

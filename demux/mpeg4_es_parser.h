@@ -3,10 +3,11 @@
 // (00 00 01 F1) packets that the device interleaves with the video.
 //
 // A frame runs from its marker, or from the layer headers found within 60 bytes before its VOP,
-// to the next marker; a frame is therefore complete only when the next one begins. Frames point
-// into the caller's chunk where they lie whole in it, else into the work buffer, where the open
-// frame is also carried from one Feed to the next. Frames and bytes stay valid as the base class
-// says; in sequenced mode the outer parser decides when they go (Drop).
+// to the next marker; a frame is therefore complete only when the next one begins. In AVI mode a
+// picture's payload ends with the AVI chunk it lies in, when the chunk's header is seen. Frames
+// point into the caller's chunk where they lie whole in it, else into the work buffer, where the
+// open frame is also carried from one Feed to the next. Frames and bytes stay valid as the base
+// class says; in sequenced mode the outer parser decides when they go (Drop).
 #pragma once
 
 #include <cstdint>
@@ -52,6 +53,7 @@ class Mpeg4EsParser : public StreamParser {
     bool IsMarker(uint32_t value) const;
     void Cut(int markerAt, uint32_t marker);
     int FindLayerHeaders(int markerAt) const;
+    int32_t AviChunkRest(int start) const;
     void ReadLayerHeaders(FrameInfo* frame, int from, int to) const;
     void CloseFrame(int end);
     void FinishAudio(FrameInfo* frame, int32_t length) const;
@@ -69,9 +71,10 @@ class Mpeg4EsParser : public StreamParser {
     bool headersSeen = false;  // a VOP with layer headers was seen since the last Drop(0)
     FrameInfo sequencedTemplate{};
     FrameInfo aviTemplate{};
-    int32_t headerBytes = 0;   // layer header bytes in front of the last VOP that had them
-    int32_t markerOffset = 0;  // distance from the open frame's start to its marker
-    bool openDamaged = false;  // the open frame lost its first bytes to a dropped buffer
+    int32_t headerBytes = 0;     // layer header bytes in front of the last VOP that had them
+    int32_t markerOffset = 0;    // distance from the open frame's start to its marker
+    bool openDamaged = false;    // the open frame lost its first bytes to a dropped buffer
+    int32_t openChunkRest = -1;  // AVI mode: bytes of its chunk from the open frame's start
 
     // While a Feed runs: positions count from the chunk's first byte; the bytes before it are
     // the carried ones, in the buffer right in front of `joinAt`.

@@ -111,10 +111,8 @@ int PrivatePacketParser::CheckNext() {
         0x100 | kAudio,         0x100 | kData,    0x100 | kMpeg4Dependent, 0x100 | kMpeg4Key,
         0x100 | kH264Dependent, 0x100 | kH264Key, 0x100 | kOtherKey};
     if (!damaged) return MatchNextStartCode(kCodes);
-    // A sequence gap (or a lying length) damages the frame whatever follows it. Nothing is read
-    // here, so its whole payload is scanned again from a cleared register.
+    // A sequence gap (or a lying length) damages the frame whatever follows it.
     damaged = false;
-    code = kNoCode;
     return 0;
 }
 

@@ -155,10 +155,12 @@ int ProgramStreamParser::ParseHeader() {
         frame->kind = kKindVideo;
         frame->dependent = key ? 0 : 1;
         splitPending = pesLength == kSplitLength;
-        // The size code and rate must lie in the pack's headers.
+        // The size code and rate lie in the pack's map. A key pack with a system header alone
+        // ends before them: its picture has no size or rate but its own (an H.264 decoder reads
+        // them from the picture, an MPEG-4 one goes by the layer header, see InspectMpeg4Key).
         const bool codesHere = payload - cursor > kSizeCodeAt + 1;
         const uint8_t* codes = codesHere ? cursor + kSizeCodeAt : nullptr;
-        if (key && !codesHere) frame->payloadLength = 0;
+        if (key && !codesHere) frame->width = frame->height = frame->frameRate = 0;
         if (videoCodec == kVideoH264) {
             frame->variant = 1;
             frame->codec = kCodecH264;
@@ -236,6 +238,9 @@ void ProgramStreamParser::InspectMpeg4Key(FrameInfo* frame) const {
             }
             if (after >= 6 && b[1] == 0 && b[2] == 0xCA && frame->frameRate == 0)
                 frame->frameRate = b[6] >> 3;
+            // Still no rate (the pack has none, or 0): the layer's clock, as in an elementary
+            // stream; 0 when the layer could not be read.
+            if (frame->frameRate == 0) frame->frameRate = vol.timeResolution;
         } else if (reg == 0x000001B3 && after >= 3) {
             ReadGovTimeCode(b + 1, frame);
         }
@@ -249,9 +254,8 @@ void ProgramStreamParser::StartJoin(FrameInfo* frame) {
     savedHeight = frame->height;
     savedFrameRate = frame->frameRate;
     savedDependent = frame->dependent;
-    // An H.264 decoder wants the picture's own bytes, not the pack and PES headers in front.
-    joinPayloadAt =
-        videoCodec == kVideoH264 ? static_cast<int32_t>(frame->payload - frame->packet) : 0;
+    // A decoder wants the picture's own bytes, not the pack and PES headers in front.
+    joinPayloadAt = static_cast<int32_t>(frame->payload - frame->packet);
     splitPending = false;
     const auto total = static_cast<uint32_t>(frame->packetLength);
     joinStart = joinUsed;
@@ -279,10 +283,7 @@ int ProgramStreamParser::ContinueJoin(FrameInfo* frame, bool matched) {
         frame->packetLength <= kJoinBreakAt || frame->packet[kJoinBreakAt] >= kJoinBreak;
     const uint32_t joined = joinFill + static_cast<uint32_t>(length);
     if (marked || length == 0 || joined > kJoinLimit || joinStart + joined > kJoinBufferSize) {
-        // The piece is damaged; the bytes read behind it must not pass for a start code when
-        // its payload is scanned again.
-        EndJoin();
-        code = kNoCode;
+        EndJoin();  // the piece is damaged
         return 0;
     }
     std::memcpy(joinBuffer.get() + joinStart + joinFill, frame->payload,
@@ -298,10 +299,8 @@ int ProgramStreamParser::ContinueJoin(FrameInfo* frame, bool matched) {
     frame->packetLength = static_cast<int32_t>(joinFill) + length;
     frame->payload = frame->packet + joinPayloadAt;
     frame->payloadLength = frame->packetLength - joinPayloadAt;
-    if (videoCodec == kVideoH264) {
-        frame->dependent = savedDependent;
-        frame->variant = 1;
-    }
+    frame->dependent = savedDependent;  // the continuation's record said "key"
+    if (videoCodec == kVideoH264) frame->variant = 1;
     joinUsed = joinStart + joinFill + static_cast<uint32_t>(length);
     joinFill = 0;
     return 1;

@@ -5,12 +5,13 @@
 // The first video payload decides once whether the video is MPEG-4 Visual or H.264 (it is read
 // whole for that). H.264 key frames take their size and rate from bytes 80 and 81 behind the
 // pack start code, a place in the device's map; a key frame whose pack headers end before those
-// bytes comes out damaged. MPEG-4 key frames take their size and time from their layer headers.
-// An MPEG-4 picture that the device split over several PES packets (the first one 65532 bytes
-// long) is joined in a buffer of the parser's own and comes out as one frame whose data begins
-// with the first packet's pack header; the pieces before the last come out as other data with a
-// packet length of 0. A join that breaks (a damaged piece, one the device marks, or one that
-// would pass kJoinLimit) is abandoned.
+// bytes comes out with size and rate 0. MPEG-4 key frames take their size and time from their
+// layer headers, and their rate from the pack (or else the layer's clock). A picture that the
+// device split over several PES packets (the first one 65532 bytes long) is joined in a buffer
+// of the parser's own and comes out as one frame: its payload is the picture's own bytes, its
+// packet begins with the first packet's pack header; the pieces before the last come out as
+// other data with a packet length of 0. A join that breaks (a damaged piece, one the device
+// marks, or one that would pass kJoinLimit) is abandoned.
 //
 // Frames, joined ones included, stay valid until the next Feed or Reset, as StreamParser says.
 #pragma once
@@ -59,8 +60,8 @@ class ProgramStreamParser : public StreamParser {
     int32_t savedWidth = 0;
     int32_t savedHeight = 0;
     int32_t savedFrameRate = 0;
-    int32_t savedDependent = 0;  // H.264: whether the split picture was a key picture
-    int32_t joinPayloadAt = 0;   // H.264: where the picture's data starts in the join
+    int32_t savedDependent = 0;  // whether the split picture is a key picture
+    int32_t joinPayloadAt = 0;   // where the picture's data starts in the join
     int32_t videoCodec = 0;      // 0 MPEG-4 Visual, 1 H.264
 };
 

@@ -68,16 +68,17 @@ int SequencedPacketParser::Feed(const uint8_t* data, int length) {
         bool whole = packet->payloadLength > 0;
         if (packet->kind == kKindVideo) {
             uint32_t sequence = packet->attribute;
-            if (lastSequence == 0) {
+            if (!sequenceStarted) {
                 inner->Drop(0);
                 lastSequence = sequence;
+                sequenceStarted = true;
             }
             if (whole && (sequence == lastSequence || sequence == lastSequence + 1)) {
                 lastSequence = sequence;
                 inner->SetTemplate(*packet);
                 inner->Feed(packet->payload, packet->payloadLength);
             } else {
-                lastSequence = 0;
+                sequenceStarted = false;
                 inner->Drop(0);
             }
         } else if (packet->kind == kKindAudio) {
@@ -106,6 +107,7 @@ int SequencedPacketParser::Reset(int mode) {
     if (mode == 2) return 0;
     StreamParser::Reset(mode);
     inner->Reset(mode);
+    sequenceStarted = false;
     return 0;
 }
 

@@ -43,6 +43,9 @@ class SequencedPacketParser : public StreamParser {
 
     std::unique_ptr<uint8_t[]> ownBuffer;  // the packets' work buffer, kOwnBufferSize bytes
     std::unique_ptr<Mpeg4EsParser> inner;
+    // A video packet was taken since the start, a gap or a Reset: lastSequence holds its number
+    // (0 is a number like any other).
+    bool sequenceStarted = false;
 };
 
 }  // namespace tavix

@@ -262,8 +262,8 @@ int StreamParser::Feed(const uint8_t* data, int length) {
         if (!CheckNext()) {
             // As with a packet whole in one chunk, the payload is scanned again, so that a
             // packet that began inside it is found: the rest of the chunk goes behind the joined
-            // packet (it fits: step 2 allowed the whole chunk) and the scan restarts at the end
-            // of the header.
+            // packet (it fits: the check on entry allowed the whole chunk) and the scan restarts
+            // at the end of the header.
             current->payloadLength = 0;
             auto rest = static_cast<uint32_t>(length) - need;
             std::memcpy(buffer + fill, data + need, rest);
@@ -307,13 +307,19 @@ int StreamParser::Feed(const uint8_t* data, int length) {
             return KeepOrDrop(prefix, 4, cursor, avail);
         }
         if (need <= static_cast<uint32_t>(avail)) {
+            const uint8_t* payloadStart = cursor;
             cursor += need;
             avail -= static_cast<int32_t>(need);
             checkedFrom = cursor;
             if (!CheckNext()) {
+                // The payload is scanned again for a packet that began inside it, from its first
+                // byte with a cleared register, as when the packet straddles chunks: the frames
+                // do not depend on where the chunks end, and the bytes CheckNext read cannot form
+                // a start code with the payload's.
                 current->payloadLength = 0;
-                cursor -= need;
-                avail += static_cast<int32_t>(need);
+                avail += static_cast<int32_t>(cursor - payloadStart);
+                cursor = payloadStart;
+                code = kNoCode;
                 checkedFrom = nullptr;
             }
             QueueCurrent();

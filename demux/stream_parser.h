@@ -48,7 +48,8 @@ class StreamParser {
     virtual int ParseHeader();
 
     // Called with `cursor` just behind the payload of `current`: 1 when the next packet starts
-    // here (or the bytes run out first), 0 when the frame is to be marked damaged.
+    // here (or the bytes run out first), 0 when the frame is to be marked damaged. After a 0 the
+    // payload is scanned again from its first byte (the end of the header) with `code` cleared.
     virtual int CheckNext();
 
     // Consumes one chunk. 0 normally; -1 for a null chunk or a length of 0 or less (nothing

@@ -63,6 +63,7 @@ struct Format {
     const char* name;
     Bytes stream;
     int type;
+    std::vector<MediaUnit> mpeg4 = {};  // the units of an MPEG-4 stream
 };
 
 std::vector<Format> Formats() {
@@ -70,18 +71,20 @@ std::vector<Format> Formats() {
     PictureInfo large;
     large.width = 704;
     large.height = 576;
+    const auto mpeg4 = Mpeg4Units();
+    const auto largeMpeg4 = LargeMpeg4Units();
     return {
         {"private packets", test::WritePrivateStream(H264Units(), info), kFormatPrivate},
-        {"sequenced packets", test::WriteSequencedStream(Mpeg4Units(), info), kFormatSequenced},
+        {"sequenced packets", test::WriteSequencedStream(mpeg4, info), kFormatSequenced, mpeg4},
         {"checksummed packets", test::WriteChecksummedStream(H264Units(), info),
          kFormatChecksummed},
         {"program stream, H.264", test::WriteProgramStream(H264Units(), info),
          kFormatProgramStream},
-        {"program stream, split MPEG-4", test::WriteProgramStream(LargeMpeg4Units(), large),
-         kFormatProgramStream},
+        {"program stream, split MPEG-4", test::WriteProgramStream(largeMpeg4, large),
+         kFormatProgramStream, largeMpeg4},
         {"ASF", test::WriteAsf(H264Units(), info), kFormatAsf},
-        {"AVI", test::WriteAvi(Mpeg4Units(), info), kFormatMpeg4Es},
-        {"MPEG-4 elementary stream", ElementaryWithAudio(Mpeg4Units()), kFormatMpeg4Es},
+        {"AVI", test::WriteAvi(mpeg4, info), kFormatMpeg4Es, mpeg4},
+        {"MPEG-4 elementary stream", ElementaryWithAudio(mpeg4), kFormatMpeg4Es, mpeg4},
         {"audio packets alone", AudioOnly(), kFormatPrivateAudio},
     };
 }
@@ -100,6 +103,24 @@ TEST(ChunkingTest, OnceRecognisedAnyChunkingGivesTheSameFrames) {
             }
             EXPECT_EQ(reference, lines) << format.name << ", chunks of " << chunk;
         }
+    }
+}
+
+// An MPEG-4 decoder is handed each picture's own bytes (a key picture's with its layer headers)
+// and nothing of the container around them.
+TEST(ChunkingTest, Mpeg4PicturesComeOutAsTheirOwnBytes) {
+    for (const Format& format : Formats()) {
+        if (format.mpeg4.empty()) continue;
+        StreamDemuxer demuxer;
+        std::vector<Bytes> pictures, expected;
+        for (const test::FrameCopy& frame : test::FeedInChunks(demuxer, format.stream, 188, 2048))
+            if (frame.info.kind == kKindVideo) pictures.push_back(frame.payload);
+        for (const MediaUnit& unit : format.mpeg4)
+            if (unit.video) expected.push_back(unit.bytes);
+        // The last picture of an elementary stream stays open: nothing follows it.
+        ASSERT_GE(pictures.size() + 1, expected.size()) << format.name;
+        expected.resize(pictures.size());
+        EXPECT_EQ(expected, pictures) << format.name;
     }
 }
 

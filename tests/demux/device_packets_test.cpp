@@ -339,7 +339,6 @@ TEST(SequencedPacketTest, PicturesGetTheSizeOfTheirPacketAndAudioKeepsItsCodec) 
     info.width = 352;  // what the packets say, not what the pictures are
     info.height = 288;
     auto units = test::MediaUnits(Mpeg4(), 5);
-    Bytes stream = test::WriteSequencedStream(units, info, 1, 10, 4);
     // The video packets carry no time. The last picture stays open: nothing follows it.
     info.time.hour = info.time.minute = info.time.second = 0;
     std::vector<std::string> expected;
@@ -348,21 +347,25 @@ TEST(SequencedPacketTest, PicturesGetTheSizeOfTheirPacketAndAudioKeepsItsCodec) 
             expected.push_back(
                 test::FrameLine(test::ExpectedVideo(unit.key, kCodecMpeg4, info, unit.bytes)));
     expected.pop_back();
-    for (size_t chunk : {size_t{1}, size_t{1040}, size_t{7000}, stream.size()}) {
-        auto frames = Frames<SequencedPacketParser>(stream, chunk);
-        std::vector<std::string> video;
-        int audio = 0;
-        for (const FrameCopy& frame : frames) {
-            if (frame.info.kind == kKindVideo) {
-                video.push_back(test::FrameLine(frame));
-                continue;
+    // Packets numbered from 1, or from 0.
+    for (uint32_t first : {1u, 0u}) {
+        Bytes stream = test::WriteSequencedStream(units, info, first, 10, 4);
+        for (size_t chunk : {size_t{1}, size_t{1040}, size_t{7000}, stream.size()}) {
+            auto frames = Frames<SequencedPacketParser>(stream, chunk);
+            std::vector<std::string> video;
+            int audio = 0;
+            for (const FrameCopy& frame : frames) {
+                if (frame.info.kind == kKindVideo) {
+                    video.push_back(test::FrameLine(frame));
+                    continue;
+                }
+                ++audio;
+                EXPECT_EQ(10, frame.info.codec) << "no 10 -> 22 in sequenced audio";
+                EXPECT_EQ(16000u, frame.info.sampleRate);
             }
-            ++audio;
-            EXPECT_EQ(10, frame.info.codec) << "no 10 -> 22 in sequenced audio";
-            EXPECT_EQ(16000u, frame.info.sampleRate);
+            EXPECT_EQ(4, audio) << "chunks of " << chunk;
+            EXPECT_EQ(expected, video) << "from " << first << ", chunks of " << chunk;
         }
-        EXPECT_EQ(4, audio) << "chunks of " << chunk;
-        EXPECT_EQ(expected, video) << "chunks of " << chunk;
     }
 }
 

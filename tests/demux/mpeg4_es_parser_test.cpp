@@ -366,6 +366,7 @@ TEST(Mpeg4EsParserTest, DeviceLayerHeadersGiveTheirFrameRate) {
     struct Case {
         Bytes afterCode;  // b[1] onwards
         int frameRate;
+        size_t userData = 0;  // bytes of user data in front of the layer header
     } cases[] = {
         {{0x7F, 200, 0x88, 0x3A, 0x98, 0x00, 0xFA, 0x40}, 29},  // 30000 / 1001
         {{0x00, 200, 0x08, 0x80, 0x0C, 0x80}, 25},
@@ -374,10 +375,18 @@ TEST(Mpeg4EsParserTest, DeviceLayerHeadersGiveTheirFrameRate) {
         {{0x00, 0xCA, 0x00, 0x00, 0x00, 0xC8}, 25},
         {{0x7F, 200, 0x88, 0x00, 0x00, 0x00, 0x00, 0x00}, 0},  // a zero divisor gives nothing
         {{0x00, 0x04, 0x86, 0x00, 0x30}, 0},                   // b[2] = 4: not applied
+        // The header ends at b[2], its VOP 60 bytes behind the sequence header: nothing is read
+        // past the bytes looked back over.
+        {{0x00, 200}, 0, 45},
     };
     const EncodedVideo& video = Qcif();
     for (const Case& c : cases) {
-        Bytes stream = {0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0x00, 0, 0, 1, 0x20};
+        Bytes stream = {0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0x00};
+        if (c.userData) {
+            Append(stream, {0, 0, 1, 0xB2});
+            Append(stream, Filler(c.userData - 4, 1));
+        }
+        Append(stream, {0, 0, 1, 0x20});
         Append(stream, c.afterCode);
         Append(stream, Bytes(video.bytes.begin() + 37, video.bytes.end()));
         Fixture f;  // fresh records: a rate not set stays 0

@@ -109,17 +109,8 @@ TEST(ProgramStreamTest, SplitMpeg4PicturesAreJoinedIntoOneFrame) {
     info.width = 704;
     info.height = 576;
     const auto& units = LargeMpeg4Units();
+    ASSERT_FALSE(units[1].key) << "the test needs a split dependent picture";
     Bytes stream = test::WriteProgramStream(units, info);
-    // Each picture: its first PES packet with the pack in front, then the rest of the picture.
-    std::vector<Bytes> joined;
-    for (const MediaUnit& unit : units) {
-        Bytes first = unit.key ? test::KeyPackHeaders(0, 25) : test::PackHeader();
-        const size_t firstPiece = 65532 - 3 - 5;
-        test::Append(first, test::PesPacket(
-                                0xE0, Bytes(unit.bytes.begin(), unit.bytes.begin() + firstPiece)));
-        first.insert(first.end(), unit.bytes.begin() + firstPiece, unit.bytes.end());
-        joined.push_back(first);
-    }
     // The largest chunks hold several joins at once.
     for (size_t chunk : {size_t{7}, size_t{188}, size_t{2048}, size_t{65536}, size_t{524288}}) {
         auto frames = Frames(stream, chunk);
@@ -134,8 +125,10 @@ TEST(ProgramStreamTest, SplitMpeg4PicturesAreJoinedIntoOneFrame) {
         }
         ASSERT_EQ(units.size(), video.size()) << "chunks of " << chunk;
         for (size_t i = 0; i < units.size(); ++i) {
-            EXPECT_EQ(joined[i], video[i]->payload) << "picture " << i << ", chunks of " << chunk;
+            EXPECT_EQ(units[i].bytes, video[i]->payload)
+                << "picture " << i << ", chunks of " << chunk;
             EXPECT_EQ(kCodecMpeg4, video[i]->info.codec);
+            EXPECT_EQ(units[i].key ? 0 : 1, video[i]->info.dependent) << "picture " << i;
         }
         EXPECT_EQ(704, video[0]->info.width) << "from the layer header";
         EXPECT_EQ(576, video[0]->info.height);
@@ -207,9 +200,7 @@ TEST(ProgramStreamTest, ABrokenJoinIsAbandonedAndTheStreamGoesOn) {
             ASSERT_FALSE(frames.empty()) << c.name << ", chunks of " << chunk;
             const FrameCopy& last = frames.back();
             EXPECT_EQ(kKindVideo, last.info.kind) << c.name;
-            EXPECT_GT(last.payload.size(), units[0].bytes.size()) << c.name;
-            EXPECT_TRUE(
-                std::equal(units[0].bytes.rbegin(), units[0].bytes.rend(), last.payload.rbegin()))
+            EXPECT_EQ(units[0].bytes, last.payload)
                 << c.name << ": the next picture comes whole, chunks of " << chunk;
             for (size_t i = 0; i + 1 < frames.size(); ++i)
                 EXPECT_NE(c.broken[0].bytes.size() + 700, frames[i].payload.size() / 1) << c.name;
@@ -217,31 +208,57 @@ TEST(ProgramStreamTest, ABrokenJoinIsAbandonedAndTheStreamGoesOn) {
     }
 }
 
-TEST(ProgramStreamTest, LyingHeadersGiveDamagedFrames) {
-    const Bytes& picture = H264Units()[1].bytes;
-    Bytes shortPes = {0, 0, 1, 0xE0, 0x00, 0x04, 0x80, 0x80, 0x05, 1, 2, 3, 4, 5};  // 4 < 3 + 5
-    Bytes keyWithoutMap = test::PackHeader();  // a system header, no map: byte 81 is not there
-    test::Append(keyWithoutMap, {0, 0, 1, 0xBB, 0x00, 0x06, 0x80, 0xC3, 0x51, 0x04, 0xE1, 0xFF});
-    test::Append(keyWithoutMap, test::PesPacket(0xE0, picture));
+// A key pack may hold a system header alone, so that bytes 80 and 81 are not there: its picture
+// is still a key frame, without size and rate (H.264) or with those of its layer header (MPEG-4).
+TEST(ProgramStreamTest, LyingHeadersGiveDamagedFramesAndShortKeyPacksKeyFrames) {
+    static const std::vector<MediaUnit> mpeg4 = [] {
+        test::VideoOptions options;
+        options.frames = 3;
+        options.keyInterval = 1;
+        return test::MediaUnits(test::EncodeMpeg4(options));
+    }();
+    auto keyWithoutMap = [](const MediaUnit& picture) {
+        Bytes pack = test::PackHeader();
+        test::Append(pack, {0, 0, 1, 0xBB, 0x00, 0x06, 0x80, 0xC3, 0x51, 0x04, 0xE1, 0xFF});
+        test::Append(pack, test::PesPacket(0xE0, picture.bytes));
+        return pack;
+    };
+    Bytes shortPes = test::PackHeader();
+    test::Append(shortPes, {0, 0, 1, 0xE0, 0x00, 0x04, 0x80, 0x80, 0x05, 1, 2, 3, 4, 5});  // 4 < 8
     struct Case {
         const char* name;
+        const std::vector<MediaUnit>& units;  // a key picture, the one in `packet`, another one
         Bytes packet;
-    } cases[] = {{"PES length shorter than its header", shortPes},
-                 {"key pack too short for the size code", keyWithoutMap}};
+        bool damaged;
+        int32_t width, height, frameRate;
+    } cases[] = {
+        {"PES length shorter than its header", H264Units(), shortPes, true, 0, 0, 0},
+        {"H.264 key pack without a map", H264Units(), keyWithoutMap(H264Units()[1]), false, 0, 0,
+         0},
+        {"MPEG-4 key pack without a map", mpeg4, keyWithoutMap(mpeg4[1]), false, 176, 144, 25},
+    };
     for (const Case& c : cases) {
-        Bytes stream = test::KeyPackHeaders(4, 25);
-        test::Append(stream, test::PesPacket(0xE0, H264Units()[0].bytes));
-        Bytes pack = test::PackHeader();
-        if (c.packet[3] == 0xE0) test::Append(stream, pack);
+        Bytes stream = test::KeyPackHeaders(4, 30);
+        test::Append(stream, test::PesPacket(0xE0, c.units[0].bytes));
         test::Append(stream, c.packet);
         test::Append(stream, test::PackHeader());
-        test::Append(stream, test::PesPacket(0xE0, picture));
+        test::Append(stream, test::PesPacket(0xE0, c.units[2].bytes));
         test::Append(stream, test::PackHeader());
         for (size_t chunk : {size_t{1}, size_t{100}, stream.size()}) {
             auto frames = Frames(stream, chunk);
             ASSERT_EQ(3u, frames.size()) << c.name << ", chunks of " << chunk;
-            EXPECT_EQ(0, frames[1].info.payloadLength) << c.name;
-            EXPECT_EQ(picture, frames[2].payload) << c.name;
+            EXPECT_EQ(c.units[2].bytes, frames[2].payload) << c.name;
+            const FrameCopy& frame = frames[1];
+            if (c.damaged) {
+                EXPECT_EQ(0, frame.info.payloadLength) << c.name;
+                continue;
+            }
+            EXPECT_EQ(c.units[1].bytes, frame.payload) << c.name;
+            EXPECT_EQ(kKindVideo, frame.info.kind) << c.name;
+            EXPECT_EQ(0, frame.info.dependent) << c.name;
+            EXPECT_EQ(c.width, frame.info.width) << c.name;
+            EXPECT_EQ(c.height, frame.info.height) << c.name;
+            EXPECT_EQ(c.frameRate, frame.info.frameRate) << c.name;
         }
     }
 }

@@ -133,20 +133,22 @@ TEST(PacketAssemblerTest, ChunkUnderSixteenBytesIsKeptWholeForTheNext) {
 }
 
 TEST(PacketAssemblerTest, HeaderPromisingMoreThanFollowsGivesADamagedFrameAndTheNextPacket) {
-    Bytes liar = TestPacket(kVideo, Payload(100, 1));
-    liar.resize(8 + 50);  // the header says 100 bytes, 50 come before the next packet
-    Bytes stream = liar;
-    Append(stream, TestPacket(kAudio, Payload(80, 2)));
-    Append(stream, TestPacket(kVideo, Payload(90, 3)));
-    // Chunks that do not end where the header says the packet ends: a packet that ends with its
-    // chunk counts as complete (CheckNext sees no bytes there).
-    for (size_t chunk : {size_t{7}, size_t{20}, size_t{64}, stream.size()}) {
-        Fixture f;
-        auto frames = FeedInChunks(f.parser, stream, chunk);
-        ASSERT_EQ(3u, frames.size()) << "chunks of " << chunk;
-        EXPECT_EQ(0, frames[0].info.payloadLength);
-        EXPECT_EQ(Payload(80, 2), frames[1].payload);
-        EXPECT_EQ(Payload(90, 3), frames[2].payload);
+    // The header says 100 bytes; 50, or none, come before the next packet.
+    for (size_t present : {size_t{50}, size_t{0}}) {
+        Bytes stream = TestPacket(kVideo, Payload(100, 1));
+        stream.resize(8 + present);
+        Append(stream, TestPacket(kAudio, Payload(80, 2)));
+        Append(stream, TestPacket(kVideo, Payload(90, 3)));
+        // Chunks that do not end where the header says the packet ends: a packet that ends with
+        // its chunk counts as complete (CheckNext sees no bytes there).
+        for (size_t chunk : {size_t{7}, size_t{20}, size_t{64}, stream.size()}) {
+            Fixture f;
+            auto frames = FeedInChunks(f.parser, stream, chunk);
+            ASSERT_EQ(3u, frames.size()) << present << " bytes, chunks of " << chunk;
+            EXPECT_EQ(0, frames[0].info.payloadLength);
+            EXPECT_EQ(Payload(80, 2), frames[1].payload);
+            EXPECT_EQ(Payload(90, 3), frames[2].payload);
+        }
     }
 }
 

@@ -151,11 +151,11 @@ TEST(ContainerWriters, ProgramStreamKeyPackHoldsSizeCodeAndRateAtItsFixedPlaces)
     EXPECT_EQ(0x44, out[4] & 0xC4);  // MPEG-2 pack: '01' and a marker bit
     EXPECT_TRUE(StartCodeAt(out, 14, 0xBB));
     EXPECT_TRUE(StartCodeAt(out, 29, 0xBC));
-    // 3 = 352 x 288; counted from the start code's first byte and from the byte after it.
-    EXPECT_EQ(3, out[80]);
-    EXPECT_EQ(25, out[81]);
+    // 3 = 352 x 288, 80 bytes behind the start code, and only there.
     EXPECT_EQ(3, out[84]);
     EXPECT_EQ(25, out[85]);
+    EXPECT_EQ(0xFF, out[80]);
+    EXPECT_EQ(0xFF, out[81]);
     // The map ends with its CRC: the CRC over the map including it is 0.
     size_t mapLength = 6 + (out[33] << 8 | out[34]);
     EXPECT_EQ(0u, MpegCrc32(&out[29], mapLength));

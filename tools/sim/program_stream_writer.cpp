@@ -150,10 +150,8 @@ void ProgramStreamWriter::WriteMap(int sizeCode, int frameRate, uint8_t streamTy
     out.push_back(static_cast<uint8_t>(kDescriptorData));
     // 0xFF around the two values: no start code can form inside the descriptor.
     out.insert(out.end(), kDescriptorData, 0xFF);
-    for (size_t at : {kSizeCodeAt, kSizeCodeAt + 4}) {
-        out[packStart + at] = static_cast<uint8_t>(sizeCode);
-        out[packStart + at + 1] = static_cast<uint8_t>(frameRate);
-    }
+    out[packStart + kSizeCodeAt] = static_cast<uint8_t>(sizeCode);
+    out[packStart + kSizeCodeAt + 1] = static_cast<uint8_t>(frameRate);
     PutBe16(out, 4);  // one elementary stream, no descriptors
     out.insert(out.end(), {streamType, kVideoStream, 0x00, 0x00});
     out.insert(out.end(), 4, 0);

@@ -1,9 +1,8 @@
 // MPEG-2 program stream as the device writes it: one pack per frame, the frame in one video PES
 // packet (stream id E0, with its PTS). Packs that begin a key frame also carry a system header
-// and a program stream map; the map's first descriptor is the device's own and holds, at bytes
-// 80 and 81 of the pack (counted from the first byte of the pack start code), the picture-size
-// code and the frame rate. The same two bytes stand again at 84 and 85, so that a reader
-// counting from the byte after the start code finds them too.
+// and a program stream map; the map's first descriptor is the device's own and holds, 80 and 81
+// bytes behind the pack start code (bytes 84 and 85 of the pack), the picture-size code and the
+// frame rate.
 //
 // A frame too large for one PES packet is split as the device splits it: a first packet of
 // length 65532, then packets straight after it (no pack header; PTS and DTS) carrying middle
@@ -25,7 +24,7 @@ class ProgramStreamWriter : public ContainerWriter {
     static constexpr size_t kMaxPesPayload = 0xFFFF - 8;
     static constexpr size_t kSplitLength = 65532;  // PES length that says "continued"
     static constexpr size_t kMiddlePieces[] = {65510, 65512, 65522};
-    static constexpr size_t kSizeCodeAt = 80;  // in a key frame's pack
+    static constexpr size_t kSizeCodeAt = 84;  // in a key frame's pack, from its first byte
 
   private:
     void WritePack(uint64_t scr, Bytes& out);
