@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
     tavix::InitInstance([&argc, argv] {
         tavix::DeviceClient& client = tavix::TheDeviceClient();
         client.SetEventSink(&tavix::DeviceEventRelay::Instance());
+        // A viewer watched on a wall brings its lost links back by itself.
+        client.SetReconnect(true);
 
         // The Qt application object is the shell's one-time initialisation here.
         QApplication application(argc, argv);

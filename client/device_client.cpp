@@ -1,13 +1,17 @@
 #include "client/device_client.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
+#include <vector>
 
 namespace tavix {
 
 DeviceClient::DeviceClient() : DeviceClient([] { return std::make_unique<CDecoder>(); }) {}
 
 DeviceClient::DeviceClient(DecoderMaker makeDecoder, DeviceSession::Clock clock)
-    : session(std::make_unique<DeviceSession>(*this, std::move(clock))),
+    : session(std::make_unique<DeviceSession>(*this, clock)),
+      clock(std::move(clock)),
       makeDecoder(std::move(makeDecoder)) {
     running.store(true, std::memory_order_release);
     if (thread.Start(ClientThread, this) != 0) running.store(false, std::memory_order_release);
@@ -28,10 +32,12 @@ void DeviceClient::SetEventSink(IDeviceEvents* newSink) {
 
 void DeviceClient::Login(const std::string& host, int port, const std::string& user,
                          const std::string& password, int timeoutMs) {
+    sessionWanted.store(true, std::memory_order_release);
     session->Enqueue(SessionCommand::Login(host, port, user, password, timeoutMs));
 }
 
 void DeviceClient::Logout() {
+    sessionWanted.store(false, std::memory_order_release);
     session->Enqueue(SessionCommand::Logout());
 }
 
@@ -54,6 +60,7 @@ void DeviceClient::OpenChannel(int channel, int streamType) {
         PlayedChannel& played = Channel(channel);
         std::lock_guard<std::mutex> hold(played.lock);
         played.wanted = true;
+        played.streamType = streamType;
         ++played.pendingOpens;
     }
     session->Enqueue(SessionCommand::OpenStream(channel, streamType));
@@ -98,12 +105,137 @@ void DeviceClient::Run() {
     // A pass that moved nothing waits for the next work rather than for a fixed time: media
     // that arrives is taken at once, and an idle client sleeps.
     while (running.load(std::memory_order_acquire)) {
-        if (session->Step() == kResultReceiveStep)
-            session->WaitForWork(DeviceSession::kLongestWaitMs);
+        const bool idle = session->Step() == kResultReceiveStep;
+        KeepLinks();
+        if (idle) session->WaitForWork(DeviceSession::kLongestWaitMs);
     }
 }
 
+int64_t DeviceClient::RetryPause(int tries) {
+    constexpr int kLast = static_cast<int>(std::size(kRetryPausesMs)) - 1;
+    return kRetryPausesMs[std::clamp(tries, 0, kLast)];
+}
+
+void DeviceClient::KeepLinks() {
+    if (!reconnect.load(std::memory_order_acquire)) return;
+    const int64_t now = clock();
+    if (!sessionWanted.load(std::memory_order_acquire)) {
+        relogin.active = false;  // the user logged out: no more tries
+        return;
+    }
+    if (relogin.active) {
+        if (now >= relogin.nextTryMs) TryLoginAgain(now);
+        return;
+    }
+    if (!session->LoggedIn()) return;
+    // A device that has frozen still takes our bytes, but answers nothing.
+    if (session->LastHeartbeatSent() > session->LastHeartbeatReply() &&
+        now - session->LastHeartbeatSent() > kSilentMs) {
+        session->Logout();
+        LoseSession(now, kReconnectSilent);
+        return;
+    }
+
+    std::vector<std::pair<int, PlayedChannel*>> played;
+    {
+        std::lock_guard<std::mutex> hold(channelsLock);
+        for (auto& [channel, record] : channels)
+            played.emplace_back(channel, record.get());
+    }
+    for (auto& [channel, record] : played) {
+        bool streaming = false;
+        {
+            std::lock_guard<std::mutex> hold(record->lock);
+            streaming = record->wanted && record->routed;
+        }
+        if (!streaming) {
+            record->stalled = false;
+            continue;
+        }
+        if (!record->stalled &&
+            now - record->lastMediaMs.load(std::memory_order_relaxed) > kStallMs) {
+            record->stalled = true;
+            record->tries = 0;
+            record->nextTryMs = now;
+            if (IDeviceEvents* to = sink.load(std::memory_order_acquire))
+                to->OnReconnecting(channel, kReconnectStalled);
+        }
+        if (record->stalled && now >= record->nextTryMs) {
+            Reopen(channel, *record, true);
+            record->nextTryMs = now + RetryPause(record->tries++);
+        }
+    }
+}
+
+void DeviceClient::Reopen(int channel, PlayedChannel& played, bool fresh) {
+    int streamType = 1;
+    {
+        std::lock_guard<std::mutex> hold(played.lock);
+        streamType = played.streamType;
+        ++played.pendingOpens;
+    }
+    if (fresh) {
+        session->CloseStream(channel);
+        session->DropStream(channel);
+    }
+    policyOpen = channel;
+    session->OpenStream(channel, streamType);
+    policyOpen = -1;
+}
+
+void DeviceClient::LoseSession(int64_t now, int reason) {
+    relogin.active = true;
+    relogin.tries = 0;
+    relogin.nextTryMs = now + RetryPause(0);
+    if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnReconnecting(-1, reason);
+}
+
+void DeviceClient::TryLoginAgain(int64_t now) {
+    const LoginParameters last = session->LastLogin();
+    relogin.inFlight = true;
+    relogin.result = -1;
+    session->Login(last.host, last.port, last.user, last.password, kReloginTimeoutMs);
+    relogin.inFlight = false;
+    const int code = relogin.result;
+    if (code == kEventOk) {
+        relogin.active = false;
+        if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnReconnected(-1);
+        // The channels that played play again, each on a media connection of the new session.
+        std::vector<std::pair<int, PlayedChannel*>> played;
+        {
+            std::lock_guard<std::mutex> hold(channelsLock);
+            for (auto& [channel, record] : channels)
+                played.emplace_back(channel, record.get());
+        }
+        for (auto& [channel, record] : played) {
+            bool wanted = false;
+            {
+                std::lock_guard<std::mutex> hold(record->lock);
+                wanted = record->wanted;
+            }
+            record->stalled = false;
+            if (wanted) Reopen(channel, *record, false);
+        }
+        return;
+    }
+    // The device said no: the credentials will not do; the user is asked.
+    const bool refused = code == 4 || (code >= 4097 && code <= 4105 && code != kLoginTimedOut);
+    if (refused) {
+        relogin.active = false;
+        sessionWanted.store(false, std::memory_order_release);
+        if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnLoginResult(code, 0);
+        return;
+    }
+    relogin.nextTryMs = clock() + RetryPause(++relogin.tries);
+    (void)now;
+}
+
 void DeviceClient::OnLoginResult(int code, int channelCount) {
+    if (relogin.inFlight) {
+        relogin.result = code;  // the try's own: TryLoginAgain decides what the sink hears
+        return;
+    }
+    if (code == kEventOk) relogin.active = false;  // the user logged in anew meanwhile
     if (IDeviceEvents* to = sink.load(std::memory_order_acquire))
         to->OnLoginResult(code, channelCount);
 }
@@ -117,6 +249,12 @@ void DeviceClient::OnMediaData(int channel, const uint8_t* data, int length) {
     std::lock_guard<std::mutex> hold(played.lock);
     // Media of a channel nobody plays (being closed, or not started yet) is dropped.
     if (!played.routed) return;
+    played.lastMediaMs.store(clock(), std::memory_order_relaxed);
+    if (played.stalled) {
+        played.stalled = false;
+        played.tries = 0;
+        if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnReconnected(channel);
+    }
     played.mediaBytes.fetch_add(length, std::memory_order_relaxed);
     mediaBytes.fetch_add(length, std::memory_order_relaxed);
     if (played.decoder->PushData(data, length) == 0)
@@ -125,6 +263,8 @@ void DeviceClient::OnMediaData(int channel, const uint8_t* data, int length) {
 
 void DeviceClient::OnStreamResult(int channel, int code) {
     PlayedChannel& played = Channel(channel);
+    // A failed try of the client's own changes nothing: the channel stays to be brought back.
+    const bool ownTry = channel == policyOpen;
     bool current = false;
     {
         std::lock_guard<std::mutex> hold(played.lock);
@@ -135,17 +275,23 @@ void DeviceClient::OnStreamResult(int channel, int code) {
         if (current && code == kEventOk) {
             played.decoder->Start(channel);
             played.routed = true;
-        } else if (current && played.routed) {
+            played.lastMediaMs.store(clock(), std::memory_order_relaxed);
+        } else if (current && played.routed && !ownTry) {
             // Opened anew and failed: nothing streams any more.
             played.routed = false;
             played.decoder->Stop(channel);
         }
     }
-    if (!current) return;
+    if (!current || (ownTry && code != kEventOk)) return;
     if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnStreamResult(channel, code);
 }
 
 void DeviceClient::OnDisconnected(int code, int detail) {
+    if (reconnect.load(std::memory_order_acquire) &&
+        sessionWanted.load(std::memory_order_acquire)) {
+        LoseSession(clock(), detail);
+        return;
+    }
     if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnDisconnected(code, detail);
 }
 

@@ -6,6 +6,15 @@
 // starts and stops with that channel's stream. Channels play side by side; opening one leaves
 // the others alone.
 //
+// With SetReconnect(true) it also keeps the links up, the same way for every user interface:
+// a playing channel without media for kStallMs is reopened on a fresh media connection, and a
+// lost session (closed, out of step, failed heartbeat, or a heartbeat unanswered for
+// kSilentMs) is logged in again with the last login's credentials, after which every playing
+// channel is opened again. Tries come after pauses of 1, 2, 4 and 8 s, then every 15 s. A
+// logout ends them; a login the device refuses ends them with that OnLoginResult. The sink
+// hears OnReconnecting and OnReconnected instead of OnDisconnected, and a failed try of its
+// own stays silent.
+//
 // Threads:
 // - the user-interface threads (the window's, and the live view's tick): the operations,
 //   Decoder(channel) for pictures;
@@ -73,6 +82,15 @@ class DeviceClient : public IDeviceEvents {
     void CloseChannel(int channel);
     void Ptz(int channel, PtzAction action, int speed);
 
+    // Whether the client brings lost links back by itself (see above). Off at construction.
+    void SetReconnect(bool on) { reconnect.store(on, std::memory_order_release); }
+
+    static constexpr int64_t kStallMs = 5000;
+    static constexpr int64_t kSilentMs = 5000;  // after a heartbeat went out
+    static constexpr int kReloginTimeoutMs = 10000;
+    // The pause before try n (from 0); the last one repeats.
+    static constexpr int64_t kRetryPausesMs[] = {1000, 2000, 4000, 8000, 15000};
+
     // The channel's decoder, for GetPicture / ReleasePicture / SetDisplayBits: made at the
     // first call and kept for the life of this object. Any thread.
     CDecoder& Decoder(int channel);
@@ -103,16 +121,32 @@ class DeviceClient : public IDeviceEvents {
         bool wanted = false;   // opened by the user and not closed since
         int pendingOpens = 0;  // opens queued whose result has not come
         bool routed = false;   // its media goes to the decoder
+        int streamType = 1;    // of the user's last open
         std::atomic<int64_t> mediaBytes{0};
         std::atomic<int64_t> refusedChunks{0};
+        // Keeping the stream up: when media last came (or the stream last started); the
+        // client thread's own otherwise.
+        std::atomic<int64_t> lastMediaMs{0};
+        bool stalled = false;
+        int tries = 0;
+        int64_t nextTryMs = 0;
     };
 
     static void ClientThread(void* self);
     void Run();
+    // Client thread, after each pass: the reconnection rules.
+    void KeepLinks();
+    void LoseSession(int64_t now, int reason);
+    void TryLoginAgain(int64_t now);
+    // Opens the channel again on a fresh media connection (`fresh`: the old one is dropped
+    // first), as the client's own try.
+    void Reopen(int channel, PlayedChannel& played, bool fresh);
+    static int64_t RetryPause(int tries);
     // The channel's record, made with its decoder at the first call.
     PlayedChannel& Channel(int channel);
 
     std::unique_ptr<DeviceSession> session;
+    DeviceSession::Clock clock;
     DecoderMaker makeDecoder;
     WorkerThread thread;
     std::atomic<bool> running{false};
@@ -124,6 +158,19 @@ class DeviceClient : public IDeviceEvents {
     std::map<int, std::unique_ptr<PlayedChannel>> channels;  // guarded by channelsLock
 
     std::atomic<int64_t> mediaBytes{0};
+
+    std::atomic<bool> reconnect{false};
+    // The user logged in and has not logged out since (set on the interface's thread).
+    std::atomic<bool> sessionWanted{false};
+    // The client thread's: the session is being logged in again.
+    struct {
+        bool active = false;
+        bool inFlight = false;  // our own login is running: its result is ours
+        int result = -1;
+        int tries = 0;
+        int64_t nextTryMs = 0;
+    } relogin;
+    int policyOpen = -1;  // the channel the client itself is opening, while it does
 };
 
 // The program's instance: made at the first call (the program calls it before it makes any

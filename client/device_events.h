@@ -22,6 +22,10 @@ constexpr int kChannelOutOfRange = 4113;    // OnStreamResult
 constexpr int kDisconnectedDetail = -1;     // OnDisconnected(0, -1): the heartbeat failed
 constexpr int kDisconnectedByPeer = -2;     // OnDisconnected(0, -2): the device closed the link
 constexpr int kDisconnectedOutOfStep = -3;  // OnDisconnected(0, -3): replies lost their framing
+// Why a link is being brought back (OnReconnecting): the session's link broke for one of the
+// OnDisconnected details above, or a heartbeat went unanswered; a channel's media stalled.
+constexpr int kReconnectSilent = -4;
+constexpr int kReconnectStalled = 1;
 
 // The listener of a DeviceSession. Every call comes on the client thread; data passed in is
 // valid only during the call. A listener must return quickly and hand work for the user
@@ -41,6 +45,12 @@ class IDeviceEvents {
     // The session ended: heartbeat not sent or not answered (0, -1), the device closed the
     // control connection (0, -2), or its replies lost their framing (0, -3).
     virtual void OnDisconnected(int code, int detail) = 0;
+
+    // Only from a client that keeps its links (DeviceClient::SetReconnect): the session's link
+    // (channel -1) or a channel's stream is being brought back, for `reason` (see above); and
+    // the session is back (OnReconnected(-1)) or the channel's media flows again.
+    virtual void OnReconnecting(int /*channel*/, int /*reason*/) {}
+    virtual void OnReconnected(int /*channel*/) {}
 };
 
 }  // namespace tavix

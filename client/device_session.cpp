@@ -232,6 +232,8 @@ void DeviceSession::Login(const std::string& host, int port, const std::string& 
             connected == kConnectUnresolved ? kLoginUnresolved : kLoginNoConnection, 0);
         return;
     }
+    SocketSetKeepAlive(Handle(), kKeepAliveIdleS, kKeepAliveIntervalS, kKeepAliveProbes);
+    SocketSetUserTimeout(Handle(), kUnacknowledgedMs);
     if (SendAll(BuildLogin(user, password), kSendTimeoutMs) != kResultOk) {
         listener.OnLoginResult(kLoginNotSent, 0);
         return;
@@ -286,6 +288,12 @@ StreamConnection* DeviceSession::OpenedStream(int channel) {
 const StreamConnection* DeviceSession::Stream(int channel) const {
     if (channel < 0 || static_cast<size_t>(channel) >= streams.size()) return nullptr;
     return streams[static_cast<size_t>(channel)].get();
+}
+
+void DeviceSession::DropStream(int channel) {
+    if (channel >= 0 && static_cast<size_t>(channel) < streams.size() &&
+        streams[static_cast<size_t>(channel)])
+        streams[static_cast<size_t>(channel)]->Close();
 }
 
 void DeviceSession::OpenStream(int channel, int streamType) {

@@ -76,6 +76,15 @@ class DeviceSession : public Connection {
     bool LoggedIn() const { return loggedIn && loginRecord; }
     // The media connection of a channel, or null when it has none.
     const StreamConnection* Stream(int channel) const;
+    // Closes the channel's media connection, so that its next open connects and announces
+    // anew; nothing is sent.
+    void DropStream(int channel);
+
+    // What the last login used: its host, port, user and password (also after the session
+    // ended), and when the last heartbeat went out and its last reply came (session clock).
+    LoginParameters LastLogin() const { return {host, port, userName, password}; }
+    int64_t LastHeartbeatSent() const { return lastHeartbeatSent; }
+    int64_t LastHeartbeatReply() const { return lastHeartbeatReply; }
 
     static constexpr int64_t kHeartbeatIntervalMs = 10000;
     static constexpr int64_t kHeartbeatTimeoutMs = 60000;  // since the last heartbeat reply
@@ -92,6 +101,13 @@ class DeviceSession : public Connection {
     static constexpr int kLongestWaitMs = 50;
     // The control connection takes at most this many reads a pass, so that media gets its turn.
     static constexpr int kControlReadsPerPass = 64;
+    // The system gives the control connection up after this much silence of a peer that has
+    // gone without closing (power cut, cable pulled): keepalive probes after 5 s of silence,
+    // 2 s apart, 3 of them; sent data unacknowledged for 10 s.
+    static constexpr int kKeepAliveIdleS = 5;
+    static constexpr int kKeepAliveIntervalS = 2;
+    static constexpr int kKeepAliveProbes = 3;
+    static constexpr int kUnacknowledgedMs = 10000;
 
   private:
     void Execute(SessionCommand& command);

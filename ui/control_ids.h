@@ -69,6 +69,8 @@ constexpr int kIconChannelPlaying = 148;
 constexpr QEvent::Type WM_DEVICE_DISCONNECTED = static_cast<QEvent::Type>(0x4C8);
 constexpr QEvent::Type WM_LOGIN_RESULT = static_cast<QEvent::Type>(0x4C9);
 constexpr QEvent::Type WM_STREAM_RESULT = static_cast<QEvent::Type>(0x4CA);
+constexpr QEvent::Type WM_RECONNECTING = static_cast<QEvent::Type>(0x4CB);
+constexpr QEvent::Type WM_RECONNECTED = static_cast<QEvent::Type>(0x4CC);
 
 // A window message with its two values.
 class DeviceEvent : public QEvent {

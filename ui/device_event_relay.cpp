@@ -58,4 +58,14 @@ void DeviceEventRelay::OnDisconnected(int code, int detail) {
     if (window != nullptr) window->OnDisconnected(code, detail);
 }
 
+void DeviceEventRelay::OnReconnecting(int channel, int reason) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (window != nullptr) window->OnReconnecting(channel, reason);
+}
+
+void DeviceEventRelay::OnReconnected(int channel) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (window != nullptr) window->OnReconnected(channel);
+}
+
 }  // namespace tavix

@@ -32,6 +32,8 @@ class DeviceEventRelay : public IDeviceEvents {
     void OnMediaData(int channel, const uint8_t* data, int length) override;
     void OnStreamResult(int channel, int code) override;
     void OnDisconnected(int code, int detail) override;
+    void OnReconnecting(int channel, int reason) override;
+    void OnReconnected(int channel) override;
 
   private:
     DeviceEventRelay() = default;

@@ -355,6 +355,12 @@ void CDlgMain::ClearTree() {
 }
 
 void CDlgMain::RunLoginFlow() {
+    // During an outage LOGIN is the user's way out of the tries: logged out, nothing plays.
+    if (sessionLost) {
+        sessionLost = false;
+        client.Logout();
+        Stop();
+    }
     ClearTree();
     CDlgLogin* login = new CDlgLogin(client, desktop ? this : nullptr);
     // A new login ends the session the tiles play from.
@@ -401,6 +407,31 @@ void CDlgMain::DisconnectFlow() {
     // A login dialog that is already open (LOGIN was chosen while connected) takes the new
     // login; a second one on top of it would never learn its result.
     if (openLoginDialog == nullptr) RunLoginFlow();
+}
+
+void CDlgMain::ReconnectingFlow(int channel) {
+    if (channel >= 0) {
+        const int index = wall->TileOf(channel);
+        if (index >= 0) wall->Tile(index)->SetReconnecting();
+        return;
+    }
+    const bool first = !sessionLost;
+    sessionLost = true;
+    for (int i = 0; i < wall->TileCount(); ++i)
+        wall->Tile(i)->SetReconnecting();
+    statusLabel->setText(Text(u"D_DIS"));
+    emit StatusShown(statusLabel->text());
+    // The handheld says so in a box as it always did; the tries go on behind it.
+    if (!desktop && first) {
+        QMessageBox box(QMessageBox::Critical, ToQString(appTitle), Text(u"D_DIS"),
+                        QMessageBox::Ok, this);
+        box.exec();
+    }
+}
+
+void CDlgMain::ReconnectedFlow() {
+    sessionLost = false;
+    OnTileStatus(wall->SelectedIndex(), wall->SelectedTile()->StatusText());
 }
 
 void CDlgMain::ToggleEnlarged() {
@@ -461,12 +492,31 @@ bool CDlgMain::event(QEvent* event) {
     const QEvent::Type type = event->type();
     if (type == WM_LOGIN_RESULT) {
         const int code = static_cast<DeviceEvent*>(event)->wParam;
-        if (openLoginDialog != nullptr) openLoginDialog->HandleLoginResult(code);
+        if (openLoginDialog != nullptr) {
+            openLoginDialog->HandleLoginResult(code);
+        } else if (code != 0) {
+            // The device refused the client's own login again: the tries are over, and the
+            // user is asked, with the reason, as after a refused login of theirs.
+            sessionLost = false;
+            Stop();
+            QMessageBox box(QMessageBox::Critical, ToQString(appTitle), Text(u"LOGIN_ERR"),
+                            QMessageBox::Ok, this);
+            box.exec();
+            RunLoginFlow();
+        }
         if (code == 0) client.RequestChannelList();
         return true;
     }
     if (type == WM_DEVICE_DISCONNECTED) {
         DisconnectFlow();
+        return true;
+    }
+    if (type == WM_RECONNECTING) {
+        ReconnectingFlow(static_cast<DeviceEvent*>(event)->wParam);
+        return true;
+    }
+    if (type == WM_RECONNECTED) {
+        if (static_cast<DeviceEvent*>(event)->wParam == -1) ReconnectedFlow();
         return true;
     }
     if (type == WM_STREAM_RESULT) {
@@ -539,6 +589,14 @@ void CDlgMain::OnDisconnected(int code, int) {
     QCoreApplication::postEvent(this, new DeviceEvent(WM_DEVICE_DISCONNECTED, code, 0));
 }
 
+void CDlgMain::OnReconnecting(int channel, int reason) {
+    QCoreApplication::postEvent(this, new DeviceEvent(WM_RECONNECTING, channel, reason));
+}
+
+void CDlgMain::OnReconnected(int channel) {
+    QCoreApplication::postEvent(this, new DeviceEvent(WM_RECONNECTED, channel, 0));
+}
+
 void CDlgMain::OnTreeTap(QTreeWidgetItem* item) {
     // The root (the device) and the space below the items open nothing.
     if (item == nullptr || item->parent() == nullptr) return;
@@ -581,7 +639,8 @@ void CDlgMain::OnTileDoubleTapped(int index) {
 }
 
 void CDlgMain::OnTileStatus(int index, const QString& text) {
-    if (index != wall->SelectedIndex()) return;
+    // While the session is lost the status line says so.
+    if (index != wall->SelectedIndex() || sessionLost) return;
     statusLabel->setText(text);
     emit StatusShown(text);
 }

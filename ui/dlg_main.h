@@ -74,6 +74,8 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void OnMediaData(int channel, const uint8_t* data, int length) override;
     void OnStreamResult(int channel, int code) override;
     void OnDisconnected(int code, int detail) override;
+    void OnReconnecting(int channel, int reason) override;
+    void OnReconnected(int channel) override;
     // OnChannelList without the wait: asks the window's thread to fill the tree from `list`
     // and returns at once; the future is ready once the tree is filled or the request was
     // dropped. `list` must stay valid until then.
@@ -125,6 +127,10 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void RunLoginFlow();
     void ExitFlow();
     void DisconnectFlow();
+    // The client brings the session (channel -1) or a channel back, or has brought the session
+    // back.
+    void ReconnectingFlow(int channel);
+    void ReconnectedFlow();
     // Live view, on the window's thread.
     void OnTreeTap(QTreeWidgetItem* item);
     void OnTileTapped(int index);
@@ -192,6 +198,8 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // since.
     QString recorder;
     bool wallRestored = false;
+    // The session's link is lost and the client is bringing it back.
+    bool sessionLost = false;
 
     // Work for the window's thread waits here, under our own lock, rather than in Qt's event
     // queue: the hand-over of what the work captures is then ordered by a lock the race

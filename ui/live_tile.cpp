@@ -103,6 +103,13 @@ void LiveTile::OnStreamResult(int code) {
     SetStatus(u"BUFFERING");
 }
 
+void LiveTile::SetReconnecting() {
+    if (channel.load(std::memory_order_relaxed) == -1) return;
+    generation.fetch_add(1, std::memory_order_relaxed);
+    opened.store(false, std::memory_order_relaxed);
+    SetStatus(u"RECONNECTING");
+}
+
 void LiveTile::SetStatus(const char16_t* key) {
     statusText = Text(key);
     UpdateCaption();

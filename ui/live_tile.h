@@ -48,6 +48,9 @@ class LiveTile : public QWidget {
     // The channel's stream result: 0 "BUFFERING", else "OPEN_ERR" (and no other status comes
     // until the channel is opened again).
     void OnStreamResult(int code);
+    // The client is bringing the channel back ("RECONNECTING"): the last picture stays, and no
+    // other status comes until its stream starts again.
+    void SetReconnecting();
 
     int Channel() const { return channel.load(std::memory_order_relaxed); }
     QString ChannelName() const { return channelName; }

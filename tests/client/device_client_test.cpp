@@ -65,9 +65,11 @@ class RecordingSource : public FrameSource {
 struct FacadeRig {
     static constexpr int kChannels = 4;
 
-    // `sink`: the recording listener is the client's sink from the start.
-    explicit FacadeRig(bool sink = true)
-        : listener([this] { return clock.Now(); }),
+    // `sink`: the recording listener is the client's sink from the start; `clockScale`: how
+    // much faster than real time the client's clock runs.
+    explicit FacadeRig(bool sink = true, int64_t clockScale = 1)
+        : clock(clockScale),
+          listener([this] { return clock.Now(); }),
           client(
               [this] {
                   auto log = std::make_shared<RecordingSource::Log>();
@@ -293,6 +295,43 @@ TEST(FacadeWithDevice, TakesInAFastStreamWithoutFallingBehind) {
                                   static_cast<double>(MonotonicMs() - start);
     EXPECT_GT(bytesPerSecond, 2.5e6);
     std::remove(file.c_str());
+}
+
+TEST(FacadeReconnects, ALostSessionComesBackWithItsChannelUnlessTheUserLogsOut) {
+    // The client's clock runs 20 times fast: a pause of 1 s between tries is 50 ms.
+    const struct {
+        std::vector<std::string> fault;
+        int reason;
+        bool logout;
+    } cases[] = {
+        {{"--close-after", "0.5"}, kDisconnectedByPeer, false},
+        {{"--stall-heartbeat-after", "0"}, kReconnectSilent, false},
+        {{"--close-after", "0.5"}, kDisconnectedByPeer, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault[0] + (c.logout ? " then logout" : ""));
+        SimProcess sim(c.fault);
+        FacadeRig rig(true, 20);
+        rig.client.SetReconnect(true);
+        ASSERT_TRUE(rig.LoginTo(sim.Port()));
+        rig.client.OpenChannel(0, 1);
+        ASSERT_TRUE(rig.WaitForStream(0));
+        ASSERT_TRUE(WaitUntil([&] { return !rig.listener.Reconnecting().empty(); }, 10000));
+        EXPECT_EQ((StreamEvent{-1, c.reason}), rig.listener.Reconnecting()[0]);
+        if (c.logout) {
+            rig.client.Logout();
+            SleepMs(500);  // ten seconds of the client's clock: tries would have come
+            EXPECT_EQ(1u, sim.Requests("login").size());
+            continue;
+        }
+        // Logged in again by itself, and the channel opened again on the new session.
+        ASSERT_TRUE(WaitUntil([&] { return !rig.listener.Reconnected().empty(); }, 10000));
+        EXPECT_EQ(-1, rig.listener.Reconnected()[0]);
+        EXPECT_EQ(2u, sim.WaitForRequests("stream", 2).size());
+        EXPECT_GE(sim.Requests("login").size(), 2u);
+        EXPECT_TRUE(rig.listener.Disconnects().empty());
+        EXPECT_TRUE(rig.client.Playing(0));
+    }
 }
 
 TEST(FacadeWithDevice, AResultForAChannelClosedSinceChangesNothing) {

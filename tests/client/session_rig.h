@@ -84,12 +84,23 @@ class RecordingListener : public IDeviceEvents {
         std::lock_guard<std::mutex> hold(lock);
         disconnects.push_back({code, detail, clock()});
     }
+    void OnReconnecting(int channel, int reason) override {
+        std::lock_guard<std::mutex> hold(lock);
+        reconnecting.push_back({channel, reason});
+    }
+    void OnReconnected(int channel) override {
+        std::lock_guard<std::mutex> hold(lock);
+        reconnected.push_back(channel);
+    }
 
     std::vector<LoginEvent> Logins() const { return Copy(logins); }
     std::vector<ListEvent> Lists() const { return Copy(lists); }
     std::vector<StreamEvent> Streams() const { return Copy(streams); }
     std::vector<DisconnectEvent> Disconnects() const { return Copy(disconnects); }
     std::vector<MediaPiece> Pieces() const { return Copy(pieces); }
+    // (channel, reason) of each OnReconnecting; the channel of each OnReconnected.
+    std::vector<StreamEvent> Reconnecting() const { return Copy(reconnecting); }
+    std::vector<int> Reconnected() const { return Copy(reconnected); }
     std::vector<uint8_t> Media(int channel) const {
         std::lock_guard<std::mutex> hold(lock);
         auto found = media.find(channel);
@@ -110,6 +121,8 @@ class RecordingListener : public IDeviceEvents {
     std::vector<StreamEvent> streams;
     std::vector<DisconnectEvent> disconnects;
     std::vector<MediaPiece> pieces;
+    std::vector<StreamEvent> reconnecting;
+    std::vector<int> reconnected;
     std::map<int, std::vector<uint8_t>> media;
 };
 

@@ -27,8 +27,8 @@ TEST_F(DeviceFlowTest, GoodLoginClosesTheDialogAndFillsTheTreeFromTheDevice) {
     EXPECT_EQ(QDialog::Rejected, window.exec());
     ASSERT_TRUE(driver.Done());
     EXPECT_EQ(QStringList({"Device", "Front door", "Çatı", "Otopark"}), tree);
-    EXPECT_EQ(1u, sim.Requests("login").size());
-    EXPECT_EQ(1u, sim.Requests("channel-names").size());
+    EXPECT_EQ(1u, sim.WaitForRequests("login", 1).size());
+    EXPECT_EQ(1u, sim.WaitForRequests("channel-names", 1).size());
 }
 
 TEST_F(DeviceFlowTest, RefusedLoginShowsLoginErrAndKeepsTheDialog) {
