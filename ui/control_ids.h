@@ -45,6 +45,7 @@ constexpr int kIdLayout1 = 1137;
 constexpr int kIdLayout4 = 1138;
 constexpr int kIdLayout9 = 1139;
 constexpr int kIdLayout16 = 1140;
+constexpr int kIdSnapshot = 1141;  // desktop: saves the selected tile's picture
 
 // Built-in images (normal / pressed where there are two).
 constexpr int kIconApplication = 128;

@@ -2,13 +2,17 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPainter>
+#include <QSaveFile>
 #include <QScreen>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QThread>
 #include <QTreeWidget>
@@ -173,18 +177,16 @@ void CDlgMain::InitDialog() {
 
     if (desktop) {
         for (int i = 0; i < 4; ++i) {
-            const int side = i + 1;
             layoutKeys[i] = AddKey(kLayoutIds[i], nullptr);
             layoutKeys[i]->setText(QString::fromUtf8(kLayoutCaptions[i]));
-            const QKeySequence keys(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + i));
-            layoutKeys[i]->setToolTip(keys.toString(QKeySequence::NativeText));
-            connect(new QShortcut(keys, this), &QShortcut::activated, this,
-                    [this, side] { SetLayout(side); });
+            layoutKeys[i]->setToolTip(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + i))
+                                          .toString(QKeySequence::NativeText));
         }
-        connect(new QShortcut(QKeySequence(Qt::Key_F11), this), &QShortcut::activated, this,
-                &CDlgMain::ToggleEnlarged);
-        connect(new QShortcut(QKeySequence(Qt::Key_Delete), this), &QShortcut::activated, this,
-                [this] { CloseTile(wall->SelectedIndex()); });
+        snapshotKey = AddKey(kIdSnapshot, u"SNAPSHOT");
+        AddShortcuts();
+        connect(wall, &VideoWall::SnapshotTaken, this, &CDlgMain::SaveSnapshot);
+        // Enter on a channel of the tree plays it, as a click does.
+        connect(channelTree, &QTreeWidget::itemActivated, this, &CDlgMain::OnTreeTap);
     }
 
     initDone = 1;
@@ -243,6 +245,10 @@ void CDlgMain::Layout(int cx, int cy) {
         layoutKeys[i]->setGeometry(layout.layoutKeys[i]);
         layoutKeys[i]->SetImages(kImageModeKey, kImageModeKeyPressed);
     }
+    if (desktop) {
+        snapshotKey->setGeometry(layout.snapshotKey);
+        snapshotKey->SetImages(kImageModeKey, kImageModeKeyPressed);
+    }
 
     headerHeight = HeaderHeight(*this);
     ptzBandHeight = layout.ptzBandHeight;
@@ -289,6 +295,7 @@ void CDlgMain::ShowLivePage(bool show) {
     if (desktop) {
         for (CImageButton* key : layoutKeys)
             key->setVisible(show);
+        snapshotKey->setVisible(show);
         channelTree->setVisible(show && treeShown);
     }
     livePageVisible = show;
@@ -337,6 +344,9 @@ void CDlgMain::OnCommand(int id) {
         case kIdPanMode:
         case kIdLensMode:
             OnPtzCommand(id);
+            break;
+        case kIdSnapshot:
+            TakeSnapshot();
             break;
         case kIdLayout1:
         case kIdLayout4:
@@ -423,8 +433,8 @@ void CDlgMain::ReconnectingFlow(int channel) {
     emit StatusShown(statusLabel->text());
     // The handheld says so in a box as it always did; the tries go on behind it.
     if (!desktop && first) {
-        QMessageBox box(QMessageBox::Critical, ToQString(appTitle), Text(u"D_DIS"),
-                        QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Critical, ToQString(appTitle), Text(u"D_DIS"), QMessageBox::Ok,
+                        this);
         box.exec();
     }
 }
@@ -459,6 +469,8 @@ void CDlgMain::keyPressEvent(QKeyEvent* event) {
             ToggleEnlarged();
         else if (wall->AloneIndex() >= 0)
             wall->ShowAlone(-1);
+        else if (channelTree->hasFocus())
+            setFocus();  // the arrow keys steer the camera again
         return;
     }
     QDialog::keyPressEvent(event);
@@ -659,6 +671,97 @@ void CDlgMain::SetLayout(int side) {
     SaveWall();
 }
 
+void CDlgMain::AddShortcuts() {
+    const auto add = [this](QKeySequence keys, std::function<void()> action) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, std::move(action));
+    };
+    for (int i = 0; i < 4; ++i) {
+        const int side = i + 1;
+        add(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + i)),
+            [this, side] { SetLayout(side); });
+    }
+    add(QKeySequence(Qt::Key_F11), [this] { ToggleEnlarged(); });
+    add(QKeySequence(Qt::Key_Delete), [this] { CloseTile(wall->SelectedIndex()); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_L), [this] { OnCommand(kIdLogin); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { TakeSnapshot(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_I),
+        [this] { wall->SetStatisticsShown(!wall->StatisticsShown()); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Tab), [this] { SelectNextTile(1); });
+    add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), [this] { SelectNextTile(-1); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_T), [this] {
+        // The tree, shown, takes the keys: arrows choose a channel, Enter plays it.
+        if (!treeShown) OnCommand(kIdCamera);
+        channelTree->setFocus();
+    });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { ExitFlow(); });
+    add(QKeySequence(Qt::Key_F1), [this] { ShowKeys(); });
+    add(QKeySequence(Qt::Key_Question), [this] { ShowKeys(); });
+}
+
+void CDlgMain::ShowKeys() {
+    const struct {
+        const char* keys;
+        const char16_t* what;
+    } kKeys[] = {
+        {"Ctrl+L", u"LOGIN_KEY"},
+        {"Ctrl+1 .. Ctrl+4", u"LAYOUT_KEY"},
+        {"F11, Esc", u"FULL_KEY"},
+        {"Ctrl+Tab, Ctrl+Shift+Tab", u"TILE_KEY"},
+        {"Delete", u"STOP_KEY"},
+        {"Ctrl+S", u"SNAPSHOT_KEY"},
+        {"Ctrl+I", u"STATS_KEY"},
+        {"\u2190 \u2191 \u2192 \u2193", u"PTZ_KEY"},
+        {"Page Up, Page Down", u"ZOOM_KEY"},
+        {"Ctrl+T, Enter", u"TREE_KEY"},
+        {"Ctrl+Q", u"EXIT_KEY"},
+        {"F1, ?", u"HELP_KEY"},
+    };
+    QString table = QStringLiteral("<table>");
+    for (const auto& k : kKeys)
+        table += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")
+                     .arg(QString::fromUtf8(k.keys).toHtmlEscaped(), Text(k.what).toHtmlEscaped());
+    table += QStringLiteral("</table>");
+    QMessageBox box(QMessageBox::Information, Text(u"KEYS"), table, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.exec();
+}
+
+void CDlgMain::SelectNextTile(int step) {
+    const int count = wall->TileCount();
+    wall->Select((wall->SelectedIndex() + step + count) % count);
+    OnTileStatus(wall->SelectedIndex(), wall->SelectedTile()->StatusText());
+}
+
+void CDlgMain::ShowStatus(const QString& text) {
+    statusLabel->setText(text);
+    emit StatusShown(text);
+}
+
+void CDlgMain::TakeSnapshot() {
+    LiveTile* tile = wall->SelectedTile();
+    if (tile->Channel() != -1) tile->TakeSnapshot();
+}
+
+void CDlgMain::SaveSnapshot(int index, const QImage& picture) {
+    LiveTile* tile = wall->Tile(index);
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (folder.isEmpty()) folder = QDir::homePath() + QStringLiteral("/Pictures");
+    folder += QStringLiteral("/Tavix");
+    QString name =
+        QStringLiteral("%1 %2 %3.png")
+            .arg(recorder, tile->ChannelName(),
+                 QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss.zzz")));
+    // Nothing of the name may make a folder or stand for a drive.
+    for (QChar& c : name)
+        if (c == u'/' || c == u'\\' || c == u':') c = u'-';
+    const QString path = folder + u'/' + name;
+    // Written under a temporary name and renamed when complete: never an empty or half file.
+    QSaveFile file(path);
+    const bool saved = QDir().mkpath(folder) && file.open(QIODevice::WriteOnly) &&
+                       picture.save(&file, "PNG") && file.commit();
+    ShowStatus(saved ? Text(u"SNAPSHOT_SAVED") + path : Text(u"SNAPSHOT_FAILED"));
+}
+
 void CDlgMain::Stop() {
     wall->StopAll();
     MarkPlayingChannels();
@@ -739,9 +842,12 @@ void CDlgMain::SendPtz(PtzAction action) {
 }
 
 bool CDlgMain::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
+    // Keys the tree takes (choosing a channel) steer nothing.
+    if (event->type() == QEvent::KeyPress && !(desktop && channelTree->hasFocus())) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key >= Qt::Key_Left && key <= Qt::Key_Down) OnArrowKey(key);
+        if (desktop && key == Qt::Key_PageUp) SendPtz(PtzAction::kZoomPlus);
+        if (desktop && key == Qt::Key_PageDown) SendPtz(PtzAction::kZoomMinus);
     }
     // The key goes on to the window as usual.
     return QDialog::eventFilter(watched, event);

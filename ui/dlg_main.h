@@ -138,6 +138,13 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void OnTileStatus(int index, const QString& text);
     void CloseTile(int index);
     void SetLayout(int side);
+    void SelectNextTile(int step);
+    void TakeSnapshot();
+    void SaveSnapshot(int index, const QImage& picture);
+    void AddShortcuts();
+    // Lists the keys (F1).
+    void ShowKeys();
+    void ShowStatus(const QString& text);
     void Stop();
     void MarkPlayingChannels();
     // The wall of the recorder logged in to: saved after the user changed it, played again
@@ -173,8 +180,9 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     CImageButton* lensMinus = nullptr;
     CImageButton* panModeKey = nullptr;
     CImageButton* lensModeKey = nullptr;
-    // Desktop: the layouts 1, 2x2, 3x3, 4x4.
+    // Desktop: the layouts 1, 2x2, 3x3, 4x4, and the snapshot key.
     CImageButton* layoutKeys[4] = {};
+    CImageButton* snapshotKey = nullptr;
     int initDone = 0;
     QPixmap headerImage;
     VideoWall* wall = nullptr;

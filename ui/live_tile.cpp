@@ -1,5 +1,6 @@
 #include "ui/live_tile.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QPainter>
 #include <QResizeEvent>
@@ -9,6 +10,7 @@
 #include <new>
 
 #include "client/device_client.h"
+#include "demux/frame_info.h"
 #include "ui/picture_fit.h"
 #include "ui/ui_text.h"
 #include "video/decoder.h"
@@ -46,6 +48,13 @@ LiveTile::LiveTile(DeviceClient& client, Post post, QWidget* parent)
     caption->setPalette(captionColours);
     caption->setContentsMargins(4, 1, 4, 1);
     caption->hide();
+
+    statistics = new QLabel(videoArea);
+    statistics->setAttribute(Qt::WA_TransparentForMouseEvents);
+    statistics->setAutoFillBackground(true);
+    statistics->setPalette(captionColours);
+    statistics->setContentsMargins(4, 1, 4, 1);
+    statistics->hide();
 }
 
 LiveTile::~LiveTile() {
@@ -101,6 +110,68 @@ void LiveTile::OnStreamResult(int code) {
     bufferingShown.store(1, std::memory_order_relaxed);
     opened.store(true, std::memory_order_release);
     SetStatus(u"BUFFERING");
+}
+
+namespace {
+
+// The decoder's picture (rows packed, 16 bits top row first, 24 and 32 bits bottom row first)
+// as an image of its own, upright.
+QImage UprightImage(const uint8_t* picture, int width, int height, int bits) {
+    if (bits == 16) return QImage(picture, width, height, width * 2, QImage::Format_RGB16).copy();
+    const QImage stored(picture, width, height, width * (bits / 8),
+                        bits == 24 ? QImage::Format_BGR888 : QImage::Format_RGB32);
+    return stored.mirrored();
+}
+
+QString CodecName(int codec) {
+    switch (codec) {
+        case kCodecMpeg4:
+            return QStringLiteral("MPEG-4");
+        case kCodecH264:
+        case kCodecH264Announced:
+            return QStringLiteral("H.264");
+        default:
+            return QStringLiteral("-");
+    }
+}
+
+}  // namespace
+
+void LiveTile::SetStatisticsShown(bool on) {
+    statisticsShown = on;
+    if (!on) statistics->hide();
+}
+
+void LiveTile::UpdateStatistics(int64_t periodMs) {
+    const int playing = channel.load(std::memory_order_relaxed);
+    const int64_t shownCount = presented.load(std::memory_order_relaxed);
+    const int64_t bytes = playing != -1 ? client.MediaBytes(playing) : 0;
+    const int64_t pictures = shownCount - presentedBefore;
+    const int64_t received = bytes - bytesBefore;
+    presentedBefore = shownCount;
+    bytesBefore = bytes;
+    if (!statisticsShown || playing == -1 || periodMs <= 0) {
+        statistics->hide();
+        return;
+    }
+    const CDecoder* from = decoder.load(std::memory_order_relaxed);
+    const QString text =
+        QStringLiteral("%1 %2\u00d7%3\n%4 fps  %5 kbit/s\n%6 %7 ms\n%8 %9 / %10")
+            .arg(CodecName(from->Codec()))
+            .arg(pictureWidth.load(std::memory_order_relaxed))
+            .arg(pictureHeight.load(std::memory_order_relaxed))
+            .arg(static_cast<double>(pictures) * 1000 / static_cast<double>(periodMs), 0, 'f', 1)
+            .arg(received * 8 / periodMs)
+            .arg(Text(u"STAT_DECODE"))
+            .arg(from->DecodeMicroseconds() / 1000.0, 0, 'f', 1)
+            .arg(Text(u"STAT_DROPPED"))
+            .arg(client.RefusedChunks(playing))
+            .arg(from->KeyWaits());
+    statistics->setText(text);
+    statistics->adjustSize();
+    statistics->move(0, videoArea->height() - statistics->height());
+    statistics->raise();
+    statistics->show();
 }
 
 void LiveTile::SetReconnecting() {
@@ -197,6 +268,13 @@ void LiveTile::Tick() {
         });
     }
     if (picture == nullptr) return;
+    if (width > 0 && height > 0 && snapshotWanted.exchange(false, std::memory_order_acq_rel)) {
+        const QImage image =
+            UprightImage(picture, width, height, displayBits.load(std::memory_order_relaxed));
+        post([this, image, gen] {
+            if (generation.load(std::memory_order_relaxed) == gen) emit SnapshotTaken(this, image);
+        });
+    }
     if (width > 0 && height > 0 && shown.load(std::memory_order_relaxed)) {
         const int bits = displayBits.load(std::memory_order_relaxed);
         const bool refit = geometryDirty.exchange(false, std::memory_order_acq_rel) ||
@@ -216,6 +294,7 @@ void LiveTile::Tick() {
                         picture, destination,
                         bits == 16 ? RowOrder::kTopRowFirst : RowOrder::kBottomRowFirst);
                 }
+                presented.fetch_add(1, std::memory_order_relaxed);
             }
         }
     }
@@ -272,6 +351,7 @@ ScreenRect LiveTile::Place(int width, int height) {
         if (CDecoder* to = decoder.load(std::memory_order_relaxed)) to->SetDisplayBits(bits);
     }
     caption->raise();
+    statistics->raise();
     return {topLeft.x(), topLeft.y(), topLeft.x() + fit.destination.width(),
             topLeft.y() + fit.destination.height()};
 }

@@ -72,6 +72,16 @@ class LiveTile : public QWidget {
     // Bits per pixel of the presenter, as it reported it (0 before the first picture).
     int DisplayBits() const { return displayBits.load(std::memory_order_relaxed); }
 
+    // The next picture of the channel comes as SnapshotTaken: an image of its decoded size,
+    // upright. Nothing comes while the tile plays nothing.
+    void TakeSnapshot() { snapshotWanted.store(true, std::memory_order_release); }
+    // The statistics drawn over the tile: codec and size, pictures per second, kbit/s
+    // received, decode time, what was dropped (chunks refused, waits for a key picture after a
+    // loss).
+    void SetStatisticsShown(bool shown);
+    // About once a second: the figures of the last `periodMs`.
+    void UpdateStatistics(int64_t periodMs);
+
     // Tick thread: takes at most one picture from the decoder and presents it; a status change
     // goes to the window's thread.
     void Tick();
@@ -79,8 +89,9 @@ class LiveTile : public QWidget {
     void Close() { closing.store(true, std::memory_order_release); }
 
   signals:
-    // Window's thread: the status text changed.
+    // Window's thread: the status text changed; a snapshot asked for is here.
     void StatusChanged(LiveTile* tile, const QString& text);
+    void SnapshotTaken(LiveTile* tile, const QImage& picture);
 
   protected:
     // Mouse events are the wall's: they pass through the tile.
@@ -101,6 +112,10 @@ class LiveTile : public QWidget {
     Post post;
     QWidget* videoArea = nullptr;  // what the presenter draws into
     QLabel* caption = nullptr;
+    QLabel* statistics = nullptr;
+    bool statisticsShown = false;
+    int64_t presentedBefore = 0;  // the counts of the last statistics update
+    int64_t bytesBefore = 0;
     QString channelName;
     QString statusText;
     bool captioned = false;
@@ -120,6 +135,8 @@ class LiveTile : public QWidget {
     std::atomic<int> pictureHeight{0};
     std::atomic<int> displayBits{0};
     std::atomic<bool> closing{false};
+    std::atomic<bool> snapshotWanted{false};
+    std::atomic<int64_t> presented{0};  // pictures presented since construction
 
     // Held by the tick while it presents and by Stop while it clears: a picture of a stopped
     // channel never reaches the screen after the stop.

@@ -65,7 +65,9 @@ MainLayout ComputeDesktopLayout(QSize client, int fontHeight, QSize modeLabel, b
     for (int i = 0; i < 4; ++i)
         layout.layoutKeys[i] =
             QRect(status.right() + 1 - (4 - i) * keyWidth, status.top(), keyWidth, status.height());
-    layout.status.setWidth(status.width() - 4 * keyWidth);
+    layout.snapshotKey = QRect(layout.layoutKeys[0].left() - 2 * keyWidth, status.top(),
+                               2 * keyWidth, status.height());
+    layout.status.setWidth(status.width() - 6 * keyWidth);
     return layout;
 }
 

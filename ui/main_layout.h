@@ -25,6 +25,7 @@ struct MainLayout {
     QRect lensMode;
     QRect lensMinus;
     QRect layoutKeys[4];  // desktop: 1, 2x2, 3x3, 4x4 at the right of the status line
+    QRect snapshotKey;    // desktop: left of them
 };
 
 // `client`: the window's client size; `fontHeight`: the height of the keys' and the window's

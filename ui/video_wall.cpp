@@ -23,8 +23,17 @@ VideoWall::VideoWall(DeviceClient& client, LiveTile::Post post, QWidget* parent)
                 [this, i](LiveTile*, const QString& text) {
                     emit StatusChanged(static_cast<int>(i), text);
                 });
+        connect(tiles[i], &LiveTile::SnapshotTaken, this,
+                [this, i](LiveTile*, const QImage& picture) {
+                    emit SnapshotTaken(static_cast<int>(i), picture);
+                });
     }
     LayoutTiles();
+    statisticsTimer.setInterval(kStatisticsPeriodMs);
+    connect(&statisticsTimer, &QTimer::timeout, this, [this] {
+        for (LiveTile* tile : tiles)
+            tile->UpdateStatistics(kStatisticsPeriodMs);
+    });
     // The tick runs for the whole life of the wall, also while nothing plays.
     timer.Start(kTickMs, [this] {
         for (LiveTile* tile : tiles)
@@ -89,6 +98,17 @@ void VideoWall::StopAll() {
 void VideoWall::UseDisplayBits(int bits) {
     for (LiveTile* tile : tiles)
         tile->UseDisplayBits(bits);
+}
+
+void VideoWall::SetStatisticsShown(bool on) {
+    for (LiveTile* tile : tiles) {
+        tile->SetStatisticsShown(on);
+        tile->UpdateStatistics(0);  // counts from now
+    }
+    if (on)
+        statisticsTimer.start();
+    else
+        statisticsTimer.stop();
 }
 
 void VideoWall::LayoutTiles() {

@@ -9,6 +9,8 @@
 
 #include <QWidget>
 
+#include <QTimer>
+
 #include <array>
 
 #include "ui/live_tile.h"
@@ -23,6 +25,7 @@ class VideoWall : public QWidget {
     static constexpr int kTickMs = 33;
     static constexpr int kMaxSide = 4;
     static constexpr int kMaxTiles = kMaxSide * kMaxSide;
+    static constexpr int kStatisticsPeriodMs = 1000;
 
     VideoWall(DeviceClient& client, LiveTile::Post post, QWidget* parent);
     // Shuts down first.
@@ -51,8 +54,13 @@ class VideoWall : public QWidget {
     void StopAll();
     // For tests: see LiveTile::UseDisplayBits.
     void UseDisplayBits(int bits);
+    // The statistics over every tile, updated every second while shown.
+    void SetStatisticsShown(bool shown);
+    bool StatisticsShown() const { return statisticsTimer.isActive(); }
 
   signals:
+    // A tile's snapshot (see LiveTile::TakeSnapshot) is here.
+    void SnapshotTaken(int index, const QImage& picture);
     // A click released over tile `index`, a double click on it, its context menu's close.
     void Tapped(int index);
     void DoubleTapped(int index);
@@ -78,6 +86,7 @@ class VideoWall : public QWidget {
     int alone = -1;
     bool shown = true;
     bool pressedInside = false;
+    QTimer statisticsTimer;
     PeriodicTimer timer;
 };
 

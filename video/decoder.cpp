@@ -1,5 +1,6 @@
 #include "video/decoder.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -213,6 +214,7 @@ void CDecoder::DemultiplexStep() {
             demultiplexing.store(true, std::memory_order_relaxed);
         }
         if (packet.discontinuity) {
+            if (!waitKeyFrame) keyWaits.fetch_add(1, std::memory_order_relaxed);
             waitKeyFrame = true;
             frameRate.store(0, std::memory_order_relaxed);
         }
@@ -321,7 +323,15 @@ int CDecoder::Decode(const FrameInfo& info) {
         const size_t area = static_cast<size_t>(decodeWidth) * decodeHeight;
         DecodedPlanes output{yuvBuffer.get(), yuvBuffer.get() + area,
                              yuvBuffer.get() + area * 5 / 4, 0, 0};
+        const auto started = std::chrono::steady_clock::now();
         if (library->Decode(info.payload, info.payloadLength, output) == 0) {
+            const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now() - started);
+            // A running mean over about the last eight pictures.
+            const int32_t mean = decodeMicroseconds.load(std::memory_order_relaxed);
+            decodeMicroseconds.store(mean + (static_cast<int32_t>(took.count()) - mean) / 8,
+                                     std::memory_order_relaxed);
+            decodedPictures.fetch_add(1, std::memory_order_relaxed);
             yuvWidth = output.width;
             yuvHeight = output.height;
             // A picture smaller than the opened size: close up its planes so that they lie
@@ -346,12 +356,14 @@ bool CDecoder::OpenLibrary(const FrameInfo& frame) {
     libraryOpen = library != nullptr;
     if (!libraryOpen) return false;
     openCodec = frame.codec;
+    codec.store(openCodec, std::memory_order_relaxed);
     return true;
 }
 
 void CDecoder::CloseLibrary() {
     library.reset();
     openCodec = -1;
+    codec.store(-1, std::memory_order_relaxed);
     decodeWidth = decodeHeight = 0;
     frameRate.store(0, std::memory_order_relaxed);
     libraryOpen = false;

@@ -89,6 +89,15 @@ class CDecoder {
     // Frames per second of the stream, from its first usable key frame; 0 while unknown.
     int FrameRate() const { return frameRate.load(std::memory_order_relaxed); }
 
+    // For the statistics a viewer shows, any thread: the codec the decoder library is open for
+    // (-1 none), pictures decoded since construction, the time one took to decode (a running
+    // mean, microseconds), and how often lost chunks made the decoder drop pictures until the
+    // next key picture.
+    int Codec() const { return codec.load(std::memory_order_relaxed); }
+    int64_t DecodedPictures() const { return decodedPictures.load(std::memory_order_relaxed); }
+    int DecodeMicroseconds() const { return decodeMicroseconds.load(std::memory_order_relaxed); }
+    int64_t KeyWaits() const { return keyWaits.load(std::memory_order_relaxed); }
+
     // For tests and tools: frames queued for decoding, and whether chunks are being refused.
     int QueuedFrames() const { return frameCount.load(std::memory_order_relaxed); }
     bool Dropping() const { return dropping.load(std::memory_order_relaxed) != 0; }
@@ -146,6 +155,11 @@ class CDecoder {
     };
     std::atomic<PictureState> readyPictures{PictureState::kFree};
     std::atomic<int32_t> displayBits{0};
+    // Statistics, written by the decoding thread.
+    std::atomic<int32_t> codec{-1};
+    std::atomic<int64_t> decodedPictures{0};
+    std::atomic<int32_t> decodeMicroseconds{0};
+    std::atomic<int64_t> keyWaits{0};
 
     // The decoding thread's while it runs; Start and Stop touch them only while it does not.
     bool waitKeyFrame = true;

@@ -69,8 +69,28 @@ const char16_t* const kKeys[] = {
     u"ZOOM",
     u"IRIS",
     u"FOCUS",
-    // Keys of the desktop viewer, after the original 27.
-    u"TILE_CLOSE", u"RECONNECTING",
+    // Keys of the desktop viewer, after the first 27.
+    u"TILE_CLOSE",
+    u"RECONNECTING",
+    u"SNAPSHOT",
+    u"SNAPSHOT_SAVED",
+    u"SNAPSHOT_FAILED",
+    u"STAT_DECODE",
+    u"STAT_DROPPED",
+    u"STAT_DELAY",
+    u"KEYS",
+    u"LOGIN_KEY",
+    u"LAYOUT_KEY",
+    u"FULL_KEY",
+    u"TILE_KEY",
+    u"STOP_KEY",
+    u"SNAPSHOT_KEY",
+    u"STATS_KEY",
+    u"PTZ_KEY",
+    u"ZOOM_KEY",
+    u"TREE_KEY",
+    u"EXIT_KEY",
+    u"HELP_KEY",
 };
 
 const char* const kLanguageFiles[] = {"language_chn.ini", "language_eng.ini", "language_tur.ini"};
@@ -81,7 +101,7 @@ std::string ProgramFolder() {
 }
 
 TEST(LanguageFilesTest, EveryFileHoldsEveryKeyInTheStoreLayout) {
-    ASSERT_EQ(29u, std::size(kKeys));
+    ASSERT_EQ(47u, std::size(kKeys));
     for (const char* name : kLanguageFiles) {
         SCOPED_TRACE(name);
         std::string path = ProgramFolder() + name;

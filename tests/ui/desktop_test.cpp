@@ -1,5 +1,7 @@
 // The viewer on a desktop's screen (1280 x 720): a normal window that goes full screen and back
 // and remembers its place, and a wall of four tiles against tavix-sim.
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 
 #include <gtest/gtest.h>
@@ -155,6 +157,93 @@ TEST_F(DesktopTest, AWallOfFourPlaysIsSteeredTileByTileAndComesBackAtTheNextLogi
     ASSERT_EQ(1u, ptz.size());
     EXPECT_EQ(2, ptz[0].Number("channel"));
     EXPECT_EQ(0, ptz[0].Number("code"));
+}
+
+TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
+    SimProcess sim({"--size", "0=352x288", "--size", "1=352x288"});
+    ASSERT_NE(0, sim.Port());
+    SaveLogin(sim.Port());
+    // Snapshots go to the pictures folder the user's folders file names.
+    const QString pictures = folder.path() + QStringLiteral("/pictures");
+    ASSERT_TRUE(QDir().mkpath(folder.path() + QStringLiteral("/config")));
+    QFile dirs(folder.path() + QStringLiteral("/config/user-dirs.dirs"));
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write("XDG_PICTURES_DIR=\"" + pictures.toUtf8() + "\"\n");
+    dirs.close();
+    qputenv("XDG_CONFIG_HOME", (folder.path() + QStringLiteral("/config")).toUtf8());
+
+    CDlgMain window(client);
+    ModalDriver driver;
+    QString keysText;
+    QImage saved;
+    QString statistics;
+    driver.WhenShown<CDlgLogin>("login dialog", [](CDlgLogin* d) { d->reject(); })
+        .WhenShown<CDlgMain>("main window", [&](CDlgMain* w) {
+            w->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+            ModalDriver login;
+            login.WhenShown<CDlgLogin>("login by Ctrl+L",
+                                       [](CDlgLogin* d) { QTest::keyClick(d, Qt::Key_Return); });
+            QTest::keyClick(w, Qt::Key_L, Qt::ControlModifier);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return TreeTexts(*w).size() > 2; }));
+            // The window is the active one again once the dialog has gone.
+            w->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+            VideoWall& wall = w->Wall();
+            QTest::keyClick(w, Qt::Key_2, Qt::ControlModifier);
+            EXPECT_EQ(2, wall.Side());
+            // The tree takes the arrows; Enter plays the channel into the selected tile.
+            QTest::keyClick(w, Qt::Key_T, Qt::ControlModifier);
+            QTreeWidget* tree = Tree(*w);
+            tree->setCurrentItem(Tree(*w)->topLevelItem(0));
+            for (int channel = 0; channel < 2; ++channel) {
+                QTest::keyClick(tree, Qt::Key_Down);
+                QTest::keyClick(tree, Qt::Key_Return);
+            }
+            EXPECT_EQ(0, wall.Tile(0)->Channel());
+            EXPECT_EQ(1, wall.Tile(1)->Channel());
+            QTest::keyClick(w, Qt::Key_Escape);
+            QTest::keyClick(w, Qt::Key_Tab, Qt::ControlModifier);
+            EXPECT_EQ(3, wall.SelectedIndex());
+            QTest::keyClick(w, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+            QTest::keyClick(w, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+            EXPECT_EQ(1, wall.SelectedIndex());
+            ASSERT_TRUE(QTest::qWaitFor([&] { return wall.Tile(1)->StatusText() == "Playing"; }));
+
+            // Ctrl+S saves the selected tile's picture; Ctrl+I shows the figures.
+            QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return StatusText(*w).startsWith("Picture saved"); }));
+            const QStringList files =
+                QDir(pictures + QStringLiteral("/Tavix")).entryList(QDir::Files);
+            if (files.size() == 1) saved = QImage(pictures + QStringLiteral("/Tavix/") + files[0]);
+            QTest::keyClick(w, Qt::Key_I, Qt::ControlModifier);
+            QTest::qWait(2200);
+            for (QLabel* label : wall.Tile(1)->findChildren<QLabel*>())
+                if (label->isVisible() && label->text().contains("fps")) statistics = label->text();
+
+            // Delete stops the tile; F1 lists the keys; Ctrl+Q ends the program.
+            QTest::keyClick(w, Qt::Key_Delete);
+            EXPECT_EQ(-1, wall.Tile(1)->Channel());
+            ModalDriver keys;
+            keys.DismissMessage("the keys", &keysText);
+            QTest::keyClick(w, Qt::Key_F1);
+            EXPECT_TRUE(keys.Done());
+            w->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+            QTest::keyClick(w, Qt::Key_Q, Qt::ControlModifier);
+            if (w->isVisible()) {
+                ADD_FAILURE() << "Ctrl+Q did not end the program";
+                Press(w, kIdExit);
+            }
+        });
+    EXPECT_EQ(QDialog::Rejected, window.exec());
+    EXPECT_TRUE(driver.Done());
+    ASSERT_EQ(QSize(352, 288), saved.size());
+    EXPECT_TRUE(ShowsPattern(saved, saved.rect(), false));
+    EXPECT_TRUE(statistics.contains("H.264 352\u00d7288")) << statistics.toStdString();
+    EXPECT_TRUE(keysText.contains("Ctrl+S"));
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
