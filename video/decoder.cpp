@@ -30,6 +30,7 @@ class DemuxerSource final : public FrameSource {
 constexpr int64_t kMaxPicturePixels = 8192LL * 4320;
 
 constexpr int kIdle = 8;  // a step that found nothing to do
+constexpr int kIdleWaitMs = 20;
 
 std::unique_ptr<uint8_t[]> ZeroedBuffer(size_t bytes) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]());
@@ -81,6 +82,11 @@ void CDecoder::Start(int) {
 void CDecoder::Stop(int) {
     Trace("CDecoder::Stop  00\n");
     running.store(false, std::memory_order_relaxed);
+    {
+        // Taken so that a thread about to wait sees the flag or gets the wake.
+        std::lock_guard<std::mutex> lock(packetLock);
+    }
+    workArrived.notify_all();
     thread.Join();
     {
         // queuedBytes is reset by the next Start.
@@ -125,6 +131,7 @@ int CDecoder::Push(const uint8_t* bytes, int length, bool countLoss) {
     queuedBytes += length;
     packets.push_back(std::move(packet));
     overflow = 0;
+    workArrived.notify_one();
     return 1;
 }
 
@@ -189,17 +196,32 @@ void CDecoder::ReleasePicture() {
            !readyPictures.compare_exchange_weak(
                ready, PictureState::kFree, std::memory_order_release, std::memory_order_relaxed)) {
     }
+    if (ready == PictureState::kFree) return;
+    // A decoded picture may be waiting to be converted into the buffer.
+    {
+        std::lock_guard<std::mutex> lock(packetLock);
+        pictureFreed = true;
+    }
+    workArrived.notify_one();
 }
 
 void CDecoder::DecodingLoop(void* self) {
     CDecoder* decoder = static_cast<CDecoder*>(self);
-    bool idle = false;
     while (decoder->running.load(std::memory_order_relaxed)) {
         decoder->DemultiplexStep();
-        if (decoder->DecodeStep() == kIdle) idle = true;
-        // Once idle, every pass pauses, so that the thread does not spin.
-        if (idle) SleepMs(1);
+        // A pass that found nothing to do sleeps until there is: a wall of idle decoders
+        // costs nothing.
+        if (decoder->DecodeStep() == kIdle) decoder->WaitForWork();
     }
+}
+
+void CDecoder::WaitForWork() {
+    std::unique_lock<std::mutex> lock(packetLock);
+    // The time-out only bounds a wake that went missing.
+    workArrived.wait_for(lock, std::chrono::milliseconds(kIdleWaitMs), [this] {
+        return !running.load(std::memory_order_relaxed) || !packets.empty() || pictureFreed;
+    });
+    pictureFreed = false;
 }
 
 void CDecoder::DemultiplexStep() {

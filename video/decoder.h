@@ -13,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -123,6 +124,7 @@ class CDecoder {
 
     int Push(const uint8_t* bytes, int length, bool countLoss);
     static void DecodingLoop(void* self);
+    void WaitForWork();
     void DemultiplexStep();
     int DecodeStep();
     int DecodeOneFrame();
@@ -135,6 +137,10 @@ class CDecoder {
 
     // Guarded by packetLock (with the test of `dropping`).
     std::mutex packetLock;
+    // The decoding thread waits here when it has nothing to do: a chunk, the display giving
+    // its picture back (pictureFreed) or the stop wakes it.
+    std::condition_variable workArrived;
+    bool pictureFreed = false;
     std::deque<MediaPacket> packets;
     int32_t queuedBytes = 0;
     int32_t byteLimit = kPacketByteLimit;
