@@ -45,6 +45,14 @@ void DeviceClient::RequestChannelList() {
     session->Enqueue(SessionCommand::ChannelList());
 }
 
+std::vector<std::pair<int, DeviceClient::PlayedChannel*>> DeviceClient::PlayedChannels() {
+    std::vector<std::pair<int, PlayedChannel*>> played;
+    std::lock_guard<std::mutex> hold(channelsLock);
+    for (auto& [channel, record] : channels)
+        played.emplace_back(channel, record.get());
+    return played;
+}
+
 DeviceClient::PlayedChannel& DeviceClient::Channel(int channel) {
     std::lock_guard<std::mutex> hold(channelsLock);
     std::unique_ptr<PlayedChannel>& played = channels[channel];
@@ -136,13 +144,7 @@ void DeviceClient::KeepLinks() {
         return;
     }
 
-    std::vector<std::pair<int, PlayedChannel*>> played;
-    {
-        std::lock_guard<std::mutex> hold(channelsLock);
-        for (auto& [channel, record] : channels)
-            played.emplace_back(channel, record.get());
-    }
-    for (auto& [channel, record] : played) {
+    for (auto& [channel, record] : PlayedChannels()) {
         bool streaming = false;
         {
             std::lock_guard<std::mutex> hold(record->lock);
@@ -201,13 +203,7 @@ void DeviceClient::TryLoginAgain(int64_t now) {
         relogin.active = false;
         if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnReconnected(-1);
         // The channels that played play again, each on a media connection of the new session.
-        std::vector<std::pair<int, PlayedChannel*>> played;
-        {
-            std::lock_guard<std::mutex> hold(channelsLock);
-            for (auto& [channel, record] : channels)
-                played.emplace_back(channel, record.get());
-        }
-        for (auto& [channel, record] : played) {
+        for (auto& [channel, record] : PlayedChannels()) {
             bool wanted = false;
             {
                 std::lock_guard<std::mutex> hold(record->lock);

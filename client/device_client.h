@@ -32,6 +32,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "client/device_events.h"
 #include "client/device_session.h"
@@ -142,8 +144,9 @@ class DeviceClient : public IDeviceEvents {
     // first), as the client's own try.
     void Reopen(int channel, PlayedChannel& played, bool fresh);
     static int64_t RetryPause(int tries);
-    // The channel's record, made with its decoder at the first call.
+    // The channel's record, made with its decoder at the first call; every record made so far.
     PlayedChannel& Channel(int channel);
+    std::vector<std::pair<int, PlayedChannel*>> PlayedChannels();
 
     std::unique_ptr<DeviceSession> session;
     DeviceSession::Clock clock;

@@ -21,16 +21,6 @@ void CopyPlane(uint8_t* destination, int destinationStride, const uint8_t* sourc
 
 }  // namespace
 
-void LibavDecoder::ContextDeleter::operator()(AVCodecContext* context) const {
-    avcodec_free_context(&context);
-}
-void LibavDecoder::FrameDeleter::operator()(AVFrame* frame) const {
-    av_frame_free(&frame);
-}
-void LibavDecoder::PacketDeleter::operator()(AVPacket* packet) const {
-    av_packet_free(&packet);
-}
-
 LibavDecoder::~LibavDecoder() = default;
 
 std::unique_ptr<LibavDecoder> LibavDecoder::Open(const char* name, int32_t width, int32_t height) {

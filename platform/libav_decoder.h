@@ -10,9 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
+#include "platform/libav_handles.h"
 
 namespace tavix {
 
@@ -45,21 +43,11 @@ class LibavDecoder {
     int Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes);
 
   private:
-    struct ContextDeleter {
-        void operator()(AVCodecContext* context) const;
-    };
-    struct FrameDeleter {
-        void operator()(AVFrame* frame) const;
-    };
-    struct PacketDeleter {
-        void operator()(AVPacket* packet) const;
-    };
-
     LibavDecoder() = default;
 
-    std::unique_ptr<AVCodecContext, ContextDeleter> context;
-    std::unique_ptr<AVFrame, FrameDeleter> frame;
-    std::unique_ptr<AVPacket, PacketDeleter> packet;
+    CodecContextHandle context;
+    FrameHandle frame;
+    PacketHandle packet;
     int32_t width = 0;  // the size the caller's planes are made for
     int32_t height = 0;
 };

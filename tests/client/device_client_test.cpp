@@ -278,22 +278,26 @@ TEST(FacadeWithDevice, TwoChannelsPlayAtOnceAndEachStopsAlone) {
     EXPECT_EQ((std::vector<std::string>{"0/1", "2/1", "2/0", "0/0"}), requests);
 }
 
-TEST(FacadeWithDevice, TakesInAFastStreamWithoutFallingBehind) {
-    // The device sends 4 MB/s (32 Mbit/s); a client that takes in less than 2.5 MB/s falls
-    // behind (it once took about 0.45 MB/s).
+TEST(FacadeWithDevice, TakesInMoreThanTwentyMegabitsASecond) {
+    // The device sends as fast as the socket takes. The client once took in about 0.45 MB/s
+    // whatever came; 2.5 MB/s is 20 Mbit/s, far below what loopback carries even for
+    // instrumented builds on a loaded machine.
     const std::string file = MediaFile("fast", 1 << 20, 3);
-    SimProcess sim({"--media", "0=" + file, "--rate", "4000000"});
-    FacadeRig rig;
-    ASSERT_TRUE(rig.LoginTo(sim.Port()));
-    rig.client.OpenChannel(0, 1);
-    ASSERT_TRUE(rig.WaitForStream(0));
-    ASSERT_TRUE(WaitUntil([&] { return rig.client.MediaBytes(0) > 0; }));
-    const int64_t from = rig.client.MediaBytes(0);
+    SimProcess sim({"--media", "0=" + file, "--rate", "0", "--chunk", "8192"});
+    RecordingListener listener([] { return MonotonicMs(); });
+    DeviceClient client;
+    client.SetEventSink(&listener);
+    client.Login("127.0.0.1", sim.Port(), "admin", "702914", 10000);
+    ASSERT_TRUE(WaitUntil([&] { return !listener.Logins().empty(); }));
+    client.OpenChannel(0, 1);
+    ASSERT_TRUE(WaitUntil([&] { return client.MediaBytes(0) > 0; }));
+    const int64_t from = client.MediaBytes(0);
     const int64_t start = MonotonicMs();
     SleepMs(2000);
-    const double bytesPerSecond = static_cast<double>(rig.client.MediaBytes(0) - from) * 1000 /
+    const double bytesPerSecond = static_cast<double>(client.MediaBytes(0) - from) * 1000 /
                                   static_cast<double>(MonotonicMs() - start);
     EXPECT_GT(bytesPerSecond, 2.5e6);
+    client.CloseChannel(0);
     std::remove(file.c_str());
 }
 

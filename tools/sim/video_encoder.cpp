@@ -13,16 +13,6 @@ extern "C" {
 
 namespace tavix::sim {
 
-void VideoEncoder::ContextDeleter::operator()(AVCodecContext* c) const {
-    avcodec_free_context(&c);
-}
-void VideoEncoder::FrameDeleter::operator()(AVFrame* f) const {
-    av_frame_free(&f);
-}
-void VideoEncoder::PacketDeleter::operator()(AVPacket* p) const {
-    av_packet_free(&p);
-}
-
 VideoEncoder::VideoEncoder() = default;
 VideoEncoder::~VideoEncoder() = default;
 

@@ -10,12 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/libav_handles.h"
 #include "tools/sim/container_writer.h"
 #include "tools/sim/yuv_frame.h"
-
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
 
 namespace tavix::sim {
 
@@ -49,19 +46,9 @@ class VideoEncoder {
     virtual void Configure(AVCodecContext* context) const = 0;
 
   private:
-    struct ContextDeleter {
-        void operator()(AVCodecContext* context) const;
-    };
-    struct FrameDeleter {
-        void operator()(AVFrame* frame) const;
-    };
-    struct PacketDeleter {
-        void operator()(AVPacket* packet) const;
-    };
-
-    std::unique_ptr<AVCodecContext, ContextDeleter> context;
-    std::unique_ptr<AVFrame, FrameDeleter> frame;
-    std::unique_ptr<AVPacket, PacketDeleter> packet;
+    CodecContextHandle context;
+    FrameHandle frame;
+    PacketHandle packet;
     int64_t nextPts = 0;
 };
 
