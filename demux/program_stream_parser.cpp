@@ -16,6 +16,7 @@ constexpr uint32_t kAudioPes = 0x000001C0;
 
 constexpr int32_t kVideoMpeg4 = 0;
 constexpr int32_t kVideoH264 = 1;
+constexpr int32_t kVideoUnknown = -1;  // what DetectCodec gives for a payload that tells nothing
 
 // The device splits an MPEG-4 picture over PES packets: the first of length 65532, pieces in
 // between with these payload lengths, then a shorter last one.
@@ -60,19 +61,24 @@ const uint8_t* NextStartCode(const uint8_t* from, const uint8_t* end) {
     return nullptr;
 }
 
-// The first video payload decides the codec: a visual object sequence says MPEG-4 Visual, a
-// sequence parameter set or a coded slice H.264, whichever comes first.
+// What a video payload tells of its codec. A sequence, group, object or VOP start code (00 00 01
+// B0 to B6) says MPEG-4 Visual: an H.264 NAL header never has its top bit set. Failing those, a
+// NAL unit of a coded type (1 to 23) says H.264; MPEG-4's object and layer codes may look like
+// one, but an MPEG-4 picture always brings its VOP. A payload with neither (a piece of a split
+// picture) tells nothing.
 int32_t DetectCodec(const uint8_t* payload, int32_t length) {
     const uint8_t* end = payload + length;
+    bool nalUnit = false;
     for (const uint8_t* at = payload + 2; at < end;) {
         const uint8_t* next = NextStartCode(at, end);
         if (!next) break;
-        uint8_t value = next[-1];
-        if (value == 0xB0) return kVideoMpeg4;
-        if (value == 0x67 || value == 0x61) return kVideoH264;
+        const uint8_t value = next[-1];
+        if (value >= 0xB0 && value <= 0xB6) return kVideoMpeg4;
+        const uint8_t type = value & 0x1F;
+        if (value < 0x80 && type >= 1 && type <= 23) nalUnit = true;
         at = next - 1;
     }
-    return kVideoMpeg4;
+    return nalUnit ? kVideoH264 : kVideoUnknown;
 }
 
 bool IsMiddlePiece(int32_t length) {
@@ -140,10 +146,12 @@ int ProgramStreamParser::ParseHeader() {
     const int32_t length = pesLength - p[4] - 3;  // negative when the header does not fit
     const uint8_t* payload = p + p[4] + 5;
     if (video && !codecKnown) {
-        // The first video payload is read whole, so that where the chunks end does not matter.
+        // Until the codec is known, a video payload is read whole, so that where the chunks end
+        // does not matter. One that tells nothing leaves it to the next.
         if (length > 0 && end - payload < length) return 0;
-        videoCodec = DetectCodec(payload, length > 0 ? length : 0);
-        codecKnown = true;
+        const int32_t told = DetectCodec(payload, length > 0 ? length : 0);
+        codecKnown = told != kVideoUnknown;
+        if (codecKnown) videoCodec = told;
     }
 
     FrameInfo* frame = TakeRecord();

@@ -2,8 +2,9 @@
 // one video (E0) or audio (C0) PES packet; packs that begin a key picture also hold a system
 // header (BB) or a program stream map (BC). One frame per PES packet.
 //
-// The first video payload decides once whether the video is MPEG-4 Visual or H.264 (it is read
-// whole for that). H.264 key frames take their size and rate from bytes 80 and 81 behind the
+// The first video payload whose start codes tell decides once whether the video is MPEG-4
+// Visual or H.264 (until then payloads are read whole and count as MPEG-4), so that a stream
+// joined anywhere plays. H.264 key frames take their size and rate from bytes 80 and 81 behind the
 // pack start code, a place in the device's map; a key frame whose pack headers end before those
 // bytes comes out with size and rate 0. MPEG-4 key frames take their size and time from their
 // layer headers, and their rate from the pack (or else the layer's clock). A picture that the

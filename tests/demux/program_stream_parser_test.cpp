@@ -75,6 +75,9 @@ TEST(ProgramStreamTest, H264PicturesTakeSizeAndRateFromTheKeyPack) {
         ASSERT_FALSE(frames.empty());
         EXPECT_EQ(1, frames[0].info.variant);
     }
+    // Joined at a P picture, whose payload tells H.264 too: its key pictures are not lost.
+    stream = test::WriteProgramStream({units.begin() + 1, units.end()}, info);
+    EXPECT_EQ(std::vector(expected.begin() + 1, expected.end()), FrameLines(Frames(stream)));
 }
 
 TEST(ProgramStreamTest, PictureSizeCodes) {

@@ -256,6 +256,7 @@ TEST_F(ProbeDecodeTest, EveryContainerGivesThePicturesOfItsElementaryStream) {
          [](const Units& u, const Info& i) { return test::WriteChecksummedStream(u, i, 1); }},
         {"MPEG-4 AVI", false, [](const Units& u, const Info& i) { return test::WriteAvi(u, i); }},
         {"H.264 program stream", true, test::WriteProgramStream},
+        {"H.264 ASF", true, [](const Units& u, const Info& i) { return test::WriteAsf(u, i); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
