@@ -53,6 +53,10 @@ constexpr OptionInfo kOptions[] = {
     {"--bitrate", "I=KBITS",
      "live bit rate of channel I in kbit/s, 50..20000 (default from the size: 284 at 352x288, "
      "1928 at 1920x1080)"},
+    {"--replay", "I|all",
+     "live channel I (or every live channel) replays its first 4 s, encoded once per media "
+     "connection, until its first PTZ command makes it live-encoded; meanwhile its pictures "
+     "carry no frame stamp and show REPLAY for the clock. May be repeated"},
     {"--chunk", "BYTES", "body bytes of one media message, 1..1048576 (default 2048)"},
     {"--rate", "BYTES_PER_S",
      "pace of a --media file per stream (default 250000); 0: as fast as the socket takes. Live "
@@ -211,6 +215,12 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         } else if (name == "--bitrate") {
             ok = ParseIndexed(value, index, text) && ParseInteger(text, 50, 20000, number);
             if (ok) options.live[index].bitRateKbit = static_cast<int>(number);
+        } else if (name == "--replay") {
+            ok = value == "all" || ParseInteger(value, 0, 254, number);
+            if (value == "all")
+                options.replayAll = true;
+            else if (ok)
+                options.live[static_cast<int>(number)].replay = true;
         } else if (name == "--chunk") {
             ok = ParseInteger(value, 1, 1 << 20, number);
             options.chunk = static_cast<size_t>(number);
@@ -283,6 +293,8 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         for (int channel = 0; channel < options.channels; ++channel)
             options.live[channel] = DemoChannel(channel);
     }
+    for (auto& [channel, live] : options.live)
+        live.replay = live.replay || options.replayAll;
     return true;
 }
 
@@ -295,17 +307,26 @@ std::string SimHelp() {
         "first line is {\"event\":\"listening\",\"address\":...,\"port\":N}.\n"
         "Requests: login, heartbeat, channel-names, channel-records, stream, ptz,\n"
         "announce, unknown. Events: listening, connected, closed, fault, bad-request,\n"
-        "live (a live channel starts: format, codec, size, bit rate), live-end (frames\n"
-        "sent), error, stopped. Every line but the first and the last names its\n"
+        "live (a live channel starts: format, codec, size, bit rate, replay), live-end\n"
+        "(frames sent), error, stopped. Every line but the first and the last names its\n"
         "\"connection\". Channel indices are 0-based, as on the wire. SIGINT or SIGTERM\n"
         "stop it cleanly.\n\n"
         "Live video: a test pattern (colour bars, grey steps, a moving square, the\n"
         "channel's name, a clock and a frame stamp) encoded as H.264 or MPEG-4 Visual at\n"
         "25 frames per second, one key frame per second. PTZ commands steer it one step\n"
         "each: pan and tilt over a larger scene, zoom, focus (blur) and iris\n"
-        "(brightness). Without --media, --size, --format, --codec or --bitrate every\n"
-        "channel is live, the first four as: 0 private H.264 352x288, 1 checksummed H.264\n"
-        "704x576, 2 ps MPEG-4 352x288, 3 private H.264 1280x720.\n\n";
+        "(brightness). Without --media, --size, --format, --codec, --bitrate or --replay\n"
+        "every channel is live, the first four as: 0 private H.264 352x288, 1 checksummed\n"
+        "H.264 704x576, 2 ps MPEG-4 352x288, 3 private H.264 1280x720.\n"
+        "Which channels are live-encoded: every live channel, for each media connection,\n"
+        "unless --replay names it. Live-encoded pictures carry a true frame stamp: the\n"
+        "frame's number and the moment it was drawn, just before it is sent. 16 channels\n"
+        "of 352x288 cost about a quarter of one core so. Which replay: the channels\n"
+        "--replay names, until their first PTZ command; their first 4 s are encoded once,\n"
+        "then sent again in a loop for a twentieth of that, with no stamp in the picture\n"
+        "(the containers' frame numbers and times stay fresh). After a PTZ command they\n"
+        "are live-encoded and stamped. The live line of each media connection says which\n"
+        "(\"replay\").\n\n";
     constexpr size_t kIndent = 32;
     constexpr size_t kWidth = 80;
     for (const OptionInfo& option : kOptions) {

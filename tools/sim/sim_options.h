@@ -17,6 +17,9 @@ struct LiveChannel {
     ContainerFormat format = ContainerFormat::kPrivate;
     int bitRateKbit = 0;  // 0: chosen from the size (LiveBitRateKbit)
     VideoCodec codec = VideoCodec::kH264;
+    // Replays a loop encoded once per media connection until the first PTZ command for the
+    // channel (see LiveVideoSource); its pictures carry no frame stamp meanwhile.
+    bool replay = false;
 };
 
 // The rate a live channel gets when none is given: about what a recorder spends on the size.
@@ -40,6 +43,7 @@ struct SimOptions {
     std::map<int, std::string> media;  // file looped as the channel's media
     std::map<int, LiveChannel> live;   // live video; filled for the demo channels when neither
                                        // this nor `media` was asked for
+    bool replayAll = false;            // every live channel replays (LiveChannel::replay)
     size_t chunk = 2048;               // body bytes of one media message
     int64_t rate = 250000;             // media bytes per second; 0: as fast as the socket takes
 
