@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,17 @@ struct RawClient {
         got.resize(filled);
         return got;
     }
+    // Reads until the peer closes or timeoutMs pass; whether it closed. Counts what came.
+    bool ReadUntilClosed(int timeoutMs, size_t& bytes) {
+        uint8_t piece[4096];
+        for (int64_t deadline = MonotonicMs() + timeoutMs; MonotonicMs() < deadline;) {
+            long n = socket.Receive(piece, sizeof piece);
+            if (n == kReceiveClosed) return true;
+            bytes += static_cast<size_t>(n);
+            if (n == 0) SleepMs(1);
+        }
+        return false;
+    }
     TcpSocket socket;
     bool connected = false;
 };
@@ -98,6 +110,12 @@ TEST(SimCommandLine, HelpDocumentsEveryOption) {
                                "--login-delay",
                                "--garbage-after",
                                "--stall-heartbeat-after",
+                               "--pause-after",
+                               "--pause-for",
+                               "--drop-media-after",
+                               "--restart-after",
+                               "--down-for",
+                               "--replay",
                                "--seed",
                                "--help"})
         EXPECT_NE(std::string::npos, help.find(std::string("  ") + option + " ")) << option;
@@ -108,6 +126,7 @@ TEST(SimCommandLine, BadArgumentsStopWithStatusTwo) {
          {"--bogus", "--port", "--port 70000", "--channels 256", "--channels 2 --local 3",
           "--chunk 0", "--name 1", "--media 0=/no/such/file",
           "--channels 2 --media 5=/etc/hostname", "--close-after soon", "--rate -1",
+          "--pause-after 1", "--restart-after 1", "--down-for 1", "--replay 255",
           // Live video: sizes the containers cannot state, unknown formats, double sources.
           "--size 0=1928x1080", "--size 0=350x288", "--size 0=352x1208", "--size 0=352",
           "--format 0=mp4", "--format 0=ps --size 0=1920x1080", "--bitrate 0=10",
@@ -194,6 +213,80 @@ TEST(SimWire, AnnouncementWithAnUnknownSessionIsTurnedAway) {
     EXPECT_EQ("false", line->Get("valid"));
     EXPECT_EQ(0, line->Number("channel"));
     EXPECT_TRUE(sim.WaitFor([](const SimLine& l) { return l.Is("event", "closed"); }));
+}
+
+struct FaultCase {
+    std::vector<std::string> arguments;
+    const char* fault;  // the fault line it prints
+    // After a login that `control` received at `loginAtMs`.
+    std::function<void(SimProcess& sim, RawClient& control, int64_t loginAtMs)> check;
+};
+
+TEST(SimFaults, EachFaultIsSeenFromTheClientSide) {
+    const Bytes heartbeat = [] {
+        Bytes m(32, 0);
+        m[0] = 0xA1;
+        return m;
+    }();
+    const FaultCase cases[] = {
+        {{"--pause-after", "0", "--pause-for", "1"},
+         "pause",
+         [&](SimProcess&, RawClient& control, int64_t loginAtMs) {
+             // Not even read during the pause: answered once it is over.
+             control.Send(heartbeat);
+             EXPECT_EQ(32u, control.Read(32).size());
+             EXPECT_GE(MonotonicMs() - loginAtMs, 900);
+         }},
+        {{"--drop-media-after", "0.5"},
+         "drop-media",
+         [&](SimProcess& sim, RawClient& control, int64_t loginAtMs) {
+             // A media connection for channel 0, and the stream request for it.
+             RawClient media(sim.Port());
+             auto login = sim.WaitFor([](const SimLine& l) { return l.IsRequest("login"); });
+             Bytes announce(32, 0);
+             announce[0] = 0xF1;
+             for (size_t i = 0; i < 4; ++i)
+                 announce[8 + i] = static_cast<uint8_t>(
+                     std::stoi(login->Get("session").substr(2 * i, 2), nullptr, 16));
+             announce[13] = 1;
+             media.Send(announce);
+             Bytes stream(48, 0);
+             stream[0] = 0x11;
+             stream[2] = 1;
+             stream[4] = 16;
+             stream[8] = 1;
+             stream[32] = 1;
+             control.Send(stream);
+             size_t bytes = 0;
+             EXPECT_TRUE(media.ReadUntilClosed(5000, bytes));
+             EXPECT_GT(bytes, 0u);
+             EXPECT_GE(MonotonicMs() - loginAtMs, 400);
+             control.Send(heartbeat);
+             EXPECT_EQ(32u, control.Read(32).size());
+         }},
+        {{"--restart-after", "0.3", "--down-for", "1"},
+         "restart",
+         [&](SimProcess& sim, RawClient& control, int64_t) {
+             size_t bytes = 0;
+             EXPECT_TRUE(control.ReadUntilClosed(5000, bytes));
+             EXPECT_FALSE(RawClient(sim.Port()).connected);
+             EXPECT_TRUE(sim.WaitFor([n = 0](const SimLine& l) mutable {
+                 return l.Is("event", "listening") && ++n == 2;
+             }));
+             RawClient again(sim.Port());
+             again.Send(ShortLogin("admin", "702914"));
+             EXPECT_EQ(0, again.Read(32).at(8));
+         }},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.fault);
+        SimProcess sim(c.arguments);
+        RawClient control(sim.Port());
+        control.Send(ShortLogin("admin", "702914"));
+        ASSERT_EQ(0, control.Read(32).at(8));
+        c.check(sim, control, MonotonicMs());
+        EXPECT_TRUE(sim.WaitFor([&](const SimLine& l) { return l.Is("fault", c.fault); }));
+    }
 }
 
 TEST(SimProcessTest, ServesSeveralClientsAndStopsCleanly) {

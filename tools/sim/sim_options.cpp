@@ -70,6 +70,18 @@ constexpr OptionInfo kOptions[] = {
      "send 4096 random bytes on the control connection this long after the login reply"},
     {"--stall-heartbeat-after", "SECONDS",
      "stop answering heartbeats this long after the login reply"},
+    {"--pause-after", "SECONDS",
+     "this long after the login reply, stop reading and writing on the control connection and "
+     "the session's media connections for --pause-for seconds, sockets open, then go on"},
+    {"--pause-for", "SECONDS", "how long --pause-after pauses"},
+    {"--drop-media-after", "SECONDS",
+     "close the session's media connections (those there by then; not the control "
+     "connection) this long after the login reply"},
+    {"--restart-after", "SECONDS",
+     "this long after the first login reply since it began listening, close the listening "
+     "socket and every connection; after --down-for seconds (connections are refused "
+     "meanwhile) listen again on the same port and count again from the next login reply"},
+    {"--down-for", "SECONDS", "how long --restart-after stays down"},
     {"--seed", "N", "seed of the random session identifiers and garbage (default: random)"},
     {"--help", nullptr, "show this text and exit"},
 };
@@ -237,6 +249,16 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
             ok = ParseSeconds(value, options.garbageAfter);
         } else if (name == "--stall-heartbeat-after") {
             ok = ParseSeconds(value, options.stallHeartbeatAfter);
+        } else if (name == "--pause-after") {
+            ok = ParseSeconds(value, options.pauseAfter);
+        } else if (name == "--pause-for") {
+            ok = ParseSeconds(value, options.pauseFor);
+        } else if (name == "--drop-media-after") {
+            ok = ParseSeconds(value, options.dropMediaAfter);
+        } else if (name == "--restart-after") {
+            ok = ParseSeconds(value, options.restartAfter);
+        } else if (name == "--down-for") {
+            ok = ParseSeconds(value, options.downFor);
         } else if (name == "--seed") {
             ok = ParseInteger(value, 0, UINT32_MAX, number);
             options.seed = static_cast<uint32_t>(number);
@@ -248,6 +270,14 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
             error = "bad value for " + name + ": " + value;
             return false;
         }
+    }
+    if ((options.pauseAfter >= 0) != (options.pauseFor > 0)) {
+        error = "--pause-after and --pause-for go together";
+        return false;
+    }
+    if ((options.restartAfter >= 0) != (options.downFor > 0)) {
+        error = "--restart-after and --down-for go together";
+        return false;
     }
     if (options.local > options.channels) {
         error = "--local is more than --channels";
@@ -308,9 +338,13 @@ std::string SimHelp() {
         "Requests: login, heartbeat, channel-names, channel-records, stream, ptz,\n"
         "announce, unknown. Events: listening, connected, closed, fault, bad-request,\n"
         "live (a live channel starts: format, codec, size, bit rate, replay), live-end\n"
-        "(frames sent), error, stopped. Every line but the first and the last names its\n"
-        "\"connection\". Channel indices are 0-based, as on the wire. SIGINT or SIGTERM\n"
-        "stop it cleanly.\n\n"
+        "(frames sent), error, stopped. Every line but the listening, restart and stopped\n"
+        "lines names its \"connection\". Channel indices are 0-based, as on the wire.\n"
+        "SIGINT or SIGTERM stop it cleanly.\n"
+        "Faults (the --...-after options) count their seconds (fractions allowed) from\n"
+        "the login reply of the session; each prints a fault line when it strikes: close,\n"
+        "garbage, stall-heartbeat, pause and resume (per connection), drop-media (per\n"
+        "media connection), restart (then listening again).\n\n"
         "Live video: a test pattern (colour bars, grey steps, a moving square, the\n"
         "channel's name, a clock and a frame stamp) encoded as H.264 or MPEG-4 Visual at\n"
         "25 frames per second, one key frame per second. PTZ commands steer it one step\n"

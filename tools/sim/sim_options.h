@@ -51,6 +51,11 @@ struct SimOptions {
     double closeAfter = -1;
     double garbageAfter = -1;
     double stallHeartbeatAfter = -1;
+    double pauseAfter = -1;  // with pauseFor
+    double pauseFor = 0;
+    double dropMediaAfter = -1;
+    double restartAfter = -1;  // with downFor; after the first login of each listening period
+    double downFor = 0;
     bool stallLogin = false;
     double loginDelay = 0;
 
