@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -218,20 +219,25 @@ TEST(SimWire, AnnouncementWithAnUnknownSessionIsTurnedAway) {
 struct FaultCase {
     std::vector<std::string> arguments;
     const char* fault;  // the fault line it prints
-    // After a login that `control` received at `loginAtMs`.
-    std::function<void(SimProcess& sim, RawClient& control, int64_t loginAtMs)> check;
+    // After a login whose reply `control` received at `loginAtMs`.
+    std::function<void(SimProcess& sim, RawClient& control, const Bytes& reply, int64_t loginAtMs)>
+        check;
 };
 
+// A request of `size` bytes, zero but for the bytes `set` gives by their offsets.
+Bytes Request(size_t size, const std::map<size_t, uint8_t>& set) {
+    Bytes m(size, 0);
+    for (auto [at, value] : set)
+        m[at] = value;
+    return m;
+}
+
 TEST(SimFaults, EachFaultIsSeenFromTheClientSide) {
-    const Bytes heartbeat = [] {
-        Bytes m(32, 0);
-        m[0] = 0xA1;
-        return m;
-    }();
+    const Bytes heartbeat = Request(32, {{0, 0xA1}});
     const FaultCase cases[] = {
         {{"--pause-after", "0", "--pause-for", "1"},
          "pause",
-         [&](SimProcess&, RawClient& control, int64_t loginAtMs) {
+         [&](SimProcess&, RawClient& control, const Bytes&, int64_t loginAtMs) {
              // Not even read during the pause: answered once it is over.
              control.Send(heartbeat);
              EXPECT_EQ(32u, control.Read(32).size());
@@ -239,24 +245,14 @@ TEST(SimFaults, EachFaultIsSeenFromTheClientSide) {
          }},
         {{"--drop-media-after", "0.5"},
          "drop-media",
-         [&](SimProcess& sim, RawClient& control, int64_t loginAtMs) {
-             // A media connection for channel 0, and the stream request for it.
+         [&](SimProcess& sim, RawClient& control, const Bytes& reply, int64_t loginAtMs) {
+             // A media connection for channel 0 of the session, and the stream request for it
+             // (local layout: the channel's start flag at 8 + 0, its stream type in the body).
              RawClient media(sim.Port());
-             auto login = sim.WaitFor([](const SimLine& l) { return l.IsRequest("login"); });
-             Bytes announce(32, 0);
-             announce[0] = 0xF1;
-             for (size_t i = 0; i < 4; ++i)
-                 announce[8 + i] = static_cast<uint8_t>(
-                     std::stoi(login->Get("session").substr(2 * i, 2), nullptr, 16));
-             announce[13] = 1;
+             Bytes announce = Request(32, {{0, 0xF1}, {13, 1}});
+             std::copy_n(&reply[16], 4, &announce[8]);
              media.Send(announce);
-             Bytes stream(48, 0);
-             stream[0] = 0x11;
-             stream[2] = 1;
-             stream[4] = 16;
-             stream[8] = 1;
-             stream[32] = 1;
-             control.Send(stream);
+             control.Send(Request(48, {{0, 0x11}, {2, 1}, {4, 16}, {8, 1}, {32, 1}}));
              size_t bytes = 0;
              EXPECT_TRUE(media.ReadUntilClosed(5000, bytes));
              EXPECT_GT(bytes, 0u);
@@ -266,7 +262,7 @@ TEST(SimFaults, EachFaultIsSeenFromTheClientSide) {
          }},
         {{"--restart-after", "0.3", "--down-for", "1"},
          "restart",
-         [&](SimProcess& sim, RawClient& control, int64_t) {
+         [&](SimProcess& sim, RawClient& control, const Bytes&, int64_t) {
              size_t bytes = 0;
              EXPECT_TRUE(control.ReadUntilClosed(5000, bytes));
              EXPECT_FALSE(RawClient(sim.Port()).connected);
@@ -283,8 +279,9 @@ TEST(SimFaults, EachFaultIsSeenFromTheClientSide) {
         SimProcess sim(c.arguments);
         RawClient control(sim.Port());
         control.Send(ShortLogin("admin", "702914"));
-        ASSERT_EQ(0, control.Read(32).at(8));
-        c.check(sim, control, MonotonicMs());
+        Bytes reply = control.Read(32);
+        ASSERT_EQ(0, reply.at(8));
+        c.check(sim, control, reply, MonotonicMs());
         EXPECT_TRUE(sim.WaitFor([&](const SimLine& l) { return l.Is("fault", c.fault); }));
     }
 }

@@ -399,8 +399,7 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
     const int64_t end = start + static_cast<int64_t>(options.seconds * 1000);
     // The tick keeps its 33 ms period; events are handled as they come in between. The run
     // ends early when the device drops the session or no channel could be opened.
-    for (int64_t nextTick = start; nextTick < end && !disconnected && failed < players.size();
-         nextTick += kTickMs) {
+    for (int64_t nextTick = start; nextTick < end; nextTick += kTickMs) {
         ProbeEvent event;
         while (!disconnected && events.Take(event, nextTick)) {
             if (event.kind == ProbeEvent::kDisconnected) {
