@@ -127,7 +127,8 @@ TEST(SimCommandLine, BadArgumentsStopWithStatusTwo) {
          {"--bogus", "--port", "--port 70000", "--channels 256", "--channels 2 --local 3",
           "--chunk 0", "--name 1", "--media 0=/no/such/file",
           "--channels 2 --media 5=/etc/hostname", "--close-after soon", "--rate -1",
-          "--pause-after 1", "--restart-after 1", "--down-for 1", "--replay 255",
+          "--pause-after 1", "--restart-after 1", "--down-for 1",
+          "--media 0=/etc/hostname --replay 0",
           // Live video: sizes the containers cannot state, unknown formats, double sources.
           "--size 0=1928x1080", "--size 0=350x288", "--size 0=352x1208", "--size 0=352",
           "--format 0=mp4", "--format 0=ps --size 0=1920x1080", "--bitrate 0=10",

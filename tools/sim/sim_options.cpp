@@ -232,7 +232,7 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
             if (value == "all")
                 options.replayAll = true;
             else if (ok)
-                options.live[static_cast<int>(number)].replay = true;
+                options.replay.insert(static_cast<int>(number));
         } else if (name == "--chunk") {
             ok = ParseInteger(value, 1, 1 << 20, number);
             options.chunk = static_cast<size_t>(number);
@@ -323,8 +323,15 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         for (int channel = 0; channel < options.channels; ++channel)
             options.live[channel] = DemoChannel(channel);
     }
+    for (int channel : options.replay) {
+        if (options.live.count(channel) == 0) {
+            error =
+                "--replay names channel " + std::to_string(channel) + ", which has no live video";
+            return false;
+        }
+    }
     for (auto& [channel, live] : options.live)
-        live.replay = live.replay || options.replayAll;
+        live.replay = options.replayAll || options.replay.count(channel) != 0;
     return true;
 }
 
@@ -349,9 +356,9 @@ std::string SimHelp() {
         "channel's name, a clock and a frame stamp) encoded as H.264 or MPEG-4 Visual at\n"
         "25 frames per second, one key frame per second. PTZ commands steer it one step\n"
         "each: pan and tilt over a larger scene, zoom, focus (blur) and iris\n"
-        "(brightness). Without --media, --size, --format, --codec, --bitrate or --replay\n"
-        "every channel is live, the first four as: 0 private H.264 352x288, 1 checksummed\n"
-        "H.264 704x576, 2 ps MPEG-4 352x288, 3 private H.264 1280x720.\n"
+        "(brightness). Without --media, --size, --format, --codec or --bitrate every\n"
+        "channel is live, the first four as: 0 private H.264 352x288, 1 checksummed H.264\n"
+        "704x576, 2 ps MPEG-4 352x288, 3 private H.264 1280x720.\n"
         "Which channels are live-encoded: every live channel, for each media connection,\n"
         "unless --replay names it. Live-encoded pictures carry a true frame stamp: the\n"
         "frame's number and the moment it was drawn, just before it is sent. 16 channels\n"

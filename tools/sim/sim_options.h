@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 #include "tools/sim/container_writer.h"
@@ -43,7 +44,8 @@ struct SimOptions {
     std::map<int, std::string> media;  // file looped as the channel's media
     std::map<int, LiveChannel> live;   // live video; filled for the demo channels when neither
                                        // this nor `media` was asked for
-    bool replayAll = false;            // every live channel replays (LiveChannel::replay)
+    std::set<int> replay;              // live channels that replay (LiveChannel::replay)
+    bool replayAll = false;            // every live channel replays
     size_t chunk = 2048;               // body bytes of one media message
     int64_t rate = 250000;             // media bytes per second; 0: as fast as the socket takes
 
