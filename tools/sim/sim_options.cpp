@@ -361,13 +361,13 @@ std::string SimHelp() {
         "704x576, 2 ps MPEG-4 352x288, 3 private H.264 1280x720.\n"
         "Which channels are live-encoded: every live channel, for each media connection,\n"
         "unless --replay names it. Live-encoded pictures carry a true frame stamp: the\n"
-        "frame's number and the moment it was drawn, just before it is sent. 16 channels\n"
+        "frame's number and the moment it was drawn, just before it is sent; 16 channels\n"
         "of 352x288 cost about a quarter of one core so. Which replay: the channels\n"
-        "--replay names, until their first PTZ command; their first 4 s are encoded once,\n"
-        "then sent again in a loop for a twentieth of that, with no stamp in the picture\n"
-        "(the containers' frame numbers and times stay fresh). After a PTZ command they\n"
-        "are live-encoded and stamped. The live line of each media connection says which\n"
-        "(\"replay\").\n\n";
+        "--replay names, until their first PTZ command: their first 4 s are encoded once,\n"
+        "then sent again in a loop (16 such channels: a few per cent of a core), with no\n"
+        "stamp in the picture (the containers' frame numbers and times stay fresh). After\n"
+        "a PTZ command they are live-encoded and stamped. The live line of each media\n"
+        "connection says which (\"replay\").\n\n";
     constexpr size_t kIndent = 32;
     constexpr size_t kWidth = 80;
     for (const OptionInfo& option : kOptions) {
