@@ -21,6 +21,7 @@ extern "C" {
 #include "tools/sim/camera_view.h"
 #include "tools/sim/checksummed_packet_writer.h"
 #include "tools/sim/frame_stamp.h"
+#include "tools/sim/live_video_source.h"
 #include "tools/sim/private_packet_writer.h"
 #include "tools/sim/program_stream_writer.h"
 #include "tools/sim/sequenced_packet_writer.h"
@@ -703,6 +704,53 @@ TEST(LiveWire, ProgramStreamFramesLargerThanOnePesPacketArriveWhole) {
     // The key frame and pictures that refer to it (a sanitized simulator makes few).
     EXPECT_GE(frames, 3u);
     EXPECT_GT(largest, ProgramStreamWriter::kMaxPesPayload);
+}
+
+TEST(LiveWire, ReplayedChannelLoopsWithoutStampUntilSteered) {
+    SimProcess sim({"--replay", "0"});
+    SessionRig rig;
+    ASSERT_EQ(0, rig.Login(sim.Port()).code);
+    rig.session.OpenStream(0, 1);
+    auto demuxer = StreamDemuxer::Create();
+    LibavDecoder decoder;
+    std::vector<Bytes> frames;
+    std::vector<bool> stamped;
+    std::vector<bool> keys;
+    size_t fed = 0;
+    // Cuts and decodes what has come so far; true once `count` frames are there.
+    auto framesCome = [&](size_t count) {
+        Bytes media = rig.listener.Media(0);
+        for (; fed < media.size(); fed += std::min<size_t>(2048, media.size() - fed)) {
+            demuxer->Feed(&media[fed],
+                          static_cast<int>(std::min<size_t>(2048, media.size() - fed)));
+            while (FrameInfo* frame = demuxer->NextFrame()) {
+                if (frame->kind != kKindVideo) continue;
+                frames.emplace_back(frame->payload, frame->payload + frame->payloadLength);
+                keys.push_back(frame->dependent == 0);
+                Picture picture;
+                FrameStamp stamp;
+                EXPECT_TRUE(decoder.Decode(frames.back(), picture)) << frames.size();
+                stamped.push_back(ReadStamp(
+                    picture.width, picture.height, [&](int x, int y) { return picture.Luma(x, y); },
+                    stamp));
+            }
+        }
+        return frames.size() >= count;
+    };
+    // Past the end of the 100-frame loop: its start again, the same bytes, and no stamp.
+    ASSERT_TRUE(rig.StepUntil([&] { return framesCome(LiveVideoSource::kLoopFrames + 5); }, 30000));
+    EXPECT_EQ(frames[0], frames[LiveVideoSource::kLoopFrames]);
+    EXPECT_EQ(0, std::count(stamped.begin(), stamped.end(), true));
+
+    // Steered, it is encoded live from a key frame on, stamped.
+    rig.session.Ptz(0, 3, 0);
+    size_t steeredAt = frames.size();
+    ASSERT_TRUE(rig.StepUntil([&] { return framesCome(steeredAt + 25); }, 30000));
+    auto firstLive = std::find(stamped.begin(), stamped.end(), true) - stamped.begin();
+    ASSERT_LT(firstLive, static_cast<ptrdiff_t>(frames.size()));
+    EXPECT_TRUE(keys[static_cast<size_t>(firstLive)]);
+    EXPECT_EQ(frames.size() - static_cast<size_t>(firstLive),
+              static_cast<size_t>(std::count(stamped.begin(), stamped.end(), true)));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ extern "C" {
 #include <QImage>
 #include <QString>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -87,6 +88,7 @@ TEST(ProbeCommands, ExitCodesTellWhatWentWrong) {
         {"channels", 2, "HOST PORT USER PASSWORD"},
         {"channels 127.0.0.1 0 admin x", 2, "bad PORT"},
         {"play " + device, 2, "CHANNEL"},
+        {"play " + device + " 0,1,0", 2, "CHANNEL"},
         {"play " + device + " 0 --depth 8", 2, "--depth"},
         {"play " + device + " 0 --seconds soon", 2, "--seconds"},
         {"ptz " + device + " 0 sideways", 2, "ACTION"},
@@ -156,27 +158,35 @@ std::string Md5Hex(const uint8_t* bytes, size_t length) {
 struct DepthCase {
     int depth;
     int tolerance;  // 16 bits read luma as full range and keep 5 or 6 bits per colour
-    int channel = 0;
+    // As given to play: the first is followed in full, the others by their summary.
+    std::string channels = "0";
 };
 
 TEST(ProbePlay, ReportsAsTheLiveViewWouldAndSavesTheLastPictureUpright) {
     // H.264 on channel 0, MPEG-4 Visual on channels 1 and 2.
     SimProcess sim({"--format", "0=checksummed", "--format", "1=sequenced", "--codec", "1=mpeg4",
                     "--format", "2=ps", "--codec", "2=mpeg4"});
-    for (DepthCase c : {DepthCase{32, 24}, DepthCase{24, 24}, DepthCase{16, 40},
-                        DepthCase{32, 24, 1}, DepthCase{32, 24, 2}}) {
-        SCOPED_TRACE(std::to_string(c.depth) + " bits, channel " + std::to_string(c.channel));
+    for (DepthCase c :
+         {DepthCase{32, 24}, DepthCase{24, 24}, DepthCase{16, 40}, DepthCase{32, 24, "1"},
+          DepthCase{32, 24, "2"}, DepthCase{32, 24, "2,0,1"}}) {
+        SCOPED_TRACE(std::to_string(c.depth) + " bits, channel " + c.channels);
         std::string snapshot = testing::TempDir() + "tavix_probe_" + std::to_string(getpid()) +
-                               "_" + std::to_string(c.depth) + std::to_string(c.channel) + ".png";
-        ProbeRun run = Probe("play " + Device(sim) + " " + std::to_string(c.channel) +
-                             " --seconds 2 --json --depth " + std::to_string(c.depth) +
-                             " --snapshot " + snapshot);
+                               "_" + std::to_string(c.depth) + c.channels + ".png";
+        ProbeRun run =
+            Probe("play " + Device(sim) + " " + c.channels + " --seconds 2 --json --depth " +
+                  std::to_string(c.depth) + " --snapshot " + snapshot);
         ASSERT_EQ(0, run.status) << run.output;
 
-        // The live view's texts in its order, then the summary last.
+        // The live view's texts in its order, then the summary last; with several channels each
+        // line of a channel names it, every channel has its summary, the client's line is last.
+        std::string first = c.channels.substr(0, c.channels.find(','));
+        bool several = first != c.channels;
         std::vector<std::string> statuses;
         std::vector<SimLine> pictures;
+        std::vector<SimLine> summaries;
         for (const SimLine& line : run.lines) {
+            if (line.Is("event", "summary")) summaries.push_back(line);
+            if (several && line.Get("channel") != first) continue;
             if (line.Is("event", "status")) statuses.push_back(line.Get("text"));
             if (line.Is("event", "picture")) pictures.push_back(line);
         }
@@ -188,15 +198,20 @@ TEST(ProbePlay, ReportsAsTheLiveViewWouldAndSavesTheLastPictureUpright) {
         ASSERT_TRUE(run.lines[0].Is("event", "login"));
         EXPECT_EQ(0, run.lines[0].Number("code"));
         EXPECT_EQ(4, run.lines[0].Number("channelCount"));
-        const SimLine& summary = run.lines.back();
-        ASSERT_TRUE(summary.Is("event", "summary")) << run.output;
-        // 2 s at 25 frames per second, less the time to the first picture.
-        EXPECT_GE(summary.Number("pictures"), 35);
-        EXPECT_EQ(static_cast<int64_t>(pictures.size()), summary.Number("pictures"));
-        EXPECT_EQ(352, summary.Number("width"));
-        EXPECT_EQ(0, summary.Number("framesLost"));
-        EXPECT_EQ(0, summary.Number("refusedChunks"));
-        EXPECT_GT(summary.Number("bytes"), 10000);
+        ASSERT_EQ(several ? "client" : "summary", run.lines.back().Get("event")) << run.output;
+        EXPECT_NE("", run.lines.back().Get("clientCpuMsPerSecond"));
+        ASSERT_EQ(static_cast<size_t>(std::count(c.channels.begin(), c.channels.end(), ',')) + 1,
+                  summaries.size());
+        EXPECT_EQ(static_cast<int64_t>(pictures.size()), summaries[0].Number("pictures"));
+        for (const SimLine& summary : summaries) {
+            // 2 s at 25 frames per second, less the time to the first picture.
+            EXPECT_GE(summary.Number("pictures"), 35);
+            EXPECT_EQ(352, summary.Number("width"));
+            EXPECT_GT(summary.Number("stamped"), 0);
+            EXPECT_EQ(0, summary.Number("framesLost"));
+            EXPECT_EQ(0, summary.Number("refusedChunks"));
+            EXPECT_GT(summary.Number("bytes"), 10000);
+        }
 
         // The snapshot is the last picture, upright: bars above the grey steps, white left.
         QImage image;

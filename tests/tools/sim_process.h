@@ -41,6 +41,8 @@ class SimProcess {
 
     // 0 when the simulator did not start.
     uint16_t Port() const { return port; }
+    // The simulator's process (benchmarks read its CPU time); -1 once stopped.
+    pid_t Pid() const { return pid; }
 
     // The first line (seen before or arriving within timeoutMs) that `match` accepts.
     std::optional<SimLine> WaitFor(const std::function<bool(const SimLine&)>& match,

@@ -40,7 +40,8 @@ LiveVideoSource::LiveVideoSource(const LiveChannel& settings, const std::string&
       connection(connection),
       pattern(settings.width, settings.height, name),
       encoder(MakeVideoEncoder(settings.codec)),
-      writer(MakeContainerWriter(settings.format)) {}
+      writer(MakeContainerWriter(settings.format)),
+      replaying(settings.replay) {}
 
 LiveVideoSource::~LiveVideoSource() {
     if (!started) return;
@@ -81,6 +82,7 @@ bool LiveVideoSource::Start() {
         .Number("width", settings.width)
         .Number("height", settings.height)
         .Number("bitrate", bitRate)
+        .Flag("replay", replaying)
         .Print();
     return true;
 }
@@ -123,19 +125,39 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
     {
         std::lock_guard<std::mutex> hold(viewLock);
         current = view;
+        if (replaying && steered) {
+            // The client's last picture came from the loop, not from the encoder.
+            replaying = false;
+            forceKey = true;
+            loop = {};
+        }
     }
     std::string clockText;
     VideoFrame frame;
     frame.time = Now(clockText);
-    FrameStamp stamp{static_cast<uint32_t>(nextFrame), static_cast<uint32_t>(captureMs)};
-    pattern.Render(current, stamp, clockText, picture);
 
     pending.clear();
     handedOut = 0;
     bool key = false;
-    if (!encoder->Encode(picture, forceKey, encoded, key)) return;
-    frame.data = encoded.data();
-    frame.size = encoded.size();
+    const std::vector<uint8_t>* data = &encoded;
+    if (replaying && loop.size() == kLoopFrames) {
+        // Resuming starts at the key frame the current loop frame depends on.
+        while (forceKey && !loop[loopAt].key)
+            loopAt = (loopAt + kLoopFrames - 1) % kLoopFrames;
+        data = &loop[loopAt].data;
+        key = loop[loopAt].key;
+        loopAt = (loopAt + 1) % kLoopFrames;
+    } else {
+        // The loop's pictures are numbered by their place in it, so that its end joins its
+        // start.
+        uint32_t drawn = static_cast<uint32_t>(replaying ? loop.size() : nextFrame);
+        FrameStamp stamp{drawn, static_cast<uint32_t>(captureMs)};
+        pattern.Render(current, stamp, replaying ? "REPLAY" : clockText, picture, !replaying);
+        if (!encoder->Encode(picture, forceKey, encoded, key)) return;
+        if (replaying) loop.push_back({encoded, key});
+    }
+    frame.data = data->data();
+    frame.size = data->size();
     frame.codec = settings.codec;
     frame.key = key;
     frame.width = settings.width;
@@ -150,6 +172,7 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
 void LiveVideoSource::Steer(int wireAction, int /*speed*/) {
     std::lock_guard<std::mutex> hold(viewLock);
     view.Apply(wireAction);
+    steered = true;
 }
 
 }  // namespace tavix::sim

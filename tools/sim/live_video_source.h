@@ -6,6 +6,13 @@
 // again after a pause (the channel was stopped), skips to the present with a key frame, as a
 // camera would.
 //
+// A channel set to replay spends that work on its first kLoopFrames frames only: they are
+// drawn without the frame stamp and with REPLAY in place of the clock, encoded and kept, and
+// then sent again in a loop (the containers' frame numbers and times stay those of the moment
+// sent). The loop's length is a whole number of key-frame intervals and of the moving square's
+// period, so its end joins its start. The first PTZ command makes the source live for good,
+// from a key frame on, with true stamps.
+//
 // Threads: Next on the media connection's thread; Steer on the control connection's.
 #pragma once
 
@@ -38,6 +45,7 @@ class LiveVideoSource : public MediaSource {
     static constexpr int64_t kFrameMs = 1000 / kFrameRate;
     static constexpr int64_t kMaxLateMs = 1000;  // further behind: skip to the present
     static constexpr int64_t kPauseMs = 500;     // asked again after this long: resume
+    static constexpr size_t kLoopFrames = 100;   // 4 s: four key-frame intervals
 
   private:
     bool Start();
@@ -51,6 +59,7 @@ class LiveVideoSource : public MediaSource {
     std::unique_ptr<ContainerWriter> writer;
     bool started = false;
     bool failed = false;
+    bool replaying;  // until the first PTZ command, with settings.replay
 
     // Media connection's thread only.
     YuvFrame picture;
@@ -64,9 +73,16 @@ class LiveVideoSource : public MediaSource {
     int64_t keyFramesSent = 0;
     int64_t framesSkipped = 0;
     int64_t bytesSent = 0;
+    struct LoopFrame {
+        std::vector<uint8_t> data;
+        bool key;
+    };
+    std::vector<LoopFrame> loop;  // while replaying: the frames encoded so far
+    size_t loopAt = 0;            // the next one to send once all are there
 
     std::mutex viewLock;
-    CameraView view;  // guarded by viewLock
+    CameraView view;       // guarded by viewLock
+    bool steered = false;  // guarded by viewLock
 };
 
 }  // namespace tavix::sim

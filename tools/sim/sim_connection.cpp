@@ -19,15 +19,17 @@ constexpr size_t kGarbageBytes = 4096;
 }  // namespace
 
 SimConnection::SimConnection(SimServer& server, SocketHandle accepted, int number)
-    : server(server), options(server.Options()), number(number), peer(accepted, [this] {
-          return this->server.Stopping() || (session && session->closed.load());
-      }) {}
+    : server(server),
+      options(server.Options()),
+      number(number),
+      generation(server.Generation()),
+      peer(accepted, [this] { return Ending() || (session && session->closed.load()); }) {}
 
 void SimConnection::Run() {
     JsonLine("event", "connected").Number("connection", number).Print();
     Bytes first;
     while (!TakeMessage(first)) {
-        if (server.Stopping() || !peer.IsOpen()) return Closed("simulator");
+        if (Ending() || !peer.IsOpen()) return Closed("simulator");
         if (!peer.Read(pending, kPollMs)) return Closed("client");
     }
     if (first[0] == kAnnounce)
@@ -68,7 +70,11 @@ void SimConnection::RunControl(const Bytes& first) {
     HandleControl(first);
     Bytes message;
     while (peer.IsOpen()) {
-        if (server.Stopping()) return Closed("simulator");
+        if (Ending()) return Closed("simulator");
+        if (Paused()) {
+            SleepMs(kPollMs);
+            continue;
+        }
         if (!ApplyFaults()) return;
         if (!peer.Read(pending, kPollMs)) return Closed("client");
         while (peer.IsOpen() && TakeMessage(message))
@@ -78,7 +84,28 @@ void SimConnection::RunControl(const Bytes& first) {
 }
 
 double SimConnection::SinceLogin() const {
+    int64_t loginAtMs = session ? session->loginAtMs.load() : -1;
     return loginAtMs < 0 ? -1 : static_cast<double>(MonotonicMs() - loginAtMs) / 1000.0;
+}
+
+bool SimConnection::Paused() {
+    double since = SinceLogin();
+    if (options.pauseAfter < 0 || since < options.pauseAfter || pause == kAfterPause) return false;
+    if (since < options.pauseAfter + options.pauseFor) {
+        if (pause == kBeforePause)
+            JsonLine("event", "fault")
+                .Text("fault", "pause")
+                .Number("connection", number)
+                .Real("seconds", options.pauseFor, 3)
+                .Print();
+        pause = kInPause;
+        return true;
+    }
+    // A connection that comes after the pause has none.
+    if (pause == kInPause)
+        JsonLine("event", "fault").Text("fault", "resume").Number("connection", number).Print();
+    pause = kAfterPause;
+    return false;
 }
 
 bool SimConnection::Reply(const Bytes& bytes) {
@@ -215,12 +242,15 @@ void SimConnection::Login(const Bytes& message) {
 
     for (int64_t due = MonotonicMs() + static_cast<int64_t>(options.loginDelay * 1000);
          MonotonicMs() < due;) {
-        if (server.Stopping()) return;
+        if (Ending()) return;
         SleepMs(kPollMs);
     }
     Reply(LoginReply(result, reason, options.LocalChannels(), options.channels,
                      options.extendedList, id));
-    if (result == 0) loginAtMs = MonotonicMs();
+    if (result == 0) {
+        session->loginAtMs.store(MonotonicMs());
+        server.LoginReplied();
+    }
 }
 
 // ---- media connection
@@ -240,10 +270,24 @@ void SimConnection::RunMedia(const Bytes& announce) {
 
     std::unique_ptr<MediaSource> source = MakeMediaSource(options, fields.channel, number);
     if (source) session->Attach(fields.channel, source.get());
+    // --drop-media-after drops the media connections that are there when it is due.
+    bool droppable = options.dropMediaAfter >= 0 && SinceLogin() < options.dropMediaAfter;
     Bytes ignored;
     const char* by = "simulator";
     for (;;) {
-        if (server.Stopping() || session->closed.load()) break;
+        if (Ending() || session->closed.load()) break;
+        if (droppable && SinceLogin() >= options.dropMediaAfter) {
+            JsonLine("event", "fault")
+                .Text("fault", "drop-media")
+                .Number("connection", number)
+                .Number("channel", fields.channel)
+                .Print();
+            break;
+        }
+        if (Paused()) {
+            SleepMs(kPollMs);
+            continue;
+        }
         bool sending = source && session->Wanted(fields.channel);
         if (!peer.Read(ignored, sending ? 0 : kPollMs)) {
             by = "client";
@@ -268,7 +312,7 @@ bool SimConnection::Pace(size_t bytes) {
     auto due = std::chrono::steady_clock::now() +
                std::chrono::microseconds(static_cast<int64_t>(bytes) * 1000000 / options.rate);
     while (std::chrono::steady_clock::now() < due) {
-        if (server.Stopping() || session->closed.load()) return false;
+        if (Ending() || session->closed.load()) return false;
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
             due - std::chrono::steady_clock::now(), std::chrono::milliseconds(kPollMs)));
     }

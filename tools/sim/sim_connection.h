@@ -31,8 +31,12 @@ class SimConnection {
     void Login(const Bytes& message);
     // The faults of the options that are due; false once the connection is closed.
     bool ApplyFaults();
-    // Seconds since the login reply, or -1 before it.
+    // Whether --pause-after holds the connection now; tells when the pause starts and ends.
+    bool Paused();
+    // Seconds since the session's login reply, or -1 before it.
     double SinceLogin() const;
+    // The server stops or restarts: the connection ends.
+    bool Ending() const { return server.Stopping() || server.Generation() != generation; }
     bool Reply(const Bytes& bytes);
 
     void RunMedia(const Bytes& announce);
@@ -44,13 +48,14 @@ class SimConnection {
     SimServer& server;
     const SimOptions& options;
     int number;
+    const int generation;  // the server's listening period this connection came in
     PeerSocket peer;
     Bytes pending;  // received bytes not yet cut into requests
 
     std::shared_ptr<SimSession> session;  // control: set by a successful login; media: announced
     bool control = false;  // the control connection of a client, not a media connection
-    int64_t loginAtMs = -1;
     bool garbageSent = false;
+    enum { kBeforePause, kInPause, kAfterPause } pause = kBeforePause;
     bool heartbeatStallTold = false;
 };
 

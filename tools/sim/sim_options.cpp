@@ -53,6 +53,10 @@ constexpr OptionInfo kOptions[] = {
     {"--bitrate", "I=KBITS",
      "live bit rate of channel I in kbit/s, 50..20000 (default from the size: 284 at 352x288, "
      "1928 at 1920x1080)"},
+    {"--replay", "I|all",
+     "live channel I (or every live channel) replays its first 4 s, encoded once per media "
+     "connection, until its first PTZ command makes it live-encoded; meanwhile its pictures "
+     "carry no frame stamp and show REPLAY for the clock. May be repeated"},
     {"--chunk", "BYTES", "body bytes of one media message, 1..1048576 (default 2048)"},
     {"--rate", "BYTES_PER_S",
      "pace of a --media file per stream (default 250000); 0: as fast as the socket takes. Live "
@@ -66,6 +70,18 @@ constexpr OptionInfo kOptions[] = {
      "send 4096 random bytes on the control connection this long after the login reply"},
     {"--stall-heartbeat-after", "SECONDS",
      "stop answering heartbeats this long after the login reply"},
+    {"--pause-after", "SECONDS",
+     "this long after the login reply, stop reading and writing on the control connection and "
+     "the session's media connections for --pause-for seconds, sockets open, then go on"},
+    {"--pause-for", "SECONDS", "how long --pause-after pauses"},
+    {"--drop-media-after", "SECONDS",
+     "close the session's media connections (those there by then; not the control "
+     "connection) this long after the login reply"},
+    {"--restart-after", "SECONDS",
+     "this long after the first login reply since it began listening, close the listening "
+     "socket and every connection; after --down-for seconds (connections are refused "
+     "meanwhile) listen again on the same port and count again from the next login reply"},
+    {"--down-for", "SECONDS", "how long --restart-after stays down"},
     {"--seed", "N", "seed of the random session identifiers and garbage (default: random)"},
     {"--help", nullptr, "show this text and exit"},
 };
@@ -211,6 +227,12 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         } else if (name == "--bitrate") {
             ok = ParseIndexed(value, index, text) && ParseInteger(text, 50, 20000, number);
             if (ok) options.live[index].bitRateKbit = static_cast<int>(number);
+        } else if (name == "--replay") {
+            ok = value == "all" || ParseInteger(value, 0, 254, number);
+            if (value == "all")
+                options.replayAll = true;
+            else if (ok)
+                options.replay.insert(static_cast<int>(number));
         } else if (name == "--chunk") {
             ok = ParseInteger(value, 1, 1 << 20, number);
             options.chunk = static_cast<size_t>(number);
@@ -227,6 +249,16 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
             ok = ParseSeconds(value, options.garbageAfter);
         } else if (name == "--stall-heartbeat-after") {
             ok = ParseSeconds(value, options.stallHeartbeatAfter);
+        } else if (name == "--pause-after") {
+            ok = ParseSeconds(value, options.pauseAfter);
+        } else if (name == "--pause-for") {
+            ok = ParseSeconds(value, options.pauseFor);
+        } else if (name == "--drop-media-after") {
+            ok = ParseSeconds(value, options.dropMediaAfter);
+        } else if (name == "--restart-after") {
+            ok = ParseSeconds(value, options.restartAfter);
+        } else if (name == "--down-for") {
+            ok = ParseSeconds(value, options.downFor);
         } else if (name == "--seed") {
             ok = ParseInteger(value, 0, UINT32_MAX, number);
             options.seed = static_cast<uint32_t>(number);
@@ -238,6 +270,14 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
             error = "bad value for " + name + ": " + value;
             return false;
         }
+    }
+    if ((options.pauseAfter >= 0) != (options.pauseFor > 0)) {
+        error = "--pause-after and --pause-for go together";
+        return false;
+    }
+    if ((options.restartAfter >= 0) != (options.downFor > 0)) {
+        error = "--restart-after and --down-for go together";
+        return false;
     }
     if (options.local > options.channels) {
         error = "--local is more than --channels";
@@ -283,6 +323,15 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         for (int channel = 0; channel < options.channels; ++channel)
             options.live[channel] = DemoChannel(channel);
     }
+    for (int channel : options.replay) {
+        if (options.live.count(channel) == 0) {
+            error =
+                "--replay names channel " + std::to_string(channel) + ", which has no live video";
+            return false;
+        }
+    }
+    for (auto& [channel, live] : options.live)
+        live.replay = options.replayAll || options.replay.count(channel) != 0;
     return true;
 }
 
@@ -295,17 +344,30 @@ std::string SimHelp() {
         "first line is {\"event\":\"listening\",\"address\":...,\"port\":N}.\n"
         "Requests: login, heartbeat, channel-names, channel-records, stream, ptz,\n"
         "announce, unknown. Events: listening, connected, closed, fault, bad-request,\n"
-        "live (a live channel starts: format, codec, size, bit rate), live-end (frames\n"
-        "sent), error, stopped. Every line but the first and the last names its\n"
-        "\"connection\". Channel indices are 0-based, as on the wire. SIGINT or SIGTERM\n"
-        "stop it cleanly.\n\n"
+        "live (a live channel starts: format, codec, size, bit rate, replay), live-end\n"
+        "(frames sent), error, stopped. Every line but the listening, restart and stopped\n"
+        "lines names its \"connection\". Channel indices are 0-based, as on the wire.\n"
+        "SIGINT or SIGTERM stop it cleanly.\n"
+        "Faults (the --...-after options) count their seconds (fractions allowed) from\n"
+        "the login reply of the session; each prints a fault line when it strikes: close,\n"
+        "garbage, stall-heartbeat, pause and resume (per connection), drop-media (per\n"
+        "media connection), restart (then listening again).\n\n"
         "Live video: a test pattern (colour bars, grey steps, a moving square, the\n"
         "channel's name, a clock and a frame stamp) encoded as H.264 or MPEG-4 Visual at\n"
         "25 frames per second, one key frame per second. PTZ commands steer it one step\n"
         "each: pan and tilt over a larger scene, zoom, focus (blur) and iris\n"
         "(brightness). Without --media, --size, --format, --codec or --bitrate every\n"
         "channel is live, the first four as: 0 private H.264 352x288, 1 checksummed H.264\n"
-        "704x576, 2 ps MPEG-4 352x288, 3 private H.264 1280x720.\n\n";
+        "704x576, 2 ps MPEG-4 352x288, 3 private H.264 1280x720.\n"
+        "Which channels are live-encoded: every live channel, for each media connection,\n"
+        "unless --replay names it. Live-encoded pictures carry a true frame stamp: the\n"
+        "frame's number and the moment it was drawn, just before it is sent; 16 channels\n"
+        "of 352x288 cost about a quarter of one core so. Which replay: the channels\n"
+        "--replay names, until their first PTZ command: their first 4 s are encoded once,\n"
+        "then sent again in a loop (16 such channels: a few per cent of a core), with no\n"
+        "stamp in the picture (the containers' frame numbers and times stay fresh). After\n"
+        "a PTZ command they are live-encoded and stamped. The live line of each media\n"
+        "connection says which (\"replay\").\n\n";
     constexpr size_t kIndent = 32;
     constexpr size_t kWidth = 80;
     for (const OptionInfo& option : kOptions) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 #include "tools/sim/container_writer.h"
@@ -17,6 +18,9 @@ struct LiveChannel {
     ContainerFormat format = ContainerFormat::kPrivate;
     int bitRateKbit = 0;  // 0: chosen from the size (LiveBitRateKbit)
     VideoCodec codec = VideoCodec::kH264;
+    // Replays a loop encoded once per media connection until the first PTZ command for the
+    // channel (see LiveVideoSource); its pictures carry no frame stamp meanwhile.
+    bool replay = false;
 };
 
 // The rate a live channel gets when none is given: about what a recorder spends on the size.
@@ -40,6 +44,8 @@ struct SimOptions {
     std::map<int, std::string> media;  // file looped as the channel's media
     std::map<int, LiveChannel> live;   // live video; filled for the demo channels when neither
                                        // this nor `media` was asked for
+    std::set<int> replay;              // live channels that replay (LiveChannel::replay)
+    bool replayAll = false;            // every live channel replays
     size_t chunk = 2048;               // body bytes of one media message
     int64_t rate = 250000;             // media bytes per second; 0: as fast as the socket takes
 
@@ -47,6 +53,11 @@ struct SimOptions {
     double closeAfter = -1;
     double garbageAfter = -1;
     double stallHeartbeatAfter = -1;
+    double pauseAfter = -1;  // with pauseFor
+    double pauseFor = 0;
+    double dropMediaAfter = -1;
+    double restartAfter = -1;  // with downFor; after the first login of each listening period
+    double downFor = 0;
     bool stallLogin = false;
     double loginDelay = 0;
 

@@ -1,10 +1,16 @@
 #include "tools/sim/sim_server.h"
 
+#include "platform/thread.h"
 #include "tools/sim/json_line.h"
 #include "tools/sim/sim_connection.h"
 #include "tools/sim/sim_replies.h"
 
 namespace tavix::sim {
+namespace {
+
+constexpr int kPollMs = 10;
+
+}  // namespace
 
 SimServer::SimServer(const SimOptions& options)
     : options(options), random(options.seeded ? options.seed : std::random_device{}()) {}
@@ -12,16 +18,71 @@ SimServer::SimServer(const SimOptions& options)
 SimServer::~SimServer() {
     Stop();
     JoinFinished(true);
+    std::lock_guard<std::mutex> hold(listenerLock);
     SocketClose(listener);
 }
 
 bool SimServer::Listen() {
-    listener = SocketListen(options.bind, static_cast<uint16_t>(options.port));
+    // Again after a restart: the port it had, also when the system chose it.
+    SocketHandle opened =
+        SocketListen(options.bind, port != 0 ? port : static_cast<uint16_t>(options.port));
+    std::lock_guard<std::mutex> hold(listenerLock);
+    listener = opened;
+    if (listener != kNoSocket) port = SocketLocalPort(listener);
     return listener != kNoSocket;
+}
+
+void SimServer::LoginReplied() {
+    int64_t none = -1;
+    firstLoginAtMs.compare_exchange_strong(none, MonotonicMs());
+}
+
+bool SimServer::ClientWaiting() {
+    return SocketWaitReadable(listener, kPollMs * 1000);
+}
+
+bool SimServer::Restart() {
+    JsonLine("event", "fault")
+        .Text("fault", "restart")
+        .Number("port", port)
+        .Real("seconds", options.downFor, 3)
+        .Print();
+    {
+        std::lock_guard<std::mutex> hold(listenerLock);
+        SocketShutdown(listener);
+        SocketClose(listener);
+        listener = kNoSocket;
+    }
+    // Every connection sees the new generation within its short waits and closes.
+    generation.fetch_add(1, std::memory_order_acq_rel);
+    JoinFinished(true);
+    firstLoginAtMs.store(-1);
+    for (int64_t due = MonotonicMs() + static_cast<int64_t>(options.downFor * 1000);
+         MonotonicMs() < due;) {
+        if (Stopping()) return false;
+        SleepMs(kPollMs);
+    }
+    if (!Listen()) {
+        JsonLine("event", "error").Text("text", "cannot listen again").Number("port", port).Print();
+        return false;
+    }
+    // A Stop that came while no listener was there had none to wake.
+    if (Stopping()) return false;
+    JsonLine("event", "listening").Text("address", options.bind).Number("port", port).Print();
+    return true;
 }
 
 void SimServer::Run() {
     while (!Stopping()) {
+        if (options.restartAfter >= 0) {
+            int64_t loginAt = firstLoginAtMs.load();
+            if (loginAt >= 0 && MonotonicMs() - loginAt >= options.restartAfter * 1000) {
+                if (!Restart()) break;
+                continue;
+            }
+            // Short waits, so that the restart comes on time.
+            if (!ClientWaiting()) continue;
+        }
         SocketHandle accepted = SocketAccept(listener);
         if (accepted == kNoSocket) break;
         if (Stopping()) {
@@ -44,6 +105,7 @@ void SimServer::Run() {
 void SimServer::Stop() {
     if (stopping.exchange(true, std::memory_order_acq_rel)) return;
     // Wakes the accept; the connection threads notice the flag within their short waits.
+    std::lock_guard<std::mutex> hold(listenerLock);
     if (listener != kNoSocket) SocketShutdown(listener);
 }
 

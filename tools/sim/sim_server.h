@@ -1,4 +1,6 @@
-// The simulator's listening socket and its clients: one thread per accepted connection.
+// The simulator's listening socket and its clients: one thread per accepted connection. With
+// --restart-after the listening socket and every connection are closed for a while and the
+// simulator then listens again on the same port: each such listening period is a generation.
 #pragma once
 
 #include <array>
@@ -27,13 +29,19 @@ class SimServer {
 
     // Binds and listens; false when that fails.
     bool Listen();
-    uint16_t Port() const { return SocketLocalPort(listener); }
+    // The port listened on, also when the system chose it; the same after a restart.
+    uint16_t Port() const { return port; }
 
-    // Accepts clients until Stop; then waits for every connection thread to end.
+    // Accepts clients until Stop, restarting as --restart-after asks; then waits for every
+    // connection thread to end.
     void Run();
     // Any thread (the signal thread): ends Run and every connection soon.
     void Stop();
     bool Stopping() const { return stopping.load(std::memory_order_acquire); }
+    // The current listening period; a connection of an earlier one ends soon.
+    int Generation() const { return generation.load(std::memory_order_acquire); }
+    // A login was answered: the first one of a listening period starts --restart-after.
+    void LoginReplied();
 
     const SimOptions& Options() const { return options; }
 
@@ -49,10 +57,21 @@ class SimServer {
         std::shared_ptr<std::atomic<bool>> done;
     };
     void JoinFinished(bool all);
+    // Waits up to kPollMs for a client; false when none is there or the listener is gone.
+    bool ClientWaiting();
+    // --restart-after: down for --down-for, then listening again; false when stopped meanwhile
+    // or the port could not be had again.
+    bool Restart();
 
     const SimOptions options;
-    SocketHandle listener = kNoSocket;
+    uint16_t port = 0;
     std::atomic<bool> stopping{false};
+    std::atomic<int> generation{0};
+    std::atomic<int64_t> firstLoginAtMs{-1};  // of the current listening period
+
+    // Held while the listener is shut down (by Stop) or closed and replaced (by Restart).
+    std::mutex listenerLock;
+    SocketHandle listener = kNoSocket;  // guarded by listenerLock; read freely by Run's thread
     std::atomic<int> connections{0};
     std::vector<Worker> workers;  // accept thread only
 

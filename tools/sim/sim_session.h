@@ -53,6 +53,9 @@ class SimSession {
     const std::array<uint8_t, 4> id;
     // Set when the control connection ends; the media connections end with it.
     std::atomic<bool> closed{false};
+    // When the login reply left (monotonic ms), -1 before: the fault timers of the control
+    // connection and its media connections count from here.
+    std::atomic<int64_t> loginAtMs{-1};
 
   private:
     mutable std::mutex lock;

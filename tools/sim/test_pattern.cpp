@@ -131,7 +131,7 @@ TestPattern::TestPattern(int width, int height, const std::string& name)
 }
 
 void TestPattern::Render(const CameraView& view, const FrameStamp& stamp, const std::string& clock,
-                         YuvFrame& out) {
+                         YuvFrame& out, bool stamped) {
     if (out.width != width || out.height != height) out.Resize(width, height);
     DrawScene(view, stamp.frameNumber, out);
     int focusBlur = std::abs(view.Focus()) * textScale * 2;
@@ -147,7 +147,7 @@ void TestPattern::Render(const CameraView& view, const FrameStamp& stamp, const 
     int roomForName = std::max(0, (clockX - 2 * margin - cellWidth) / cellWidth);
     DrawText(out, margin, margin, name.substr(0, static_cast<size_t>(roomForName)));
     DrawText(out, clockX, margin, clockText);
-    DrawStamp(out, stamp);
+    if (stamped) DrawStamp(out, stamp);
 }
 
 void TestPattern::DrawScene(const CameraView& view, uint32_t frameNumber, YuvFrame& out) {
@@ -250,8 +250,12 @@ void TestPattern::AddGrain(YuvFrame& out, uint32_t frameNumber) {
     for (int y = 0; y < height; ++y) {
         size_t at = (frameNumber * 2654435761u + static_cast<uint32_t>(y) * 40503u) & mask;
         uint8_t* row = &out.y[static_cast<size_t>(y) * width];
-        for (int x = 0; x < width; ++x)
-            row[x] = static_cast<uint8_t>(row[x] + grain[(at + static_cast<size_t>(x)) & mask]);
+        // In two runs that do not wrap around the table, so that the compiler can vectorise.
+        size_t first = std::min(static_cast<size_t>(width), grain.size() - at);
+        for (size_t x = 0; x < first; ++x)
+            row[x] = static_cast<uint8_t>(row[x] + grain[at + x]);
+        for (size_t x = first; x < static_cast<size_t>(width); ++x)
+            row[x] = static_cast<uint8_t>(row[x] + grain[x - first]);
     }
 }
 

@@ -48,9 +48,10 @@ class TestPattern {
     // `name`: UTF-8; printable ASCII is drawn as it is, other characters as boxes.
     TestPattern(int width, int height, const std::string& name);
 
-    // Draws frame `stamp.frameNumber` as the camera sees it through `view`.
+    // Draws frame `stamp.frameNumber` as the camera sees it through `view`. Without `stamped`
+    // the stamp is left out (a replayed picture, whose stamp would not be true when sent).
     void Render(const CameraView& view, const FrameStamp& stamp, const std::string& clock,
-                YuvFrame& out);
+                YuvFrame& out, bool stamped = true);
 
     // Scale of the on-screen text: glyph pixels per font pixel.
     int TextScale() const { return textScale; }

@@ -1,7 +1,8 @@
-// tavix-probe play: logs in, opens a channel and takes its pictures on the live view's 33 ms
-// tick, printing the status changes the live view would show and a summary with the figures
-// of the run. Pictures of tavix-sim carry a stamp (frame number, capture time) from which the
-// summary also counts lost frames and the delay from capture to display.
+// tavix-probe play: logs in, opens one or several channels and takes their pictures on the
+// live view's 33 ms tick (one tick for all, as the wall has), printing the status changes the
+// live view would show and a summary with the figures of each channel. Pictures of tavix-sim carry
+// a stamp (frame number, capture time) from which the summary also counts lost frames and the delay
+// from capture to display.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -35,7 +36,7 @@ constexpr int kStreamType = 1;
 
 struct PlayOptions {
     DeviceArguments device;
-    int channel = 0;
+    std::vector<int> channels;  // as listed, each once
     double seconds = 5;
     int depth = 32;
     std::string snapshot;
@@ -44,30 +45,36 @@ struct PlayOptions {
 
 void PrintHelp() {
     std::printf(
-        "Usage: tavix-probe play HOST PORT USER PASSWORD CHANNEL [--seconds S]\n"
+        "Usage: tavix-probe play HOST PORT USER PASSWORD CHANNEL[,CHANNEL...] [--seconds S]\n"
         "                        [--depth 16|24|32] [--snapshot FILE.png] [--json]\n"
         "\n"
-        "Logs in, opens CHANNEL (0-based) with stream type 1 and takes its pictures on a 33 ms\n"
-        "tick, as the live view does, for S seconds from the open. Prints the status texts the\n"
-        "live view would show (OPENING_V, BUFFERING, PLAYING, STOP, OPEN_ERR) and a summary:\n"
-        "pictures shown, their size, pictures per second, the time from the stream result to\n"
-        "the first picture, media bytes received and chunks the decoder refused. Pictures that\n"
-        "carry tavix-sim's frame stamp add the frames lost and the delay from capture to the\n"
-        "tick; the CPU time of the client's threads per second played is given too.\n"
+        "Logs in, opens each CHANNEL (0-based) with stream type 1 and takes their pictures on\n"
+        "one 33 ms tick, as the live view's wall does, for S seconds from the open. Prints the\n"
+        "status texts the live view would show (OPENING_V, BUFFERING, PLAYING, STOP, OPEN_ERR)\n"
+        "and a summary per channel: pictures shown, their size, pictures per second, the time\n"
+        "from the stream result to the first picture, media bytes received and chunks the\n"
+        "decoder refused. Pictures that carry tavix-sim's frame stamp add the frames lost and\n"
+        "the delay from capture to the tick (mean, 95th percentile, largest). The CPU time of\n"
+        "the client's threads (session and decoders) and of the probe's own thread per second\n"
+        "played is given for the whole client: in the summary with one channel, in a last\n"
+        "\"client\" line with several.\n"
         "\n"
         "Options:\n"
         "  --seconds S     how long to play (default 5)\n"
         "  --depth BITS    the display's bits per pixel: 16, 24 or 32 (default)\n"
-        "  --snapshot FILE save the last picture, upright, as PNG\n"
+        "  --snapshot FILE save the last picture of the first CHANNEL, upright, as PNG\n"
         "  --json          one JSON object per line: {\"event\":\"login\",...}, \"stream\",\n"
         "                  \"status\" (text), \"picture\" (width, height, md5 of the picture's\n"
         "                  bytes as the decoder gave them; frame and delayMs when stamped),\n"
-        "                  \"disconnected\", and last \"summary\"\n"
+        "                  \"disconnected\", \"summary\", and with several channels \"client\"\n"
+        "                  last; with several channels each channel's event carries\n"
+        "                  \"channel\"\n"
         "  --help          show this help\n"
         "\n"
         "Exit status: 0 pictures were shown, 1 the snapshot could not be written, 2 usage\n"
-        "error, 3 login refused or failed (the code is printed), 4 the channel could not be\n"
-        "opened, 5 no picture within the time asked for, 6 the device dropped the session.\n");
+        "error, 3 login refused or failed (the code is printed), 4 a channel could not be\n"
+        "opened, 5 a channel showed no picture within the time asked for, 6 the device dropped\n"
+        "the session.\n");
 }
 
 int64_t CpuMs(int who) {
@@ -100,78 +107,117 @@ bool SavePng(const std::vector<uint8_t>& picture, int width, int height, int dep
     return image.save(QString::fromStdString(path), "PNG");
 }
 
-class Player {
-  public:
-    Player(const PlayOptions& options, DeviceClient& client, EventQueue& events)
-        : options(options),
-          client(client),
-          events(events),
-          decoder(client.Decoder(options.channel)) {}
-
-    int Run();
-
-  private:
-    void Status(const char* key);
-    // An event with two numbers: a JSON line, or "name: key1 value1, key2 value2".
-    void Report(const char* name, const char* key1, int value1, const char* key2, int value2);
-    // One tick of the live view: takes the ready picture, if any, and gives it back.
-    void Tick();
-    // Handles one event; false when the run must end.
-    bool Handle(const ProbeEvent& event);
-    void Summary();
-
-    const PlayOptions& options;
-    DeviceClient& client;
-    EventQueue& events;
-    CDecoder& decoder;
-
-    int bufferingShown = 1;
-    bool openFailed = false;
-    bool disconnected = false;
-    int64_t streamAtMs = -1;
-    int64_t firstPictureAtMs = -1;
-    int64_t lastPictureAtMs = -1;
-    int64_t pictures = 0;
-    int width = 0;
-    int height = 0;
-    std::vector<uint8_t> lastPicture;  // with --snapshot only
-    int64_t bytesAtStart = 0;
-    int64_t refusedAtStart = 0;
-    int64_t processCpuAtStream = 0;
-    int64_t mainCpuAtStream = 0;
-    // Over the time played, from the stream result to the end of the ticks.
-    int64_t playedMs = 0;
-    int64_t clientCpuMs = 0;  // every thread but the probe's own: client and decoding threads
-    int64_t probeCpuMs = 0;   // the probe's thread: ticks, hashes, output
-    // From the stamps.
-    int64_t stamped = 0;
-    std::set<uint32_t> frames;
-    std::vector<int64_t> delays;
+struct Figure {
+    const char* key;
+    double value;
+    int decimals;
 };
 
-void Player::Report(const char* name, const char* key1, int value1, const char* key2, int value2) {
+// An event with two numbers: a JSON line, or "name: key1 value1, key2 value2".
+void Report(const PlayOptions& options, const char* name, const char* key1, int value1,
+            const char* key2, int value2) {
     if (options.json)
         JsonLine("event", name).Number(key1, value1).Number(key2, value2).Print();
     else
         std::printf("%s: %s %d, %s %d\n", name, key1, value1, key2, value2);
 }
 
-void Player::Status(const char* key) {
-    if (options.json)
-        JsonLine("event", "status").Text("text", key).Print();
-    else
-        std::printf("status: %s\n", key);
+// The figures as fields of `line`, or as one "PREFIXkey: value" text line each.
+void PrintFigures(const PlayOptions& options, JsonLine line, const std::string& prefix,
+                  const std::vector<Figure>& figures) {
+    for (const Figure& figure : figures) {
+        if (options.json)
+            line.Real(figure.key, figure.value, figure.decimals);
+        else
+            std::printf("%s%s: %.*f\n", prefix.c_str(), figure.key, figure.decimals, figure.value);
+    }
+    if (options.json) line.Print();
 }
 
-bool Player::Handle(const ProbeEvent& event) {
-    if (event.kind == ProbeEvent::kDisconnected) {
-        Report("disconnected", "code", event.code, "detail", event.value);
-        disconnected = true;
-        return false;
-    }
-    if (event.kind != ProbeEvent::kStream || event.value != options.channel) return true;
-    Report("stream", "channel", event.value, "code", event.code);
-    if (event.code != 0) {
+// One channel on the live view's tick: its status texts, its pictures, its figures. With
+// several channels every line it prints names the channel.
+class ChannelPlayer {
+  public:
+    ChannelPlayer(const PlayOptions& options, DeviceClient& client, int channel, bool keepPicture)
+        : options(options),
+          client(client),
+          channel(channel),
+          named(options.channels.size() > 1),
+          keepPicture(keepPicture),
+          decoder(client.Decoder(channel)) {}
+
+    void Open();
+    // The channel's stream result; false when it could not be opened.
+    bool Opened(int code);
+    // One tick of the live view: takes the ready picture, if any, and gives it back.
+    void Tick();
+    // Ends the time played; closes the channel.
+    void Close();
+    // The channel's figures; `client`, figures of the whole client placed after "seconds".
+    void Summary(const std::vector<Figure>& clientFigures);
+
+    int Channel() const { return channel; }
+    bool Failed() const { return openFailed; }
+    bool Streaming() const { return streamAtMs >= 0; }
+    int64_t Pictures() const { return pictures; }
+    // The last picture (with keepPicture), upright as SavePng stores it.
+    bool Save(const std::string& path) const;
+
+  private:
+    JsonLine Line(const char* name) const;
+    // Text lines of a channel among several start with its name.
+    std::string Prefix() const { return named ? "channel " + std::to_string(channel) + " " : ""; }
+    void Status(const char* key);
+
+    const PlayOptions& options;
+    DeviceClient& client;
+    const int channel;
+    const bool named;
+    const bool keepPicture;
+    CDecoder& decoder;
+
+    int bufferingShown = 1;
+    bool openFailed = false;
+    int64_t streamAtMs = -1;
+    int64_t firstPictureAtMs = -1;
+    int64_t lastPictureAtMs = -1;
+    int64_t pictures = 0;
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> lastPicture;  // with keepPicture only
+    int64_t bytesAtStart = 0;
+    int64_t refusedAtStart = 0;
+    int64_t playedMs = 0;  // from the stream result to the end of the ticks
+    // From the stamps.
+    int64_t stamped = 0;
+    std::set<uint32_t> frames;
+    std::vector<int64_t> delays;
+};
+
+JsonLine ChannelPlayer::Line(const char* name) const {
+    JsonLine line("event", name);
+    if (named) line.Number("channel", channel);
+    return line;
+}
+
+void ChannelPlayer::Status(const char* key) {
+    if (options.json)
+        Line("status").Text("text", key).Print();
+    else
+        std::printf("%sstatus: %s\n", Prefix().c_str(), key);
+}
+
+void ChannelPlayer::Open() {
+    decoder.SetDisplayBits(options.depth);
+    bytesAtStart = client.MediaBytes(channel);
+    refusedAtStart = client.RefusedChunks(channel);
+    client.OpenChannel(channel, kStreamType);
+    Status("OPENING_V");
+}
+
+bool ChannelPlayer::Opened(int code) {
+    Report(options, "stream", "channel", channel, "code", code);
+    if (code != 0) {
         Status("OPEN_ERR");
         openFailed = true;
         return false;
@@ -179,12 +225,10 @@ bool Player::Handle(const ProbeEvent& event) {
     bufferingShown = 1;
     Status("BUFFERING");
     streamAtMs = MonotonicMs();
-    processCpuAtStream = CpuMs(RUSAGE_SELF);
-    mainCpuAtStream = CpuMs(RUSAGE_THREAD);
     return true;
 }
 
-void Player::Tick() {
+void ChannelPlayer::Tick() {
     int pictureWidth = 0;
     int pictureHeight = 0;
     int flag = bufferingShown;
@@ -220,77 +264,26 @@ void Player::Tick() {
         char hex[33];
         for (int i = 0; i < 16; ++i)
             std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-        JsonLine line("event", "picture");
+        JsonLine line = Line("picture");
         line.Number("width", width).Number("height", height).Text("md5", hex);
         if (hasStamp) line.Number("frame", stamp.frameNumber).Number("delayMs", delay);
         line.Print();
     }
-    if (!options.snapshot.empty()) lastPicture.assign(picture, picture + bytes);
+    if (keepPicture) lastPicture.assign(picture, picture + bytes);
     decoder.ReleasePicture();
 }
 
-int Player::Run() {
-    decoder.SetDisplayBits(options.depth);
-    const DeviceArguments& device = options.device;
-    client.Login(device.host, device.port, device.user, device.password, kLoginTimeoutMs);
-    ProbeEvent login;
-    bool answered = events.Await(ProbeEvent::kLogin, kLoginWaitMs, login);
-    int loginCode = answered && login.kind == ProbeEvent::kLogin ? login.code : -1;
-    if (options.json)
-        JsonLine("event", "login")
-            .Number("code", loginCode)
-            .Number("channelCount", answered ? login.value : 0)
-            .Print();
-    else
-        std::printf("login: %d, %d channels\n", loginCode, answered ? login.value : 0);
-    if (loginCode != 0) return kExitLogin;
-
-    bytesAtStart = client.MediaBytes(options.channel);
-    refusedAtStart = client.RefusedChunks(options.channel);
-    client.OpenChannel(options.channel, kStreamType);
-    Status("OPENING_V");
-    const int64_t start = MonotonicMs();
-    const int64_t end = start + static_cast<int64_t>(options.seconds * 1000);
-    // The tick keeps its 33 ms period; events are handled as they come in between.
-    for (int64_t nextTick = start; nextTick < end; nextTick += kTickMs) {
-        bool go = true;
-        ProbeEvent event;
-        while (go && events.Take(event, nextTick))
-            go = Handle(event);
-        if (!go) break;
-        Tick();
-    }
-    if (streamAtMs >= 0) {
-        playedMs = MonotonicMs() - streamAtMs;
-        probeCpuMs = CpuMs(RUSAGE_THREAD) - mainCpuAtStream;
-        clientCpuMs = CpuMs(RUSAGE_SELF) - processCpuAtStream - probeCpuMs;
-    }
-    client.CloseChannel(options.channel);
+void ChannelPlayer::Close() {
+    if (streamAtMs >= 0) playedMs = MonotonicMs() - streamAtMs;
+    client.CloseChannel(channel);
     Status("STOP");
-    client.Logout();
-    SleepMs(kDrainMs);
-    Summary();
-
-    bool saved = true;
-    if (!options.snapshot.empty() && !lastPicture.empty()) {
-        saved = SavePng(lastPicture, width, height, options.depth, options.snapshot);
-        if (!saved)
-            std::fprintf(stderr, "tavix-probe play: cannot write %s\n", options.snapshot.c_str());
-        else if (!options.json)
-            std::printf("snapshot: %s\n", options.snapshot.c_str());
-    }
-    if (disconnected) return kExitDisconnected;
-    if (openFailed || streamAtMs < 0) return kExitOpen;
-    if (pictures == 0) return kExitNoPicture;
-    return saved ? kExitOk : kExitFailure;
 }
 
-void Player::Summary() {
-    struct Figure {
-        const char* key;
-        double value;
-        int decimals;
-    };
+bool ChannelPlayer::Save(const std::string& path) const {
+    return lastPicture.empty() || SavePng(lastPicture, width, height, options.depth, path);
+}
+
+void ChannelPlayer::Summary(const std::vector<Figure>& clientFigures) {
     double seconds = static_cast<double>(playedMs) / 1000;
     double rate = pictures > 1 && lastPictureAtMs > firstPictureAtMs
                       ? static_cast<double>(pictures - 1) * 1000 /
@@ -305,15 +298,11 @@ void Player::Summary() {
          static_cast<double>(
              firstPictureAtMs >= 0 && streamAtMs >= 0 ? firstPictureAtMs - streamAtMs : -1),
          0},
-        {"bytes", static_cast<double>(client.MediaBytes(options.channel) - bytesAtStart), 0},
-        {"refusedChunks",
-         static_cast<double>(client.RefusedChunks(options.channel) - refusedAtStart), 0},
+        {"bytes", static_cast<double>(client.MediaBytes(channel) - bytesAtStart), 0},
+        {"refusedChunks", static_cast<double>(client.RefusedChunks(channel) - refusedAtStart), 0},
         {"seconds", seconds, 3},
     };
-    if (seconds > 0) {
-        figures.push_back({"clientCpuMsPerSecond", static_cast<double>(clientCpuMs) / seconds, 1});
-        figures.push_back({"probeCpuMsPerSecond", static_cast<double>(probeCpuMs) / seconds, 1});
-    }
+    figures.insert(figures.end(), clientFigures.begin(), clientFigures.end());
     if (stamped > 0) {
         std::vector<int64_t> sorted = delays;
         std::sort(sorted.begin(), sorted.end());
@@ -329,14 +318,138 @@ void Player::Summary() {
                         {"delayMsP95", static_cast<double>(sorted[sorted.size() * 95 / 100]), 0},
                         {"delayMsMax", static_cast<double>(sorted.back()), 0}});
     }
-    JsonLine line("event", "summary");
-    for (const Figure& figure : figures) {
-        if (options.json)
-            line.Real(figure.key, figure.value, figure.decimals);
-        else
-            std::printf("%s: %.*f\n", figure.key, figure.decimals, figure.value);
+    PrintFigures(options, Line("summary"), Prefix(), figures);
+}
+
+// The CPU time of the client's threads (every thread but the probe's own: the client and the
+// decoding threads) and of the probe's thread, from the first stream result to the end of the
+// ticks, per second of that time.
+class CpuMeter {
+  public:
+    void Start() {
+        if (startMs >= 0) return;
+        startMs = MonotonicMs();
+        processAtStart = CpuMs(RUSAGE_SELF);
+        mainAtStart = CpuMs(RUSAGE_THREAD);
     }
-    if (options.json) line.Print();
+    void Stop() {
+        if (startMs < 0) return;
+        seconds = static_cast<double>(MonotonicMs() - startMs) / 1000;
+        probeMs = CpuMs(RUSAGE_THREAD) - mainAtStart;
+        clientMs = CpuMs(RUSAGE_SELF) - processAtStart - probeMs;
+    }
+    std::vector<Figure> Figures() const {
+        if (seconds <= 0) return {};
+        return {{"clientCpuMsPerSecond", static_cast<double>(clientMs) / seconds, 1},
+                {"probeCpuMsPerSecond", static_cast<double>(probeMs) / seconds, 1}};
+    }
+    double Seconds() const { return seconds; }
+
+  private:
+    int64_t startMs = -1;
+    int64_t processAtStart = 0;
+    int64_t mainAtStart = 0;
+    double seconds = 0;
+    int64_t clientMs = 0;
+    int64_t probeMs = 0;
+};
+
+// "CH[,CH...]": channels 0..255, none twice.
+bool ParseChannels(const std::string& text, std::vector<int>& channels) {
+    std::set<int> seen;
+    size_t at = 0;
+    for (;;) {
+        size_t comma = std::min(text.find(',', at), text.size());
+        int channel = 0;
+        if (!ParseNumber(std::string_view(text).substr(at, comma - at), 0, 255, &channel) ||
+            !seen.insert(channel).second)
+            return false;
+        channels.push_back(channel);
+        if (comma == text.size()) return true;
+        at = comma + 1;
+    }
+}
+
+int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
+    const DeviceArguments& device = options.device;
+    client.Login(device.host, device.port, device.user, device.password, kLoginTimeoutMs);
+    ProbeEvent login;
+    bool answered = events.Await(ProbeEvent::kLogin, kLoginWaitMs, login);
+    int loginCode = answered && login.kind == ProbeEvent::kLogin ? login.code : -1;
+    if (options.json)
+        JsonLine("event", "login")
+            .Number("code", loginCode)
+            .Number("channelCount", answered ? login.value : 0)
+            .Print();
+    else
+        std::printf("login: %d, %d channels\n", loginCode, answered ? login.value : 0);
+    if (loginCode != 0) return kExitLogin;
+
+    std::vector<ChannelPlayer> players;
+    players.reserve(options.channels.size());
+    for (int channel : options.channels)
+        players.emplace_back(options, client, channel,
+                             players.empty() && !options.snapshot.empty());
+    for (ChannelPlayer& player : players)
+        player.Open();
+    CpuMeter cpu;
+    bool disconnected = false;
+    size_t failed = 0;
+    const int64_t start = MonotonicMs();
+    const int64_t end = start + static_cast<int64_t>(options.seconds * 1000);
+    // The tick keeps its 33 ms period; events are handled as they come in between. The run
+    // ends early when the device drops the session or no channel could be opened.
+    for (int64_t nextTick = start; nextTick < end; nextTick += kTickMs) {
+        ProbeEvent event;
+        while (!disconnected && events.Take(event, nextTick)) {
+            if (event.kind == ProbeEvent::kDisconnected) {
+                Report(options, "disconnected", "code", event.code, "detail", event.value);
+                disconnected = true;
+            }
+            if (event.kind != ProbeEvent::kStream) continue;
+            for (ChannelPlayer& player : players) {
+                if (player.Channel() != event.value) continue;
+                if (player.Opened(event.code))
+                    cpu.Start();
+                else
+                    ++failed;
+            }
+        }
+        if (disconnected || failed == players.size()) break;
+        for (ChannelPlayer& player : players)
+            player.Tick();
+    }
+    cpu.Stop();
+    for (ChannelPlayer& player : players)
+        player.Close();
+    client.Logout();
+    SleepMs(kDrainMs);
+
+    bool several = players.size() > 1;
+    for (ChannelPlayer& player : players)
+        player.Summary(several ? std::vector<Figure>{} : cpu.Figures());
+    if (several) {
+        std::vector<Figure> figures = {{"channels", static_cast<double>(players.size()), 0},
+                                       {"seconds", cpu.Seconds(), 3}};
+        for (const Figure& figure : cpu.Figures())
+            figures.push_back(figure);
+        PrintFigures(options, JsonLine("event", "client"), "client ", figures);
+    }
+
+    bool saved = true;
+    if (!options.snapshot.empty()) {
+        saved = players.front().Save(options.snapshot);
+        if (!saved)
+            std::fprintf(stderr, "tavix-probe play: cannot write %s\n", options.snapshot.c_str());
+        else if (!options.json && players.front().Pictures() > 0)
+            std::printf("snapshot: %s\n", options.snapshot.c_str());
+    }
+    if (disconnected) return kExitDisconnected;
+    for (const ChannelPlayer& player : players)
+        if (player.Failed() || !player.Streaming()) return kExitOpen;
+    for (const ChannelPlayer& player : players)
+        if (player.Pictures() == 0) return kExitNoPicture;
+    return saved ? kExitOk : kExitFailure;
 }
 
 }  // namespace
@@ -378,12 +491,14 @@ int RunPlay(int argc, char** argv) {
     std::string error;
     if (!ParseDeviceArguments(positional, 0, options.device, error))
         return UsageError("play", error);
-    if (positional.size() != 5 || !ParseNumber(positional[4], 0, 255, &options.channel))
-        return UsageError("play", "CHANNEL (0..255) is needed after PASSWORD");
+    if (positional.size() != 5 || !ParseChannels(positional[4], options.channels))
+        return UsageError("play",
+                          "CHANNEL[,CHANNEL...] (0..255, each once) is needed after "
+                          "PASSWORD");
 
     DeviceClient& client = TheDeviceClient();
     EventQueue events(client);
-    return Player(options, client, events).Run();
+    return Play(options, client, events);
 }
 
 }  // namespace tavix::probe
