@@ -301,19 +301,23 @@ TEST(FacadeWithDevice, TakesInMoreThanTwentyMegabitsASecond) {
     std::remove(file.c_str());
 }
 
-TEST(FacadeReconnects, ALostSessionComesBackWithItsChannelUnlessTheUserLogsOut) {
+TEST(FacadeReconnects, ALostLinkComesBackByItselfUnlessTheUserLogsOutOrTheDeviceRefuses) {
     // The client's clock runs 20 times fast: a pause of 1 s between tries is 50 ms.
+    enum Outcome { kBack, kLogout, kRefused };
     const struct {
         std::vector<std::string> fault;
-        int reason;
-        bool logout;
+        StreamEvent lost;  // channel -1: the session
+        Outcome outcome;
     } cases[] = {
-        {{"--close-after", "0.5"}, kDisconnectedByPeer, false},
-        {{"--stall-heartbeat-after", "0"}, kReconnectSilent, false},
-        {{"--close-after", "0.5"}, kDisconnectedByPeer, true},
+        {{"--close-after", "0.5"}, {-1, kDisconnectedByPeer}, kBack},
+        {{"--stall-heartbeat-after", "0"}, {-1, kReconnectSilent}, kBack},
+        {{"--restart-after", "0.5", "--down-for", "1"}, {-1, kDisconnectedByPeer}, kBack},
+        {{"--drop-media-after", "0.5"}, {0, kReconnectStalled}, kBack},
+        {{"--close-after", "0.5"}, {-1, kDisconnectedByPeer}, kLogout},
+        {{"--close-after", "0.5", "--refuse-after", "1"}, {-1, kDisconnectedByPeer}, kRefused},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault[0] + (c.logout ? " then logout" : ""));
+        SCOPED_TRACE(c.fault[0] + " " + std::to_string(c.outcome));
         SimProcess sim(c.fault);
         FacadeRig rig(true, 20);
         rig.client.SetReconnect(true);
@@ -321,20 +325,28 @@ TEST(FacadeReconnects, ALostSessionComesBackWithItsChannelUnlessTheUserLogsOut) 
         rig.client.OpenChannel(0, 1);
         ASSERT_TRUE(rig.WaitForStream(0));
         ASSERT_TRUE(WaitUntil([&] { return !rig.listener.Reconnecting().empty(); }, 10000));
-        EXPECT_EQ((StreamEvent{-1, c.reason}), rig.listener.Reconnecting()[0]);
-        if (c.logout) {
+        EXPECT_EQ(c.lost, rig.listener.Reconnecting()[0]);
+        if (c.outcome == kLogout) {
             rig.client.Logout();
             SleepMs(500);  // ten seconds of the client's clock: tries would have come
             EXPECT_EQ(1u, sim.Requests("login").size());
             continue;
         }
-        // Logged in again by itself, and the channel opened again on the new session.
+        if (c.outcome == kRefused) {
+            // The refusal reaches the sink, and the tries end with it.
+            ASSERT_TRUE(WaitUntil([&] { return rig.listener.Logins().size() == 2; }, 10000));
+            EXPECT_EQ(4098, rig.listener.Logins()[1].code);
+            SleepMs(500);
+            EXPECT_EQ(2u, sim.Requests("login").size());
+            continue;
+        }
+        // Back by itself, and the channel streams again, on a new connection of its own.
         ASSERT_TRUE(WaitUntil([&] { return !rig.listener.Reconnected().empty(); }, 10000));
-        EXPECT_EQ(-1, rig.listener.Reconnected()[0]);
-        EXPECT_EQ(2u, sim.WaitForRequests("stream", 2).size());
-        EXPECT_GE(sim.Requests("login").size(), 2u);
+        EXPECT_EQ(c.lost.channel, rig.listener.Reconnected()[0]);
+        const int64_t bytes = rig.client.MediaBytes(0);
+        EXPECT_TRUE(WaitUntil([&] { return rig.client.MediaBytes(0) > bytes; }));
+        EXPECT_EQ(2u, sim.WaitForRequests("announce", 2).size());
         EXPECT_TRUE(rig.listener.Disconnects().empty());
-        EXPECT_TRUE(rig.client.Playing(0));
     }
 }
 

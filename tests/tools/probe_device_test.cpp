@@ -122,6 +122,25 @@ TEST(ProbePtz, SendsTheActionsWireCodeBetweenOpenAndClose) {
     EXPECT_EQ(0, streams[1].Number("operate"));
 }
 
+TEST(ProbePlay, WithReconnectAStalledChannelComesBackByItself) {
+    // The device closes the media connection a second after the login; 5 s without media
+    // later the client reopens the channel.
+    SimProcess sim({"--drop-media-after", "1"});
+    ProbeRun run = Probe("play " + Device(sim) + " 0 --seconds 9 --json --reconnect");
+    EXPECT_EQ(0, run.status) << run.output;
+    std::vector<std::string> events;
+    for (const SimLine& line : run.lines)
+        if (line.Is("event", "reconnecting") || line.Is("event", "reconnected") ||
+            line.Is("event", "back"))
+            events.push_back(line.Get("event") + " " + line.Get("channel") + line.Get("reason"));
+    EXPECT_EQ((std::vector<std::string>{"reconnecting 0stalled", "reconnected 0", "back "}),
+              events)
+        << run.output;
+    const SimLine& summary = run.lines.back();
+    EXPECT_EQ(1, summary.Number("outages"));
+    EXPECT_EQ(summary.Number("threadsAtFirstPicture"), summary.Number("threadsAtEnd"));
+}
+
 struct Colour {
     int r;
     int g;

@@ -94,6 +94,7 @@ TEST(SimCommandLine, HelpDocumentsEveryOption) {
                                "--password",
                                "--refuse",
                                "--refuse-result",
+                               "--refuse-after",
                                "--channels",
                                "--name",
                                "--local",

@@ -226,7 +226,8 @@ void SimConnection::Login(const Bytes& message) {
     if (options.refuseResult >= 0 || options.refuseReason >= 0) {
         result = static_cast<uint8_t>(options.refuseResult >= 0 ? options.refuseResult : 1);
         reason = static_cast<uint8_t>(options.refuseReason >= 0 ? options.refuseReason : 0);
-    } else if (fields.user != options.user || fields.password != options.password) {
+    } else if (fields.user != options.user || fields.password != options.password ||
+               (options.refuseAfter >= 0 && server.CountLogin() >= options.refuseAfter)) {
         result = 1;  // refused; reason 0
     }
     std::array<uint8_t, 4> id{};

@@ -31,6 +31,9 @@ constexpr OptionInfo kOptions[] = {
     {"--refuse-result", "RESULT",
      "refuse every login with this result byte instead of 1 (3: refused without reason); the "
      "reason byte is that of --refuse, else 0"},
+    {"--refuse-after", "N",
+     "accept the first N logins, refuse every later one as a wrong password (a device whose "
+     "password changed while clients were logged in)"},
     {"--channels", "N", "number of channels, 0..255 (default 4)"},
     {"--name", "I=TEXT", "name of channel I (0-based), UTF-8; may be given for several channels"},
     {"--local", "N", "the first N channels are local, the rest IP channels (default: all local)"},
@@ -197,6 +200,9 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         } else if (name == "--refuse-result") {
             ok = ParseInteger(value, 1, 255, number);
             options.refuseResult = static_cast<int>(number);
+        } else if (name == "--refuse-after") {
+            ok = ParseInteger(value, 0, 1000000, number);
+            options.refuseAfter = static_cast<int>(number);
         } else if (name == "--channels") {
             ok = ParseInteger(value, 0, 255, number);
             options.channels = static_cast<int>(number);

@@ -34,6 +34,7 @@ struct SimOptions {
     std::string password = "702914";
     int refuseReason = -1;  // >= 0: every login is refused with this reason byte
     int refuseResult = -1;  // >= 0: every login is refused with this result byte
+    int refuseAfter = -1;   // >= 0: logins after the first N accepted ones are refused
 
     int channels = 4;
     int local = -1;                    // local channels; the rest are IP channels. -1: all local

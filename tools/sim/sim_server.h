@@ -42,6 +42,8 @@ class SimServer {
     int Generation() const { return generation.load(std::memory_order_acquire); }
     // A login was answered: the first one of a listening period starts --restart-after.
     void LoginReplied();
+    // Counts a login about to be accepted: how many were before it (for --refuse-after).
+    int CountLogin() { return logins.fetch_add(1, std::memory_order_relaxed); }
 
     const SimOptions& Options() const { return options; }
 
@@ -68,6 +70,7 @@ class SimServer {
     std::atomic<bool> stopping{false};
     std::atomic<int> generation{0};
     std::atomic<int64_t> firstLoginAtMs{-1};  // of the current listening period
+    std::atomic<int> logins{0};               // accepted, over the whole run
 
     // Held while the listener is shut down (by Stop) or closed and replaced (by Restart).
     std::mutex listenerLock;

@@ -57,6 +57,14 @@ void EventQueue::OnDisconnected(int code, int detail) {
     Push(ProbeEvent::kDisconnected, code, detail);
 }
 
+void EventQueue::OnReconnecting(int channel, int reason) {
+    Push(ProbeEvent::kReconnecting, reason, channel);
+}
+
+void EventQueue::OnReconnected(int channel) {
+    Push(ProbeEvent::kReconnected, 0, channel);
+}
+
 bool EventQueue::Take(ProbeEvent& event, int64_t untilMs) {
     std::unique_lock<std::mutex> hold(lock);
     while (events.empty()) {

@@ -16,7 +16,7 @@
 namespace tavix::probe {
 
 struct ProbeEvent {
-    enum Kind { kLogin, kList, kStream, kDisconnected };
+    enum Kind { kLogin, kList, kStream, kDisconnected, kReconnecting, kReconnected };
     struct Channel {
         int number;
         std::string name;  // 8-bit, as the device sent it
@@ -24,7 +24,9 @@ struct ProbeEvent {
 
     Kind kind = kLogin;
     int code = 0;
-    int value = 0;  // login: channel count; stream: channel; disconnected: detail
+    // login: channel count; stream, reconnecting, reconnected: channel (-1 the session);
+    // disconnected: detail. `code` of reconnecting: the reason.
+    int value = 0;
     bool hasList = false;
     std::vector<Channel> channels;  // list only
 };
@@ -43,6 +45,8 @@ class EventQueue : public IDeviceEvents {
     void OnMediaData(int channel, const uint8_t* data, int length) override;
     void OnStreamResult(int channel, int code) override;
     void OnDisconnected(int code, int detail) override;
+    void OnReconnecting(int channel, int reason) override;
+    void OnReconnected(int channel) override;
 
     // Main thread: the oldest event, waiting until the monotonic millisecond `untilMs` at
     // most; false when none came by then.

@@ -3,10 +3,13 @@
 // live view would show and a summary with the figures of each channel. Pictures of tavix-sim carry
 // a stamp (frame number, capture time) from which the summary also counts lost frames and the delay
 // from capture to display.
+#include <dirent.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,12 +44,14 @@ struct PlayOptions {
     int depth = 32;
     std::string snapshot;
     bool json = false;
+    bool reconnect = false;
 };
 
 void PrintHelp() {
     std::printf(
         "Usage: tavix-probe play HOST PORT USER PASSWORD CHANNEL[,CHANNEL...] [--seconds S]\n"
         "                        [--depth 16|24|32] [--snapshot FILE.png] [--json]\n"
+        "                        [--reconnect]\n"
         "\n"
         "Logs in, opens each CHANNEL (0-based) with stream type 1 and takes their pictures on\n"
         "one 33 ms tick, as the live view's wall does, for S seconds from the open. Prints the\n"
@@ -69,12 +74,21 @@ void PrintHelp() {
         "                  \"disconnected\", \"summary\", and with several channels \"client\"\n"
         "                  last; with several channels each channel's event carries\n"
         "                  \"channel\"\n"
+        "  --reconnect     bring lost links back as the viewer does: a channel without media\n"
+        "                  for 5 s is reopened, a lost session logged in again and its\n"
+        "                  channels reopened. Prints \"reconnecting\" (channel, -1 for the\n"
+        "                  session, and reason: stalled, heartbeat, closed, out-of-step,\n"
+        "                  silent), \"reconnected\" and, at the first picture after each\n"
+        "                  outage, \"back\" (backAfterMs: from the reconnecting event); the\n"
+        "                  summary adds the outages and the process's threads, open\n"
+        "                  descriptors and resident memory at the first picture and at the end\n"
         "  --help          show this help\n"
         "\n"
-        "Exit status: 0 pictures were shown, 1 the snapshot could not be written, 2 usage\n"
-        "error, 3 login refused or failed (the code is printed), 4 a channel could not be\n"
-        "opened, 5 a channel showed no picture within the time asked for, 6 the device dropped\n"
-        "the session.\n");
+        "Exit status: 0 pictures were shown (with --reconnect: after the last outage), 1 the\n"
+        "snapshot could not be written, 2 usage error, 3 login refused or failed (the code is\n"
+        "printed; with --reconnect also a login again that the device refused), 4 a channel\n"
+        "could not be opened, 5 a channel showed no picture within the time asked for, 6 the\n"
+        "device dropped the session.\n");
 }
 
 int64_t CpuMs(int who) {
@@ -149,6 +163,8 @@ class ChannelPlayer {
     void Open();
     // The channel's stream result; false when it could not be opened.
     bool Opened(int code);
+    // The client is bringing the channel back: an outage begins, unless one is under way.
+    void Lost();
     // One tick of the live view: takes the ready picture, if any, and gives it back.
     void Tick();
     // Ends the time played; closes the channel.
@@ -160,6 +176,8 @@ class ChannelPlayer {
     bool Failed() const { return openFailed; }
     bool Streaming() const { return streamAtMs >= 0; }
     int64_t Pictures() const { return pictures; }
+    // An outage has not ended with a picture yet.
+    bool Out() const { return outageAtMs >= 0; }
     // The last picture (with keepPicture), upright as SavePng stores it.
     bool Save(const std::string& path) const;
 
@@ -192,6 +210,11 @@ class ChannelPlayer {
     int64_t stamped = 0;
     std::set<uint32_t> frames;
     std::vector<int64_t> delays;
+    // Reconnection: when the outage under way began (-1 none), and how long each took until
+    // the next picture.
+    int64_t outageAtMs = -1;
+    bool reopened = false;  // the stream started again since the outage began
+    std::vector<int64_t> outages;
 };
 
 JsonLine ChannelPlayer::Line(const char* name) const {
@@ -224,8 +247,17 @@ bool ChannelPlayer::Opened(int code) {
     }
     bufferingShown = 1;
     Status("BUFFERING");
-    streamAtMs = MonotonicMs();
+    // A stream opened again after an outage goes on counting from the first open; its
+    // pictures end the outage.
+    if (streamAtMs < 0) streamAtMs = MonotonicMs();
+    if (outageAtMs >= 0) reopened = true;
     return true;
+}
+
+void ChannelPlayer::Lost() {
+    if (outageAtMs < 0) outageAtMs = MonotonicMs();
+    reopened = false;
+    Status("RECONNECTING");
 }
 
 void ChannelPlayer::Tick() {
@@ -241,6 +273,15 @@ void ChannelPlayer::Tick() {
     int64_t now = MonotonicMs();
     if (firstPictureAtMs < 0) firstPictureAtMs = now;
     lastPictureAtMs = now;
+    if (outageAtMs >= 0 && reopened) {
+        outages.push_back(now - outageAtMs);
+        outageAtMs = -1;
+        if (options.json)
+            Line("back").Number("backAfterMs", outages.back()).Print();
+        else
+            std::printf("%sback after %lld ms\n", Prefix().c_str(),
+                        static_cast<long long>(outages.back()));
+    }
     ++pictures;
     width = pictureWidth;
     height = pictureHeight;
@@ -303,6 +344,12 @@ void ChannelPlayer::Summary(const std::vector<Figure>& clientFigures) {
         {"seconds", seconds, 3},
     };
     figures.insert(figures.end(), clientFigures.begin(), clientFigures.end());
+    if (options.reconnect && !outages.empty())
+        figures.insert(
+            figures.end(),
+            {{"outages", static_cast<double>(outages.size()), 0},
+             {"backAfterMsMax",
+              static_cast<double>(*std::max_element(outages.begin(), outages.end())), 0}});
     if (stamped > 0) {
         std::vector<int64_t> sorted = delays;
         std::sort(sorted.begin(), sorted.end());
@@ -354,6 +401,60 @@ class CpuMeter {
     int64_t probeMs = 0;
 };
 
+// Threads, open descriptors and resident memory of this process: what must not grow over
+// outages.
+struct ProcessState {
+    int threads = 0;
+    int descriptors = 0;
+    int64_t residentKb = 0;
+
+    static int Entries(const char* folder) {
+        int count = 0;
+        if (DIR* entries = opendir(folder)) {
+            while (dirent* entry = readdir(entries))
+                if (entry->d_name[0] != '.') ++count;
+            closedir(entries);
+        }
+        return count;
+    }
+    static ProcessState Now() {
+        ProcessState state;
+        state.threads = Entries("/proc/self/task");
+        state.descriptors = Entries("/proc/self/fd") - 1;  // less the one reading the folder
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0) state.residentKb = std::atoll(line.c_str() + 6);
+        return state;
+    }
+};
+
+// The process's state at the first picture and at the end, as figures.
+std::vector<Figure> ProcessFigures(const ProcessState& first, const ProcessState& end) {
+    return {{"threadsAtFirstPicture", static_cast<double>(first.threads), 0},
+            {"threadsAtEnd", static_cast<double>(end.threads), 0},
+            {"descriptorsAtFirstPicture", static_cast<double>(first.descriptors), 0},
+            {"descriptorsAtEnd", static_cast<double>(end.descriptors), 0},
+            {"residentKbAtFirstPicture", static_cast<double>(first.residentKb), 0},
+            {"residentKbAtEnd", static_cast<double>(end.residentKb), 0}};
+}
+
+const char* ReasonName(int reason) {
+    switch (reason) {
+        case kReconnectStalled:
+            return "stalled";
+        case kDisconnectedDetail:
+            return "heartbeat";
+        case kDisconnectedByPeer:
+            return "closed";
+        case kDisconnectedOutOfStep:
+            return "out-of-step";
+        case kReconnectSilent:
+            return "silent";
+        default:
+            return "other";
+    }
+}
+
 // "CH[,CH...]": channels 0..255, none twice.
 bool ParseChannels(const std::string& text, std::vector<int>& channels) {
     std::set<int> seen;
@@ -394,17 +495,42 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
         player.Open();
     CpuMeter cpu;
     bool disconnected = false;
+    bool refused = false;  // a login again, refused (with --reconnect)
     size_t failed = 0;
+    ProcessState atFirstPicture;
+    bool firstPictureSeen = false;
     const int64_t start = MonotonicMs();
     const int64_t end = start + static_cast<int64_t>(options.seconds * 1000);
     // The tick keeps its 33 ms period; events are handled as they come in between. The run
     // ends early when the device drops the session or no channel could be opened.
     for (int64_t nextTick = start; nextTick < end; nextTick += kTickMs) {
         ProbeEvent event;
-        while (!disconnected && events.Take(event, nextTick)) {
+        while (!disconnected && !refused && events.Take(event, nextTick)) {
             if (event.kind == ProbeEvent::kDisconnected) {
                 Report(options, "disconnected", "code", event.code, "detail", event.value);
                 disconnected = true;
+            }
+            if (event.kind == ProbeEvent::kLogin && event.code != 0) {
+                Report(options, "login", "code", event.code, "channelCount", 0);
+                refused = true;
+            }
+            if (event.kind == ProbeEvent::kReconnecting) {
+                if (options.json)
+                    JsonLine("event", "reconnecting")
+                        .Number("channel", event.value)
+                        .Text("reason", ReasonName(event.code))
+                        .Print();
+                else
+                    std::printf("reconnecting: channel %d, %s\n", event.value,
+                                ReasonName(event.code));
+                for (ChannelPlayer& player : players)
+                    if (event.value == -1 || player.Channel() == event.value) player.Lost();
+            }
+            if (event.kind == ProbeEvent::kReconnected) {
+                if (options.json)
+                    JsonLine("event", "reconnected").Number("channel", event.value).Print();
+                else
+                    std::printf("reconnected: channel %d\n", event.value);
             }
             if (event.kind != ProbeEvent::kStream) continue;
             for (ChannelPlayer& player : players) {
@@ -415,11 +541,21 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
                     ++failed;
             }
         }
-        if (disconnected || failed == players.size()) break;
-        for (ChannelPlayer& player : players)
+        if (disconnected || refused || failed == players.size()) break;
+        for (ChannelPlayer& player : players) {
             player.Tick();
+            if (!firstPictureSeen && player.Pictures() > 0) {
+                firstPictureSeen = true;
+                atFirstPicture = ProcessState::Now();
+            }
+        }
     }
     cpu.Stop();
+    const ProcessState atEnd = ProcessState::Now();
+    std::vector<Figure> clientFigures = cpu.Figures();
+    if (options.reconnect && firstPictureSeen)
+        for (const Figure& figure : ProcessFigures(atFirstPicture, atEnd))
+            clientFigures.push_back(figure);
     for (ChannelPlayer& player : players)
         player.Close();
     client.Logout();
@@ -427,11 +563,11 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
 
     bool several = players.size() > 1;
     for (ChannelPlayer& player : players)
-        player.Summary(several ? std::vector<Figure>{} : cpu.Figures());
+        player.Summary(several ? std::vector<Figure>{} : clientFigures);
     if (several) {
         std::vector<Figure> figures = {{"channels", static_cast<double>(players.size()), 0},
                                        {"seconds", cpu.Seconds(), 3}};
-        for (const Figure& figure : cpu.Figures())
+        for (const Figure& figure : clientFigures)
             figures.push_back(figure);
         PrintFigures(options, JsonLine("event", "client"), "client ", figures);
     }
@@ -444,11 +580,12 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
         else if (!options.json && players.front().Pictures() > 0)
             std::printf("snapshot: %s\n", options.snapshot.c_str());
     }
+    if (refused) return kExitLogin;
     if (disconnected) return kExitDisconnected;
     for (const ChannelPlayer& player : players)
         if (player.Failed() || !player.Streaming()) return kExitOpen;
     for (const ChannelPlayer& player : players)
-        if (player.Pictures() == 0) return kExitNoPicture;
+        if (player.Pictures() == 0 || player.Out()) return kExitNoPicture;
     return saved ? kExitOk : kExitFailure;
 }
 
@@ -470,6 +607,8 @@ int RunPlay(int argc, char** argv) {
             return kExitOk;
         } else if (argument == "--json") {
             options.json = true;
+        } else if (argument == "--reconnect") {
+            options.reconnect = true;
         } else if (argument == "--seconds") {
             char* end = nullptr;
             if (!value(text) || (options.seconds = std::strtod(text.c_str(), &end), *end != '\0') ||
@@ -497,6 +636,7 @@ int RunPlay(int argc, char** argv) {
                           "PASSWORD");
 
     DeviceClient& client = TheDeviceClient();
+    client.SetReconnect(options.reconnect);
     EventQueue events(client);
     return Play(options, client, events);
 }
