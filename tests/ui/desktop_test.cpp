@@ -159,6 +159,43 @@ TEST_F(DesktopTest, AWallOfFourPlaysIsSteeredTileByTileAndComesBackAtTheNextLogi
     EXPECT_EQ(0, ptz[0].Number("code"));
 }
 
+TEST_F(DesktopTest, AWallComesBackByItselfAfterTheRecorderRestarted) {
+    // The recorder goes away 2 s after the login and listens again a second later.
+    std::vector<std::string> arguments = {"--restart-after", "2", "--down-for", "1"};
+    for (int channel = 0; channel < 4; ++channel)
+        arguments.insert(arguments.end(), {"--size", std::to_string(channel) + "=352x288"});
+    SimProcess sim(arguments);
+    ASSERT_NE(0, sim.Port());
+    SaveLogin(sim.Port());
+    client.SetReconnect(true);
+    CDlgMain window(client);
+    std::vector<int> afterRecovery;
+    RunLoggedIn(window, [&](CDlgMain* w) {
+        VideoWall& wall = w->Wall();
+        Press(w, kIdLayout4);
+        for (int channel = 0; channel < 4; ++channel)
+            TapTree(*w, Channel(*w, channel));
+        auto all = [&](const QString& status) {
+            for (int i = 0; i < 4; ++i)
+                if (wall.Tile(i)->StatusText() != status) return false;
+            return true;
+        };
+        ASSERT_TRUE(QTest::qWaitFor([&] { return all("Playing"); }, 10000));
+        // Every tile says so while the recorder is away, and the status line that the
+        // connection was lost; then every tile plays again, untouched.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return all("Reconnecting..."); }, 10000));
+        EXPECT_EQ("The connection to the device was lost.", StatusText(*w));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return all("Playing"); }, 10000));
+        for (int i = 0; i < 4; ++i) {
+            afterRecovery.push_back(wall.Tile(i)->Channel());
+            EXPECT_TRUE(WaitForPatternIn(*w, i)) << "tile " << i;
+        }
+        Press(w, kIdExit);
+    });
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3}), afterRecovery);
+    EXPECT_GE(sim.Requests("login").size(), 2u);
+}
+
 TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
     SimProcess sim({"--size", "0=352x288", "--size", "1=352x288"});
     ASSERT_NE(0, sim.Port());
