@@ -11,9 +11,11 @@
 
 #include "client/device_client.h"
 #include "demux/frame_info.h"
+#include "platform/thread.h"
 #include "ui/picture_fit.h"
 #include "ui/ui_text.h"
 #include "video/decoder.h"
+#include "video/frame_stamp.h"
 
 namespace tavix {
 
@@ -139,6 +141,7 @@ QString CodecName(int codec) {
 
 void LiveTile::SetStatisticsShown(bool on) {
     statisticsShown = on;
+    stampsWanted.store(on, std::memory_order_relaxed);
     if (!on) statistics->hide();
 }
 
@@ -148,8 +151,14 @@ void LiveTile::UpdateStatistics(int64_t periodMs) {
     const int64_t bytes = playing != -1 ? client.MediaBytes(playing) : 0;
     const int64_t pictures = shownCount - presentedBefore;
     const int64_t received = bytes - bytesBefore;
+    const int64_t delaySum = delaySumMs.load(std::memory_order_relaxed);
+    const int64_t delays = delayCount.load(std::memory_order_relaxed);
+    const int64_t stamped = delays - delayCountBefore;
+    const int64_t delayMean = stamped > 0 ? (delaySum - delaySumBefore) / stamped : -1;
     presentedBefore = shownCount;
     bytesBefore = bytes;
+    delaySumBefore = delaySum;
+    delayCountBefore = delays;
     if (!statisticsShown || playing == -1 || periodMs <= 0) {
         statistics->hide();
         return;
@@ -167,7 +176,10 @@ void LiveTile::UpdateStatistics(int64_t periodMs) {
             .arg(Text(u"STAT_DROPPED"))
             .arg(client.RefusedChunks(playing))
             .arg(from->KeyWaits());
-    statistics->setText(text);
+    statistics->setText(
+        delayMean < 0
+            ? text
+            : text + QStringLiteral("\n%1 %2 ms").arg(Text(u"STAT_DELAY")).arg(delayMean));
     statistics->adjustSize();
     statistics->move(0, videoArea->height() - statistics->height());
     statistics->raise();
@@ -295,6 +307,13 @@ void LiveTile::Tick() {
                         bits == 16 ? RowOrder::kTopRowFirst : RowOrder::kBottomRowFirst);
                 }
                 presented.fetch_add(1, std::memory_order_relaxed);
+                FrameStamp stamp;
+                if (stampsWanted.load(std::memory_order_relaxed) &&
+                    ReadPictureStamp(picture, width, height, bits, stamp)) {
+                    delaySumMs.fetch_add(StampDelayMs(stamp, MonotonicMs()),
+                                         std::memory_order_relaxed);
+                    delayCount.fetch_add(1, std::memory_order_relaxed);
+                }
             }
         }
     }

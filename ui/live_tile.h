@@ -77,7 +77,7 @@ class LiveTile : public QWidget {
     void TakeSnapshot() { snapshotWanted.store(true, std::memory_order_release); }
     // The statistics drawn over the tile: codec and size, pictures per second, kbit/s
     // received, decode time, what was dropped (chunks refused, waits for a key picture after a
-    // loss).
+    // loss), and the delay from capture where the pictures carry tavix-sim's frame stamp.
     void SetStatisticsShown(bool shown);
     // About once a second: the figures of the last `periodMs`.
     void UpdateStatistics(int64_t periodMs);
@@ -116,6 +116,8 @@ class LiveTile : public QWidget {
     bool statisticsShown = false;
     int64_t presentedBefore = 0;  // the counts of the last statistics update
     int64_t bytesBefore = 0;
+    int64_t delaySumBefore = 0;
+    int64_t delayCountBefore = 0;
     QString channelName;
     QString statusText;
     bool captioned = false;
@@ -137,6 +139,10 @@ class LiveTile : public QWidget {
     std::atomic<bool> closing{false};
     std::atomic<bool> snapshotWanted{false};
     std::atomic<int64_t> presented{0};  // pictures presented since construction
+    // While the statistics show: the delays read from tavix-sim's frame stamps, added up.
+    std::atomic<bool> stampsWanted{false};
+    std::atomic<int64_t> delaySumMs{0};
+    std::atomic<int64_t> delayCount{0};
 
     // Held by the tick while it presents and by Stop while it clears: a picture of a stopped
     // channel never reaches the screen after the stop.

@@ -15,7 +15,7 @@
 #include "platform/thread.h"
 #include "tests/client/session_rig.h"
 #include "tests/tools/sim_process.h"
-#include "tools/sim/frame_stamp.h"
+#include "video/frame_stamp.h"
 #include "tools/sim/test_pattern.h"
 
 namespace tavix {
@@ -520,8 +520,8 @@ void ExpectBarsAndSteps(const Snapshot& shot) {
     }
 }
 
-bool Stamped(const Snapshot& shot, sim::FrameStamp& stamp) {
-    return sim::ReadStamp(
+bool Stamped(const Snapshot& shot, FrameStamp& stamp) {
+    return ReadStamp(
         shot.width, shot.height,
         [&](int x, int y) {
             Colour c = shot.At(x, y);
@@ -570,7 +570,7 @@ TEST(FacadePlays, EachContainerGivesThePatternsPicture) {
         DeviceClient& client = player.client;
         client.OpenChannel(1, 1);
         // A second's worth of pictures in, so that the encoder has settled.
-        sim::FrameStamp stamp;
+        FrameStamp stamp;
         Snapshot shot = TakePicture(client.Decoder(1), [&](const Snapshot& s) {
             return Stamped(s, stamp) && stamp.frameNumber >= 25;
         });
@@ -596,11 +596,11 @@ TEST(FacadePlays, PtzStepsShowInThePicture) {
     // One step right: the bars move left by one; yellow stands where white stood.
     int64_t sentAt = MonotonicMs();
     client.Ptz(0, PtzAction::kRight, 0);
-    sim::FrameStamp stamp;
+    FrameStamp stamp;
     // A picture captured well after the command left.
     Snapshot moved = TakePicture(client.Decoder(0), [&](const Snapshot& s) {
         if (!Stamped(s, stamp)) return false;
-        uint32_t after = (stamp.captureMs - static_cast<uint32_t>(sentAt)) & sim::kStampTimeMask;
+        uint32_t after = (stamp.captureMs - static_cast<uint32_t>(sentAt)) & kStampTimeMask;
         return after > 200 && after < 100000;
     });
     ASSERT_EQ(352, moved.width);

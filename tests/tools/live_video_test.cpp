@@ -20,7 +20,7 @@ extern "C" {
 #include "tools/sim/bitmap_font.h"
 #include "tools/sim/camera_view.h"
 #include "tools/sim/checksummed_packet_writer.h"
-#include "tools/sim/frame_stamp.h"
+#include "video/frame_stamp.h"
 #include "tools/sim/live_video_source.h"
 #include "tools/sim/private_packet_writer.h"
 #include "tools/sim/program_stream_writer.h"

@@ -279,6 +279,7 @@ TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
     ASSERT_EQ(QSize(352, 288), saved.size());
     EXPECT_TRUE(ShowsPattern(saved, saved.rect(), false));
     EXPECT_TRUE(statistics.contains("H.264 352\u00d7288")) << statistics.toStdString();
+    EXPECT_TRUE(statistics.contains("delay")) << statistics.toStdString();
     EXPECT_TRUE(keysText.contains("Ctrl+S"));
     qunsetenv("XDG_CONFIG_HOME");
 }

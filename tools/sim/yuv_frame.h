@@ -1,6 +1,7 @@
 // One picture in planar YUV 4:2:0, rows packed: what the simulator draws and encodes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

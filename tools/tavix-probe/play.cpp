@@ -23,11 +23,11 @@ extern "C" {
 
 #include "client/device_client.h"
 #include "platform/thread.h"
-#include "tools/sim/frame_stamp.h"
 #include "tools/sim/json_line.h"
 #include "tools/tavix-probe/commands.h"
 #include "tools/tavix-probe/device_command.h"
 #include "tools/tavix-probe/event_queue.h"
+#include "video/frame_stamp.h"
 
 namespace tavix::probe {
 namespace {
@@ -96,18 +96,6 @@ int64_t CpuMs(int who) {
     getrusage(who, &usage);
     return (int64_t{usage.ru_utime.tv_sec} + usage.ru_stime.tv_sec) * 1000 +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
-}
-
-// Brightness of the upright picture's pixel (x, y) at the decoder's depth and row order.
-int Brightness(const uint8_t* picture, int width, int height, int depth, int x, int y) {
-    if (depth == 16) {
-        const uint8_t* p = picture + (static_cast<size_t>(y) * width + x) * 2;
-        int pixel = p[0] | p[1] << 8;
-        return ((pixel >> 11 << 3) + ((pixel >> 5 & 63) << 2) + ((pixel & 31) << 3)) / 3;
-    }
-    int bytes = depth / 8;
-    const uint8_t* p = picture + (static_cast<size_t>(height - 1 - y) * width + x) * bytes;
-    return (p[0] + p[1] + p[2]) / 3;
 }
 
 bool SavePng(const std::vector<uint8_t>& picture, int width, int height, int depth,
@@ -287,16 +275,13 @@ void ChannelPlayer::Tick() {
     height = pictureHeight;
     const size_t bytes = static_cast<size_t>(width) * height * (options.depth / 8);
 
-    sim::FrameStamp stamp;
-    bool hasStamp = sim::ReadStamp(
-        width, height,
-        [&](int x, int y) { return Brightness(picture, width, height, options.depth, x, y); },
-        stamp);
+    FrameStamp stamp;
+    const bool hasStamp = ReadPictureStamp(picture, width, height, options.depth, stamp);
     int64_t delay = 0;
     if (hasStamp) {
         ++stamped;
         frames.insert(stamp.frameNumber);
-        delay = (static_cast<uint32_t>(now) - stamp.captureMs) & sim::kStampTimeMask;
+        delay = StampDelayMs(stamp, now);
         delays.push_back(delay);
     }
     if (options.json) {
