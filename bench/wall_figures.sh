@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The viewer's figures for a wall: in a 1280 x 720 window (two thirds of a 1920 x 1080 Xvfb
+# screen), the CPU of the tavix process playing a wall from tavix-sim, the frames lost and the
+# delay from capture of the same channels through tavix-probe (the same client, decoders and
+# tick), and beside them, as the anchor, the CPU of ffplay showing the same number of streams
+# of the same size and bit rate as one mosaic (xstack) in a window of the same size.
+#
+#   bench/wall_figures.sh [SECONDS]      (default 20; needs a build in build/, Xvfb, ffplay)
+#
+# Cases: 16 channels of 352x288 in 4x4, 4 of 704x576 in 2x2, 1 of 1920x1080 alone.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+bin="$top/build/bin"
+seconds=${1:-20}
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+
+# CPU seconds (user + system) a process has used so far.
+cpu_of() { awk '{ print ($14 + $15) / 100 }' "/proc/$1/stat"; }
+
+# Percent of one core a process uses over $seconds, after a settling time.
+measure() {
+    local pid=$1 before after
+    sleep 5
+    before=$(cpu_of "$pid")
+    sleep "$seconds"
+    after=$(cpu_of "$pid")
+    awk -v a="$after" -v b="$before" -v s="$seconds" 'BEGIN { printf "%.1f", (a - b) * 100 / s }'
+}
+
+Xvfb :77 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+sleep 1
+export DISPLAY=:77
+
+run_case() {  # run_case NAME COUNT SIZE SIDE KBITS
+    local name=$1 count=$2 size=$3 side=$4 kbits=$5
+    local sim_args=(--port 0 --channels "$count") channels="" wall="$side"
+    for ((i = 0; i < count; ++i)); do
+        sim_args+=(--size "$i=$size" --bitrate "$i=$kbits")
+        channels+="${channels:+,}$i"
+        wall+=", $i"
+    done
+    "$bin/tavix-sim" "${sim_args[@]}" >"$work/sim.out" 2>&1 &
+    local sim=$!
+    sleep 1
+    local port
+    port=$(head -1 "$work/sim.out" | grep -o '"port":[0-9]*' | cut -d: -f2)
+
+    # The viewer, with the saved login and the wall of this recorder; Return logs in.
+    local home="$work/home-$name"
+    mkdir -p "$home/config/tavix" "$home/program"
+    cp "$bin/tavix" "$bin/language_eng.ini" "$home/program/"
+    printf '[walls]\n127.0.0.1%%3A%s=%s\n' "$port" "$wall" >"$home/config/tavix/tavix.ini"
+    printf '[login]\r\nIP0=127.0.0.1\r\nPort0=%s\r\n' "$port" | iconv -t UTF-16LE >"$home/login.ini"
+    cp "$home/login.ini" "$home/program/login.ini"
+    cp "$home/login.ini" "$home/config/tavix/login.ini"
+    HOME="$home" XDG_CONFIG_HOME="$home/config" LANG=C.UTF-8 "$home/program/tavix" \
+        >/dev/null 2>&1 &
+    local viewer=$!
+    sleep 2
+    xdotool key Return
+    local viewer_cpu
+    viewer_cpu=$(measure "$viewer")
+    kill "$viewer"
+    wait "$viewer" 2>/dev/null
+
+    # The same channels through the probe: frames lost and delay.
+    "$bin/tavix-probe" play 127.0.0.1 "$port" admin 702914 "$channels" --seconds "$seconds" \
+        --json >"$work/probe.json"
+    kill "$sim"
+    wait "$sim" 2>/dev/null
+    local figures
+    figures=$(grep '"summary"' "$work/probe.json" | awk '
+        { for (i = 1; i <= NF; ++i) {
+              if ($i ~ /"framesLost"/) { split($i, a, ":"); lost += a[2] + 0 }
+              if ($i ~ /"delayMsMean"/) { split($i, a, ":"); mean += a[2] + 0; n++ }
+              if ($i ~ /"delayMsP95"/) { split($i, a, ":"); p = a[2] + 0; if (p > p95) p95 = p }
+          } }
+        END { printf "frames lost %d, delay mean %.1f ms, worst channel p95 %d ms", lost, mean / n, p95 }' FS=', ')
+
+    # The anchor: ffplay showing as many streams of this size as one mosaic.
+    ffmpeg -loglevel error -y -f lavfi -i "testsrc2=size=$size:rate=25" -t 30 -c:v libx264 \
+        -preset ultrafast -tune zerolatency -b:v "${kbits}k" -g 25 -bf 0 "$work/stream.h264"
+    local graph="" inputs="" layout=""
+    for ((i = 0; i < count; ++i)); do
+        graph+="movie=$work/stream.h264:loop=0,setpts=N/25/TB[v$i];"
+        inputs+="[v$i]"
+        local column=$((i % side)) row=$((i / side)) x="0" y="0"
+        for ((c = 0; c < column; ++c)); do x+="+w$c"; done
+        for ((r = 0; r < row; ++r)); do y+="+h$((r * side))"; done
+        layout+="${layout:+|}${x}_${y}"
+    done
+    if ((count > 1)); then
+        graph+="${inputs}xstack=inputs=$count:layout=$layout[out0]"
+    else
+        graph="movie=$work/stream.h264:loop=0,setpts=N/25/TB[out0]"
+    fi
+    ffplay -loglevel error -x 1280 -y 720 -f lavfi "$graph" >/dev/null 2>&1 &
+    local player=$!
+    local ffplay_cpu
+    ffplay_cpu=$(measure "$player")
+    kill "$player"
+    wait "$player" 2>/dev/null
+
+    echo "$name: tavix viewer ${viewer_cpu}% of a core; ffplay mosaic ${ffplay_cpu}%;" \
+        "ratio $(awk -v a="$viewer_cpu" -v b="$ffplay_cpu" 'BEGIN { printf "%.2f", a / b }');" \
+        "$figures"
+}
+
+run_case "16 x 352x288 in 4x4" 16 352x288 4 284
+run_case "4 x 704x576 in 2x2" 4 704x576 2 1000
+run_case "1 x 1920x1080 alone" 1 1920x1080 1 4000
