@@ -1,6 +1,7 @@
 #include "tools/sim/live_video_source.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -52,6 +53,8 @@ LiveVideoSource::~LiveVideoSource() {
         .Number("keyFrames", keyFramesSent)
         .Number("skipped", framesSkipped)
         .Number("bytes", bytesSent)
+        .Real("drawEncodeMsMean",
+              framesDrawn > 0 ? static_cast<double>(drawingUs) / 1000 / framesDrawn : 0, 2)
         .Print();
 }
 
@@ -152,8 +155,13 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
         // start.
         uint32_t drawn = static_cast<uint32_t>(replaying ? loop.size() : nextFrame);
         FrameStamp stamp{drawn, static_cast<uint32_t>(captureMs)};
+        const auto started = std::chrono::steady_clock::now();
         pattern.Render(current, stamp, replaying ? "REPLAY" : clockText, picture, !replaying);
         if (!encoder->Encode(picture, forceKey, encoded, key)) return;
+        drawingUs += std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::steady_clock::now() - started)
+                         .count();
+        ++framesDrawn;
         if (replaying) loop.push_back({encoded, key});
     }
     frame.data = data->data();

@@ -70,6 +70,9 @@ class LiveVideoSource : public MediaSource {
     int64_t nextFrame = 0;
     int64_t lastAskedMs = 0;
     int64_t framesSent = 0;
+    // Time spent drawing and encoding live pictures, which the stamp's delay includes.
+    int64_t framesDrawn = 0;
+    int64_t drawingUs = 0;
     int64_t keyFramesSent = 0;
     int64_t framesSkipped = 0;
     int64_t bytesSent = 0;
