@@ -71,6 +71,7 @@ const char16_t* const kKeys[] = {
     u"FOCUS",
     // Keys of the desktop viewer, after the original 27.
     u"TILE_CLOSE",
+    u"PWD_FILE",
 };
 
 const char* const kLanguageFiles[] = {"language_chn.ini", "language_eng.ini", "language_tur.ini"};
@@ -81,7 +82,7 @@ std::string ProgramFolder() {
 }
 
 TEST(LanguageFilesTest, EveryFileHoldsEveryKeyInTheStoreLayout) {
-    ASSERT_EQ(28u, std::size(kKeys));
+    ASSERT_EQ(29u, std::size(kKeys));
     for (const char* name : kLanguageFiles) {
         SCOPED_TRACE(name);
         std::string path = ProgramFolder() + name;

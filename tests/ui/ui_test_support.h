@@ -1,13 +1,17 @@
-// What the ui tests share: the screen and font they run with, a program folder of their own
-// (so that login.ini goes there, not beside the real program), the built language files.
+// What the ui tests share: the screen and font they run with, a program folder and a
+// configuration folder of their own (so that login.ini and the settings go there, not into the
+// user's), the built language files.
 #pragma once
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFont>
 #include <QFontMetrics>
+#include <QSettings>
 #include <QTemporaryDir>
 
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -36,8 +40,14 @@ inline bool UseTestFont(int height) {
     return false;
 }
 
-// A test with its own program folder, the English language file and a device client of its own
-// (no event sink: its events are dropped until a test sets one).
+// Where the settings and login.ini go: $XDG_CONFIG_HOME, and Qt's settings store with it.
+inline void UseConfigFolder(const QString& folder) {
+    setenv("XDG_CONFIG_HOME", folder.toLocal8Bit().constData(), 1);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+}
+
+// A test with its own program and configuration folders, the English language file and a device
+// client of its own (no event sink: its events are dropped until a test sets one).
 class ProgramFolderTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -46,9 +56,11 @@ class ProgramFolderTest : public testing::Test {
         const std::string programFolder = ProgramDirectory(ModuleFileName());
         appDirectory = folder.path().toStdString() + "/";
         languageFile = programFolder + "language_eng.ini";
+        UseConfigFolder(folder.filePath(QStringLiteral("config")));
+        ASSERT_TRUE(QDir().mkpath(folder.filePath(QStringLiteral("config/tavix"))));
     }
 
-    std::string LoginIni() const { return appDirectory + "login.ini"; }
+    std::string LoginIni() const { return folder.path().toStdString() + "/config/tavix/login.ini"; }
 
     // login.ini as text (UTF-16LE), or empty when there is none.
     std::u16string LoginIniText() const {
