@@ -1,7 +1,8 @@
 // The tavix program on a real X display (Xvfb): it starts with the login dialog over the whole
 // screen, goes on to the channel page, and its EXIT key ends the process; with tavix-sim, at each
 // screen size and depth, it logs in with the saved login, plays a channel straight and enlarged,
-// and sends the arrow keys by the view.
+// and sends the arrow keys by the view; with a keyring on a session bus of the test's own, the
+// password is kept there.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -110,7 +111,8 @@ class ViewerOnXTest : public testing::Test {
   protected:
     void SetUp() override {
         binFolder = ProgramDirectory(ModuleFileName());
-        // A program folder of the test's own: login.ini is written beside the program.
+        // A program folder of the test's own, and a configuration folder for login.ini and the
+        // settings; no session bus, so no keyring, unless a test starts one.
         programFolder = fs::temp_directory_path() / ("tavix-x-" + std::to_string(getpid()));
         fs::create_directories(programFolder);
         for (const char* file : {"tavix", "language_eng.ini"})
@@ -126,8 +128,14 @@ class ViewerOnXTest : public testing::Test {
         const fs::path raceSuppressions = programFolder / "races.supp";
         std::ofstream(raceSuppressions) << "race_top:DeviceEvent::DeviceEvent\n";
         const char* raceOptions = std::getenv("TSAN_OPTIONS");
+        config = programFolder / "config";
+        fs::create_directories(config / "tavix");
         viewerEnvironment = {
-            "LANG=C.UTF-8", "LC_ALL=C.UTF-8", "QT_QPA_PLATFORM=xcb",
+            "LANG=C.UTF-8",
+            "LC_ALL=C.UTF-8",
+            "QT_QPA_PLATFORM=xcb",
+            "XDG_CONFIG_HOME=" + config.string(),
+            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (programFolder / "no-bus").string(),
             "LSAN_OPTIONS=suppressions=" + suppressions.string(),
             "TSAN_OPTIONS=" + std::string(raceOptions != nullptr ? raceOptions : "") +
                 ":ignore_noninstrumented_modules=1:suppressions=" + raceSuppressions.string()};
@@ -139,9 +147,10 @@ class ViewerOnXTest : public testing::Test {
         fs::remove_all(programFolder);
     }
 
-    // login.ini beside the program: the simulator's port on this machine.
+    // The saved login: the simulator's port on this machine.
+    std::string LoginIni() const { return (config / "tavix/login.ini").string(); }
     void SaveLogin(uint16_t port) {
-        const std::string ini = (programFolder / "login.ini").string();
+        const std::string ini = LoginIni();
         IniWriteString(u"login", u"IP0", u"127.0.0.1", ini);
         const std::string text = std::to_string(port);
         IniWriteString(u"login", u"Port0", std::u16string(text.begin(), text.end()), ini);
@@ -214,6 +223,7 @@ class ViewerOnXTest : public testing::Test {
 
     std::string binFolder;
     fs::path programFolder;
+    fs::path config;  // the viewer's XDG_CONFIG_HOME
     std::vector<std::string> viewerEnvironment;
     // The display outlives the viewer on it.
     std::unique_ptr<VirtualDisplay> display;
@@ -382,11 +392,9 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
     ASSERT_NE(0, sim.Port());
     SaveLogin(sim.Port());
     // The wall the user left for this recorder: 2x2, channels 0 to 3.
-    const fs::path config = programFolder / "config";
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString(config.string()));
     StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}});
-    viewerEnvironment.push_back("XDG_CONFIG_HOME=" + config.string());
 
     display = std::make_unique<VirtualDisplay>(width, height, 24);
     ASSERT_FALSE(display->Name().empty());
@@ -447,6 +455,55 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
     // Closed through the window manager (Alt+F4): the program ends as by EXIT.
     Keys({"alt+F4"});
     EXPECT_EQ(0, viewer->WaitExit(10000));
+}
+
+TEST_F(ViewerOnXTest, KeepsThePasswordInTheKeyringWhereOneRunsAndLogsInWithItFromThere) {
+    // A session bus of the test's own with GNOME Keyring on it, its login keyring unlocked
+    // without a prompt, everything it keeps in the test's folder.
+    const fs::path session = programFolder / "session";
+    fs::create_directories(session / "run");
+    fs::permissions(session / "run", fs::perms::owner_all, fs::perm_options::replace);
+    std::ofstream(session / "unlock") << "unlock";
+    const std::string bus = "unix:path=" + (session / "bus").string();
+    const std::vector<std::string> sessionEnvironment = {
+        "DBUS_SESSION_BUS_ADDRESS=" + bus, "HOME=" + session.string(),
+        "XDG_DATA_HOME=" + (session / "data").string(),
+        "XDG_RUNTIME_DIR=" + (session / "run").string()};
+    Child busDaemon({"dbus-daemon", "--session", "--nofork", "--address=" + bus}, {}, true);
+    for (int waited = 0; waited < 5000 && !fs::exists(session / "bus"); waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Child keyring(
+        {"sh", "-c", "exec gnome-keyring-daemon --foreground --unlock --components=secrets <\"$0\"",
+         (session / "unlock").string()},
+        sessionEnvironment, true);
+    bool keyringUp = false;
+    for (int waited = 0; waited < 5000 && !keyringUp; waited += 100) {
+        keyringUp = Output({"dbus-send", "--bus=" + bus, "--dest=org.freedesktop.DBus",
+                            "--print-reply", "/org/freedesktop/DBus",
+                            "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.secrets"})
+                        .find("true") != std::string::npos;
+        if (!keyringUp) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!keyringUp) GTEST_SKIP() << "no keyring daemon could be started on a private bus here";
+    viewerEnvironment.insert(viewerEnvironment.begin(), "DBUS_SESSION_BUS_ADDRESS=" + bus);
+
+    // A login.ini of an earlier version, with the password in it.
+    SimProcess sim({"--password", "kept-in-keyring"});
+    ASSERT_NE(0, sim.Port());
+    SaveLogin(sim.Port());
+    IniWriteString(u"login", u"Pwd0", u"kept-in-keyring", LoginIni());
+    for (size_t run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        ASSERT_FALSE(StartViewer(240, 320).isNull()) << "no login dialog";
+        Tap(240 / 4, 320 - 6);
+        const auto logins = sim.WaitForRequests("login", run, 10000);
+        ASSERT_EQ(run, logins.size());
+        EXPECT_EQ("kept-in-keyring", logins.back().Get("password"));
+        // The file's password is empty from the first login on: the second one took it from
+        // the keyring.
+        EXPECT_EQ(u"", IniReadString(u"login", u"Pwd0", u"unset", LoginIni()));
+        viewer.reset();
+    }
 }
 
 }  // namespace
