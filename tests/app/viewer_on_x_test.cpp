@@ -1,4 +1,5 @@
-// The tavix program on a real X display (Xvfb): it starts with the login dialog over the whole
+// The tavix program on a real X display (Xvfb), and once on a headless Wayland compositor
+// (weston): it starts with the login dialog over the whole
 // screen, goes on to the channel page, and its EXIT key ends the process; with tavix-sim, at each
 // screen size and depth, it logs in with the saved login, plays a channel straight and enlarged,
 // and sends the arrow keys by the view; with a keyring on a session bus of the test's own, the
@@ -10,10 +11,13 @@
 #include <unistd.h>
 
 #include <QColor>
+#include <QDir>
 #include <QImage>
 #include <QSettings>
+#include <regex>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include <chrono>
@@ -144,7 +148,40 @@ class ViewerOnXTest : public testing::Test {
         viewer.reset();
         windowManager.reset();
         display.reset();
+        compositor.reset();
+        sessionBus.reset();
         fs::remove_all(programFolder);
+    }
+
+    // A session bus of the test's own that starts only the services named (by their file in
+    // /usr/share/dbus-1/services), with a home and runtime folder in the test's folder, where
+    // they keep what they make: its address, or empty when none could be started.
+    std::string StartSessionBus(const std::vector<std::string>& services = {}) {
+        const fs::path session = programFolder / "session";
+        const fs::path serviceFolder = session / "services";
+        fs::create_directories(serviceFolder);
+        fs::create_directories(session / "run");
+        fs::permissions(session / "run", fs::perms::owner_all, fs::perm_options::replace);
+        for (const std::string& service : services)
+            fs::copy_file("/usr/share/dbus-1/services/" + service, serviceFolder / service);
+        const fs::path socket = session / "bus";
+        const std::string address = "unix:path=" + socket.string();
+        std::ofstream(session / "bus.conf")
+            << "<busconfig><type>session</type><listen>" << address << "</listen><servicedir>"
+            << serviceFolder.string() << "</servicedir><policy context=\"default\">"
+            << "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+            << "<allow own=\"*\"/></policy></busconfig>\n";
+        sessionEnvironment = {"DBUS_SESSION_BUS_ADDRESS=" + address, "HOME=" + session.string(),
+                              "XDG_DATA_HOME=" + (session / "data").string(),
+                              "XDG_CACHE_HOME=" + (session / "cache").string(),
+                              "XDG_RUNTIME_DIR=" + (session / "run").string()};
+        sessionBus = std::make_unique<Child>(
+            std::vector<std::string>{"dbus-daemon", "--nofork",
+                                     "--config-file=" + (session / "bus.conf").string()},
+            sessionEnvironment, true);
+        for (int waited = 0; waited < 5000 && !fs::exists(socket); waited += 50)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return fs::exists(socket) ? address : std::string();
     }
 
     // The saved login: the simulator's port on this machine.
@@ -174,6 +211,18 @@ class ViewerOnXTest : public testing::Test {
 
     // What the display shows, or a null image.
     QImage Grab() {
+        if (compositor) {
+            // weston's screenshooter names its file by the time, in the folder it runs in.
+            const fs::path shots = programFolder / "shots";
+            fs::remove_all(shots);
+            fs::create_directories(shots);
+            if (RunToEnd({"sh", "-c", "cd \"$0\" && exec weston-screenshooter", shots.string()},
+                         environment) != 0)
+                return {};
+            for (const auto& shot : fs::directory_iterator(shots))
+                return QImage(QString::fromStdString(shot.path().string()));
+            return {};
+        }
         const std::string file = (programFolder / "screen.png").string();
         if (RunToEnd({binFolder + "x_grab", file}, environment) != 0) return {};
         return QImage(QString::fromStdString(file));
@@ -229,7 +278,10 @@ class ViewerOnXTest : public testing::Test {
     std::unique_ptr<VirtualDisplay> display;
     std::vector<std::string> environment;  // the viewer's, with its display
     std::unique_ptr<Child> viewer;
-    std::unique_ptr<Child> windowManager;  // where a test runs one
+    std::unique_ptr<Child> windowManager;         // where a test runs one
+    std::unique_ptr<Child> compositor;            // a Wayland compositor, where a test runs one
+    std::unique_ptr<Child> sessionBus;            // where a test runs one
+    std::vector<std::string> sessionEnvironment;  // of the services it starts
 };
 
 TEST_F(ViewerOnXTest, StartsWithTheLoginThenShowsTheChannelPageAndExits) {
@@ -460,21 +512,13 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
 TEST_F(ViewerOnXTest, KeepsThePasswordInTheKeyringWhereOneRunsAndLogsInWithItFromThere) {
     // A session bus of the test's own with GNOME Keyring on it, its login keyring unlocked
     // without a prompt, everything it keeps in the test's folder.
-    const fs::path session = programFolder / "session";
-    fs::create_directories(session / "run");
-    fs::permissions(session / "run", fs::perms::owner_all, fs::perm_options::replace);
-    std::ofstream(session / "unlock") << "unlock";
-    const std::string bus = "unix:path=" + (session / "bus").string();
-    const std::vector<std::string> sessionEnvironment = {
-        "DBUS_SESSION_BUS_ADDRESS=" + bus, "HOME=" + session.string(),
-        "XDG_DATA_HOME=" + (session / "data").string(),
-        "XDG_RUNTIME_DIR=" + (session / "run").string()};
-    Child busDaemon({"dbus-daemon", "--session", "--nofork", "--address=" + bus}, {}, true);
-    for (int waited = 0; waited < 5000 && !fs::exists(session / "bus"); waited += 50)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string bus = StartSessionBus();
+    ASSERT_FALSE(bus.empty()) << "no session bus";
+    const fs::path unlock = programFolder / "session/unlock";
+    std::ofstream(unlock) << "unlock";
     Child keyring(
         {"sh", "-c", "exec gnome-keyring-daemon --foreground --unlock --components=secrets <\"$0\"",
-         (session / "unlock").string()},
+         unlock.string()},
         sessionEnvironment, true);
     bool keyringUp = false;
     for (int waited = 0; waited < 5000 && !keyringUp; waited += 100) {
@@ -504,6 +548,135 @@ TEST_F(ViewerOnXTest, KeepsThePasswordInTheKeyringWhereOneRunsAndLogsInWithItFro
         EXPECT_EQ(u"", IniReadString(u"login", u"Pwd0", u"unset", LoginIni()));
         viewer.reset();
     }
+}
+
+// The viewer's accessible objects, as a screen reader sees them on the session's accessibility
+// bus: the only way to press a key on a compositor that has no input devices.
+class Accessibility {
+  public:
+    using Run = std::function<std::string(const std::vector<std::string>&)>;
+    // `run` runs a command and returns what it printed.
+    Accessibility(Run run, std::string bus) : run(std::move(run)), bus(std::move(bus)) {}
+
+    // The viewer, once it is among the registry's applications.
+    bool FindViewer(int timeoutMs) {
+        for (int waited = 0; waited <= timeoutMs && application.empty(); waited += 100) {
+            const std::string found =
+                Call("org.a11y.atspi.Registry", kRoot, "org.a11y.atspi.Accessible.GetChildren");
+            std::smatch name;
+            if (std::regex_search(found, name, std::regex("':[0-9.]+'")))
+                application = name.str().substr(1, name.length() - 2);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return !application.empty();
+    }
+
+    // Presses the key named `key` in the window that holds a child named `marker`.
+    bool Press(const std::string& marker, const std::string& key) {
+        for (const std::string& window : Children(kRoot)) {
+            const std::vector<std::string> children = Children(window);
+            auto named = [&](const std::string& name) {
+                return std::find_if(children.begin(), children.end(),
+                                    [&](const std::string& c) { return Name(c) == name; });
+            };
+            if (named(marker) == children.end() || named(key) == children.end()) continue;
+            return Call(application, *named(key), "org.a11y.atspi.Action.DoAction", "0")
+                       .find("true") != std::string::npos;
+        }
+        return false;
+    }
+
+  private:
+    static constexpr char kRoot[] = "/org/a11y/atspi/accessible/root";
+
+    std::string Call(const std::string& destination, const std::string& path,
+                     const std::string& method, const std::string& arguments = "") {
+        std::vector<std::string> command = {"gdbus",    "call",      "--address",     bus,
+                                            "--dest",   destination, "--object-path", path,
+                                            "--method", method};
+        if (!arguments.empty()) command.push_back(arguments);
+        return run(command);
+    }
+    std::vector<std::string> Children(const std::string& path) {
+        const std::string text = Call(application, path, "org.a11y.atspi.Accessible.GetChildren");
+        std::vector<std::string> paths;
+        const std::regex child("/org/a11y/atspi/accessible/[0-9a-z]+");
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), child);
+             it != std::sregex_iterator(); ++it)
+            paths.push_back(it->str());
+        return paths;
+    }
+    std::string Name(const std::string& path) {
+        const std::string text = Call(application, path, "org.freedesktop.DBus.Properties.Get",
+                                      "org.a11y.atspi.Accessible Name");
+        const size_t open = text.find("<'"), close = text.rfind("'>");
+        return open != std::string::npos && close > open ? text.substr(open + 2, close - open - 2)
+                                                         : std::string();
+    }
+
+    Run run;
+    std::string bus;
+    std::string application;  // the viewer's name on the accessibility bus
+};
+
+TEST_F(ViewerOnXTest, OnAHeadlessWaylandCompositorTheWindowAppearsAndPlaysItsWall) {
+    // weston without a screen, drawing into memory, its socket in a runtime folder of the test's.
+    const fs::path runtime = programFolder / "run";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    environment = {"XDG_RUNTIME_DIR=" + runtime.string(), "WAYLAND_DISPLAY=tavix-test"};
+    compositor = std::make_unique<Child>(
+        std::vector<std::string>{"weston", "--backend=headless-backend.so", "--use-pixman",
+                                 "--width=1280", "--height=720", "--socket=tavix-test",
+                                 "--idle-time=0", "--debug"},
+        environment, true);
+    for (int waited = 0; waited < 5000 && !fs::exists(runtime / "tavix-test"); waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!fs::exists(runtime / "tavix-test"))
+        GTEST_SKIP() << "no headless Wayland compositor could be started here";
+    // A session bus that starts the accessibility bus alone: no keyring, so the password stays
+    // in the file.
+    const std::string bus = StartSessionBus({"org.a11y.Bus.service"});
+    ASSERT_FALSE(bus.empty()) << "no session bus";
+
+    SimProcess sim;
+    ASSERT_NE(0, sim.Port());
+    SaveLogin(sim.Port());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(config.string()));
+    StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}});
+    std::vector<std::string> viewerOnWayland = environment;
+    viewerOnWayland.insert(viewerOnWayland.end(),
+                           {"QT_QPA_PLATFORM=wayland", "DBUS_SESSION_BUS_ADDRESS=" + bus,
+                            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
+    viewerOnWayland.insert(viewerOnWayland.end(), viewerEnvironment.begin(),
+                           viewerEnvironment.end());
+    viewer = std::make_unique<Child>(std::vector<std::string>{(programFolder / "tavix").string()},
+                                     viewerOnWayland);
+
+    // The login dialog on the screen: its dark grey.
+    EXPECT_FALSE(WaitForScreen([&](const QImage& s) {
+                     for (int y = 0; y < s.height(); y += 8)
+                         for (int x = 0; x < s.width(); x += 8)
+                             if (IsColour(s, x, y, QColor(24, 24, 24))) return true;
+                     return false;
+                 }).isNull())
+        << "no login dialog";
+    // Its Login key, pressed as a screen reader would: the wall of four plays.
+    const std::string a11yBus =
+        Output({"gdbus", "call", "--address", bus, "--dest", "org.a11y.Bus", "--object-path",
+                "/org/a11y/bus", "--method", "org.a11y.Bus.GetAddress"});
+    const size_t quote = a11yBus.find('\'');
+    ASSERT_NE(std::string::npos, quote) << "no accessibility bus";
+    Accessibility screenReader(
+        [this](const auto& command) { return Output(command); },
+        a11yBus.substr(quote + 1, a11yBus.find('\'', quote + 1) - quote - 1));
+    ASSERT_TRUE(screenReader.FindViewer(10000)) << "the viewer is not on the accessibility bus";
+    ASSERT_TRUE(screenReader.Press("Port number", "Login"));
+    EXPECT_FALSE(WaitForScreen([&](const QImage& s) { return PatternPlaces(s) == 4; }).isNull())
+        << "no wall of four";
+    EXPECT_EQ(4u, sim.WaitForRequests("stream", 4).size());
 }
 
 }  // namespace
