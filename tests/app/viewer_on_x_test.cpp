@@ -1,9 +1,7 @@
-// The tavix program on a real X display (Xvfb), and once on a headless Wayland compositor
-// (weston): it starts with the login dialog over the whole
+// The tavix program on a real X display (Xvfb): it starts with the login dialog over the whole
 // screen, goes on to the channel page, and its EXIT key ends the process; with tavix-sim, at each
 // screen size and depth, it logs in with the saved login, plays a channel straight and enlarged,
-// and sends the arrow keys by the view; with a keyring on a session bus of the test's own, the
-// password is kept there.
+// and sends the arrow keys by the view. On Wayland, it keeps the password in a keyring.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -11,14 +9,13 @@
 #include <unistd.h>
 
 #include <QColor>
-#include <QDir>
 #include <QImage>
 #include <QSettings>
-#include <regex>
 
 #include <algorithm>
-#include <functional>
+#include <map>
 #include <memory>
+#include <regex>
 
 #include <chrono>
 #include <filesystem>
@@ -115,8 +112,7 @@ class ViewerOnXTest : public testing::Test {
   protected:
     void SetUp() override {
         binFolder = ProgramDirectory(ModuleFileName());
-        // A program folder of the test's own, and a configuration folder for login.ini and the
-        // settings; no session bus, so no keyring, unless a test starts one.
+        // A program folder of the test's own with its configuration folder; no session bus.
         programFolder = fs::temp_directory_path() / ("tavix-x-" + std::to_string(getpid()));
         fs::create_directories(programFolder);
         for (const char* file : {"tavix", "language_eng.ini"})
@@ -132,60 +128,59 @@ class ViewerOnXTest : public testing::Test {
         const fs::path raceSuppressions = programFolder / "races.supp";
         std::ofstream(raceSuppressions) << "race_top:DeviceEvent::DeviceEvent\n";
         const char* raceOptions = std::getenv("TSAN_OPTIONS");
-        config = programFolder / "config";
-        fs::create_directories(config / "tavix");
+        fs::create_directories(programFolder / "config/tavix");
         viewerEnvironment = {
-            "LANG=C.UTF-8",
-            "LC_ALL=C.UTF-8",
-            "QT_QPA_PLATFORM=xcb",
-            "XDG_CONFIG_HOME=" + config.string(),
-            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (programFolder / "no-bus").string(),
+            "LANG=C.UTF-8", "LC_ALL=C.UTF-8", "QT_QPA_PLATFORM=xcb",
             "LSAN_OPTIONS=suppressions=" + suppressions.string(),
             "TSAN_OPTIONS=" + std::string(raceOptions != nullptr ? raceOptions : "") +
                 ":ignore_noninstrumented_modules=1:suppressions=" + raceSuppressions.string()};
+        viewerEnvironment.insert(viewerEnvironment.end(),
+                                 {"XDG_CONFIG_HOME=" + (programFolder / "config").string(),
+                                  "DBUS_SESSION_BUS_ADDRESS=none:"});
     }
     void TearDown() override {
         viewer.reset();
         windowManager.reset();
         display.reset();
-        compositor.reset();
-        sessionBus.reset();
         fs::remove_all(programFolder);
     }
 
-    // A session bus of the test's own that starts only the services named (by their file in
-    // /usr/share/dbus-1/services), with a home and runtime folder in the test's folder, where
-    // they keep what they make: its address, or empty when none could be started.
-    std::string StartSessionBus(const std::vector<std::string>& services = {}) {
-        const fs::path session = programFolder / "session";
-        const fs::path serviceFolder = session / "services";
-        fs::create_directories(serviceFolder);
-        fs::create_directories(session / "run");
-        fs::permissions(session / "run", fs::perms::owner_all, fs::perm_options::replace);
-        for (const std::string& service : services)
-            fs::copy_file("/usr/share/dbus-1/services/" + service, serviceFolder / service);
-        const fs::path socket = session / "bus";
-        const std::string address = "unix:path=" + socket.string();
-        std::ofstream(session / "bus.conf")
-            << "<busconfig><type>session</type><listen>" << address << "</listen><servicedir>"
-            << serviceFolder.string() << "</servicedir><policy context=\"default\">"
-            << "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-            << "<allow own=\"*\"/></policy></busconfig>\n";
-        sessionEnvironment = {"DBUS_SESSION_BUS_ADDRESS=" + address, "HOME=" + session.string(),
-                              "XDG_DATA_HOME=" + (session / "data").string(),
-                              "XDG_CACHE_HOME=" + (session / "cache").string(),
-                              "XDG_RUNTIME_DIR=" + (session / "run").string()};
-        sessionBus = std::make_unique<Child>(
-            std::vector<std::string>{"dbus-daemon", "--nofork",
-                                     "--config-file=" + (session / "bus.conf").string()},
-            sessionEnvironment, true);
-        for (int waited = 0; waited < 5000 && !fs::exists(socket); waited += 50)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return fs::exists(socket) ? address : std::string();
+    // Presses the Login key of the viewer's last window (the login dialog) through the
+    // accessibility bus of session bus `bus`, as a screen reader does; false when there is none
+    // within 10 s.
+    bool PressLogin(const std::string& bus) {
+        std::string a11y = Output({"gdbus call -a", bus, "-d org.a11y.Bus -o /org/a11y/bus",
+                                   "-m org.a11y.Bus.GetAddress"});
+        a11y = a11y.substr(a11y.find('\''), a11y.rfind('\'') - a11y.find('\'') + 1);
+        auto call = [&](const std::string& name, const std::string& path, const char* method) {
+            return Output({"gdbus call -a", a11y, "-d", name, "-o", path, "-m", method});
+        };
+        auto find = [](const std::string& text, const char* pattern) {
+            const std::regex part(pattern);
+            return std::vector<std::string>(
+                std::sregex_token_iterator(text.begin(), text.end(), part), {});
+        };
+        const char* children = "org.a11y.atspi.Accessible.GetChildren";
+        const char* path = "/org/a11y/atspi/accessible/[0-9]+";
+        const char* name = "org.freedesktop.DBus.Properties.Get org.a11y.atspi.Accessible Name";
+        for (int waited = 0; waited < 10000; waited += 200) {
+            for (const std::string& app : find(call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                    "org.freedesktop.DBus.ListNames"),
+                                               ":[0-9.]+")) {
+                const auto windows =
+                    find(call(app, "/org/a11y/atspi/accessible/root", children), path);
+                for (const std::string& key :
+                     find(call(app, windows.empty() ? "/" : windows.back(), children), path))
+                    if (call(app, key, name) == "(<'Login'>,)")
+                        return call(app, key, "org.a11y.atspi.Action.DoAction 0") == "(true,)";
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return false;
     }
 
     // The saved login: the simulator's port on this machine.
-    std::string LoginIni() const { return (config / "tavix/login.ini").string(); }
+    std::string LoginIni() const { return (programFolder / "config/tavix/login.ini").string(); }
     void SaveLogin(uint16_t port) {
         const std::string ini = LoginIni();
         IniWriteString(u"login", u"IP0", u"127.0.0.1", ini);
@@ -211,18 +206,6 @@ class ViewerOnXTest : public testing::Test {
 
     // What the display shows, or a null image.
     QImage Grab() {
-        if (compositor) {
-            // weston's screenshooter names its file by the time, in the folder it runs in.
-            const fs::path shots = programFolder / "shots";
-            fs::remove_all(shots);
-            fs::create_directories(shots);
-            if (RunToEnd({"sh", "-c", "cd \"$0\" && exec weston-screenshooter", shots.string()},
-                         environment) != 0)
-                return {};
-            for (const auto& shot : fs::directory_iterator(shots))
-                return QImage(QString::fromStdString(shot.path().string()));
-            return {};
-        }
         const std::string file = (programFolder / "screen.png").string();
         if (RunToEnd({binFolder + "x_grab", file}, environment) != 0) return {};
         return QImage(QString::fromStdString(file));
@@ -272,16 +255,12 @@ class ViewerOnXTest : public testing::Test {
 
     std::string binFolder;
     fs::path programFolder;
-    fs::path config;  // the viewer's XDG_CONFIG_HOME
     std::vector<std::string> viewerEnvironment;
     // The display outlives the viewer on it.
     std::unique_ptr<VirtualDisplay> display;
     std::vector<std::string> environment;  // the viewer's, with its display
     std::unique_ptr<Child> viewer;
-    std::unique_ptr<Child> windowManager;         // where a test runs one
-    std::unique_ptr<Child> compositor;            // a Wayland compositor, where a test runs one
-    std::unique_ptr<Child> sessionBus;            // where a test runs one
-    std::vector<std::string> sessionEnvironment;  // of the services it starts
+    std::unique_ptr<Child> windowManager;  // where a test runs one
 };
 
 TEST_F(ViewerOnXTest, StartsWithTheLoginThenShowsTheChannelPageAndExits) {
@@ -445,7 +424,7 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
     SaveLogin(sim.Port());
     // The wall the user left for this recorder: 2x2, channels 0 to 3.
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                       QString::fromStdString(config.string()));
+                       QString::fromStdString((programFolder / "config").string()));
     StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}});
 
     display = std::make_unique<VirtualDisplay>(width, height, 24);
@@ -509,174 +488,57 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
     EXPECT_EQ(0, viewer->WaitExit(10000));
 }
 
-TEST_F(ViewerOnXTest, KeepsThePasswordInTheKeyringWhereOneRunsAndLogsInWithItFromThere) {
-    // A session bus of the test's own with GNOME Keyring on it, its login keyring unlocked
-    // without a prompt, everything it keeps in the test's folder.
-    const std::string bus = StartSessionBus();
-    ASSERT_FALSE(bus.empty()) << "no session bus";
-    const fs::path unlock = programFolder / "session/unlock";
-    std::ofstream(unlock) << "unlock";
-    Child keyring(
-        {"sh", "-c", "exec gnome-keyring-daemon --foreground --unlock --components=secrets <\"$0\"",
-         unlock.string()},
-        sessionEnvironment, true);
-    bool keyringUp = false;
-    for (int waited = 0; waited < 5000 && !keyringUp; waited += 100) {
-        keyringUp = Output({"dbus-send", "--bus=" + bus, "--dest=org.freedesktop.DBus",
-                            "--print-reply", "/org/freedesktop/DBus",
-                            "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.secrets"})
-                        .find("true") != std::string::npos;
-        if (!keyringUp) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (!keyringUp) GTEST_SKIP() << "no keyring daemon could be started on a private bus here";
-    viewerEnvironment.insert(viewerEnvironment.begin(), "DBUS_SESSION_BUS_ADDRESS=" + bus);
+TEST_F(ViewerOnXTest, OnWaylandWithAKeyringItPlaysItsWallAndKeepsThePasswordThere) {
+    // weston without a screen; a session bus of the test's own with GNOME Keyring (its login
+    // keyring unlocked unprompted) and the accessibility bus, by which a screen reader presses
+    // keys where the compositor has no input devices. All they keep stays in the test's folder.
+    const fs::path home = programFolder / "session";
+    fs::create_directories(home / "run");
+    fs::permissions(home / "run", fs::perms::owner_all, fs::perm_options::replace);
+    std::ofstream(home / "unlock") << "unlock";
+    const std::string bus = "unix:path=" + (home / "bus").string();
+    environment = {"QT_QPA_PLATFORM=wayland",
+                   "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
+                   "DBUS_SESSION_BUS_ADDRESS=" + bus,
+                   "WAYLAND_DISPLAY=tavix-test",
+                   "XDG_RUNTIME_DIR=" + (home / "run").string(),
+                   "XDG_DATA_HOME=" + home.string()};
+    Child compositor({"weston", "--backend=headless-backend.so", "--socket=tavix-test"},
+                     environment, true);
+    Child sessionBus({"dbus-daemon", "--session", "--nofork", "--address=" + bus}, environment,
+                     true);
+    Child keyring({"sh", "-c", "exec gnome-keyring-daemon -f --unlock -c secrets <\"$0\"",
+                   (home / "unlock").string()},
+                  environment, true);
+    auto up = [&] {
+        return fs::exists(home / "run/tavix-test") && fs::exists(home / "run/keyring/control");
+    };
+    for (int waited = 0; waited < 5000 && !up(); waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!up())
+        GTEST_SKIP() << "no headless Wayland compositor or keyring daemon could be started here";
+    environment.insert(environment.end(), viewerEnvironment.begin(), viewerEnvironment.end());
 
-    // A login.ini of an earlier version, with the password in it.
+    // An earlier version's login.ini with the password; the wall left for the recorder.
     SimProcess sim({"--password", "kept-in-keyring"});
-    ASSERT_NE(0, sim.Port());
     SaveLogin(sim.Port());
     IniWriteString(u"login", u"Pwd0", u"kept-in-keyring", LoginIni());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString((programFolder / "config").string()));
+    StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}});
+    // The first login moves the password to the keyring, emptying the file's; the second takes
+    // it from there. Each plays the wall: its four channels are asked for.
     for (size_t run = 1; run <= 2; ++run) {
-        SCOPED_TRACE(run);
-        ASSERT_FALSE(StartViewer(240, 320).isNull()) << "no login dialog";
-        Tap(240 / 4, 320 - 6);
+        viewer = std::make_unique<Child>(
+            std::vector<std::string>{(programFolder / "tavix").string()}, environment);
+        ASSERT_TRUE(PressLogin(bus)) << "no login dialog";
         const auto logins = sim.WaitForRequests("login", run, 10000);
         ASSERT_EQ(run, logins.size());
         EXPECT_EQ("kept-in-keyring", logins.back().Get("password"));
-        // The file's password is empty from the first login on: the second one took it from
-        // the keyring.
         EXPECT_EQ(u"", IniReadString(u"login", u"Pwd0", u"unset", LoginIni()));
+        EXPECT_EQ(4 * run, sim.WaitForRequests("stream", 4 * run).size());
         viewer.reset();
     }
-}
-
-// The viewer's accessible objects, as a screen reader sees them on the session's accessibility
-// bus: the only way to press a key on a compositor that has no input devices.
-class Accessibility {
-  public:
-    using Run = std::function<std::string(const std::vector<std::string>&)>;
-    // `run` runs a command and returns what it printed.
-    Accessibility(Run run, std::string bus) : run(std::move(run)), bus(std::move(bus)) {}
-
-    // The viewer, once it is among the registry's applications.
-    bool FindViewer(int timeoutMs) {
-        for (int waited = 0; waited <= timeoutMs && application.empty(); waited += 100) {
-            const std::string found =
-                Call("org.a11y.atspi.Registry", kRoot, "org.a11y.atspi.Accessible.GetChildren");
-            std::smatch name;
-            if (std::regex_search(found, name, std::regex("':[0-9.]+'")))
-                application = name.str().substr(1, name.length() - 2);
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return !application.empty();
-    }
-
-    // Presses the key named `key` in the window that holds a child named `marker`.
-    bool Press(const std::string& marker, const std::string& key) {
-        for (const std::string& window : Children(kRoot)) {
-            const std::vector<std::string> children = Children(window);
-            auto named = [&](const std::string& name) {
-                return std::find_if(children.begin(), children.end(),
-                                    [&](const std::string& c) { return Name(c) == name; });
-            };
-            if (named(marker) == children.end() || named(key) == children.end()) continue;
-            return Call(application, *named(key), "org.a11y.atspi.Action.DoAction", "0")
-                       .find("true") != std::string::npos;
-        }
-        return false;
-    }
-
-  private:
-    static constexpr char kRoot[] = "/org/a11y/atspi/accessible/root";
-
-    std::string Call(const std::string& destination, const std::string& path,
-                     const std::string& method, const std::string& arguments = "") {
-        std::vector<std::string> command = {"gdbus",    "call",      "--address",     bus,
-                                            "--dest",   destination, "--object-path", path,
-                                            "--method", method};
-        if (!arguments.empty()) command.push_back(arguments);
-        return run(command);
-    }
-    std::vector<std::string> Children(const std::string& path) {
-        const std::string text = Call(application, path, "org.a11y.atspi.Accessible.GetChildren");
-        std::vector<std::string> paths;
-        const std::regex child("/org/a11y/atspi/accessible/[0-9a-z]+");
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), child);
-             it != std::sregex_iterator(); ++it)
-            paths.push_back(it->str());
-        return paths;
-    }
-    std::string Name(const std::string& path) {
-        const std::string text = Call(application, path, "org.freedesktop.DBus.Properties.Get",
-                                      "org.a11y.atspi.Accessible Name");
-        const size_t open = text.find("<'"), close = text.rfind("'>");
-        return open != std::string::npos && close > open ? text.substr(open + 2, close - open - 2)
-                                                         : std::string();
-    }
-
-    Run run;
-    std::string bus;
-    std::string application;  // the viewer's name on the accessibility bus
-};
-
-TEST_F(ViewerOnXTest, OnAHeadlessWaylandCompositorTheWindowAppearsAndPlaysItsWall) {
-    // weston without a screen, drawing into memory, its socket in a runtime folder of the test's.
-    const fs::path runtime = programFolder / "run";
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
-    environment = {"XDG_RUNTIME_DIR=" + runtime.string(), "WAYLAND_DISPLAY=tavix-test"};
-    compositor = std::make_unique<Child>(
-        std::vector<std::string>{"weston", "--backend=headless-backend.so", "--use-pixman",
-                                 "--width=1280", "--height=720", "--socket=tavix-test",
-                                 "--idle-time=0", "--debug"},
-        environment, true);
-    for (int waited = 0; waited < 5000 && !fs::exists(runtime / "tavix-test"); waited += 50)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (!fs::exists(runtime / "tavix-test"))
-        GTEST_SKIP() << "no headless Wayland compositor could be started here";
-    // A session bus that starts the accessibility bus alone: no keyring, so the password stays
-    // in the file.
-    const std::string bus = StartSessionBus({"org.a11y.Bus.service"});
-    ASSERT_FALSE(bus.empty()) << "no session bus";
-
-    SimProcess sim;
-    ASSERT_NE(0, sim.Port());
-    SaveLogin(sim.Port());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                       QString::fromStdString(config.string()));
-    StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}});
-    std::vector<std::string> viewerOnWayland = environment;
-    viewerOnWayland.insert(viewerOnWayland.end(),
-                           {"QT_QPA_PLATFORM=wayland", "DBUS_SESSION_BUS_ADDRESS=" + bus,
-                            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
-    viewerOnWayland.insert(viewerOnWayland.end(), viewerEnvironment.begin(),
-                           viewerEnvironment.end());
-    viewer = std::make_unique<Child>(std::vector<std::string>{(programFolder / "tavix").string()},
-                                     viewerOnWayland);
-
-    // The login dialog on the screen: its dark grey.
-    EXPECT_FALSE(WaitForScreen([&](const QImage& s) {
-                     for (int y = 0; y < s.height(); y += 8)
-                         for (int x = 0; x < s.width(); x += 8)
-                             if (IsColour(s, x, y, QColor(24, 24, 24))) return true;
-                     return false;
-                 }).isNull())
-        << "no login dialog";
-    // Its Login key, pressed as a screen reader would: the wall of four plays.
-    const std::string a11yBus =
-        Output({"gdbus", "call", "--address", bus, "--dest", "org.a11y.Bus", "--object-path",
-                "/org/a11y/bus", "--method", "org.a11y.Bus.GetAddress"});
-    const size_t quote = a11yBus.find('\'');
-    ASSERT_NE(std::string::npos, quote) << "no accessibility bus";
-    Accessibility screenReader(
-        [this](const auto& command) { return Output(command); },
-        a11yBus.substr(quote + 1, a11yBus.find('\'', quote + 1) - quote - 1));
-    ASSERT_TRUE(screenReader.FindViewer(10000)) << "the viewer is not on the accessibility bus";
-    ASSERT_TRUE(screenReader.Press("Port number", "Login"));
-    EXPECT_FALSE(WaitForScreen([&](const QImage& s) { return PatternPlaces(s) == 4; }).isNull())
-        << "no wall of four";
-    EXPECT_EQ(4u, sim.WaitForRequests("stream", 4).size());
 }
 
 }  // namespace

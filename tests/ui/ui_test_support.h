@@ -1,6 +1,6 @@
-// What the ui tests share: the screen and font they run with, a program folder and a
-// configuration folder of their own (so that login.ini and the settings go there, not into the
-// user's), the built language files.
+// What the ui tests share: the screen and font they run with, a program folder of their own,
+// which is their configuration folder too (so that login.ini and the settings go there, not
+// into the user's), the built language files.
 #pragma once
 
 #include <QApplication>
@@ -46,8 +46,8 @@ inline void UseConfigFolder(const QString& folder) {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
 }
 
-// A test with its own program and configuration folders, the English language file and a device
-// client of its own (no event sink: its events are dropped until a test sets one).
+// A test with its own program folder, the English language file and a device client of its own
+// (no event sink: its events are dropped until a test sets one).
 class ProgramFolderTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -56,11 +56,11 @@ class ProgramFolderTest : public testing::Test {
         const std::string programFolder = ProgramDirectory(ModuleFileName());
         appDirectory = folder.path().toStdString() + "/";
         languageFile = programFolder + "language_eng.ini";
-        UseConfigFolder(folder.filePath(QStringLiteral("config")));
-        ASSERT_TRUE(QDir().mkpath(folder.filePath(QStringLiteral("config/tavix"))));
+        UseConfigFolder(folder.path());
+        ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("tavix")));
     }
 
-    std::string LoginIni() const { return folder.path().toStdString() + "/config/tavix/login.ini"; }
+    std::string LoginIni() const { return appDirectory + "tavix/login.ini"; }
 
     // login.ini as text (UTF-16LE), or empty when there is none.
     std::u16string LoginIniText() const {
