@@ -1,6 +1,5 @@
 // `cmake --install` of this build: the programs with their language files in one folder, the
-// links a user starts them by, and a desktop entry, AppStream file and icons that desktops
-// accept, all named by the application's id.
+// links a user starts them by, and a desktop entry, AppStream file and icons that desktops accept.
 #include <unistd.h>
 
 #include <QImageReader>
@@ -11,8 +10,6 @@
 #include <string>
 
 #include <gtest/gtest.h>
-
-#include "app/app_strings.h"
 
 namespace tavix {
 namespace {
@@ -46,7 +43,7 @@ TEST(InstallTest, PutsProgramsLanguagesDesktopEntryMetainfoAndIconsInTheirPlaces
             << language;
     EXPECT_EQ(0, ExitCode("'" + (prefix / "bin/tavix-probe").string() + "' --help >/dev/null"));
 
-    const std::string id = kApplicationId;
+    const std::string id = "org.tavix.Tavix";
     const fs::path entry = prefix / "share/applications" / (id + ".desktop");
     ASSERT_TRUE(fs::is_regular_file(entry));
     EXPECT_EQ(0, ExitCode("desktop-file-validate '" + entry.string() + "'"));

