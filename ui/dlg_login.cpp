@@ -307,9 +307,13 @@ void CDlgLogin::OnLoginCommand() {
     IniWriteString(kSection, u"Port0", FromQString(portText), path);
     IniWriteString(kSection, u"User0", userName, path);
     // The password goes to the keyring where one runs; only where none does, the file keeps it.
+    // A login without address or user name, which goes no further, leaves the keyring alone.
     const RecorderLogin login{ToQString(address), port, ToQString(userName)};
-    const bool inKeyring = WriteKeyringPassword(KeyringAccount(login), ToQString(password));
-    IniWriteString(kSection, u"Pwd0", inKeyring ? std::u16string() : password, path);
+    const bool keyringKeepsIt =
+        address.empty() || userName.empty()
+            ? KeyringAvailable()
+            : WriteKeyringPassword(KeyringAccount(login), ToQString(password));
+    IniWriteString(kSection, u"Pwd0", keyringKeepsIt ? std::u16string() : password, path);
 
     if (address.empty() || userName.empty()) {
         SetWaiting(false);
