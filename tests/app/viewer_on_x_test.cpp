@@ -13,9 +13,7 @@
 #include <QSettings>
 
 #include <algorithm>
-#include <map>
 #include <memory>
-#include <regex>
 
 #include <chrono>
 #include <filesystem>
@@ -108,6 +106,24 @@ bool IsColour(const QImage& image, int x, int y, QColor colour) {
            std::abs(seen.blue() - colour.blue()) <= 2;
 }
 
+// A screen reader's press of the Login key of the viewer's last window (the login dialog),
+// through the accessibility bus of the session bus given; exit status 0 once it was pressed.
+const char kPressLogin[] = R"(A=org.a11y.atspi.Accessible
+a=$(gdbus call -a "$0" -d org.a11y.Bus -o /org/a11y/bus -m org.a11y.Bus.GetAddress | cut -d"'" -f2)
+q() { gdbus call -a "$a" -d "$1" -o "$2" -m "$3" $4 $5; }
+paths() { grep -o '/org/a11y/atspi/accessible/[0-9]*'; }
+for try in $(seq 40); do
+  for app in $(q org.freedesktop.DBus / org.freedesktop.DBus.ListNames | grep -o ':[0-9.]*'); do
+    window=$(q $app /org/a11y/atspi/accessible/root $A.GetChildren | paths | tail -n 1)
+    for key in $(q $app "$window" $A.GetChildren | paths); do
+      q $app $key org.freedesktop.DBus.Properties.Get $A Name | grep -q "'Login'" &&
+        q $app $key org.a11y.atspi.Action.DoAction 0 | grep -q true && exit
+    done
+  done
+  sleep 0.2
+done
+exit 1)";
+
 class ViewerOnXTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -134,49 +150,14 @@ class ViewerOnXTest : public testing::Test {
             "LSAN_OPTIONS=suppressions=" + suppressions.string(),
             "TSAN_OPTIONS=" + std::string(raceOptions != nullptr ? raceOptions : "") +
                 ":ignore_noninstrumented_modules=1:suppressions=" + raceSuppressions.string()};
-        viewerEnvironment.insert(viewerEnvironment.end(),
-                                 {"XDG_CONFIG_HOME=" + (programFolder / "config").string(),
-                                  "DBUS_SESSION_BUS_ADDRESS=none:"});
+        viewerEnvironment.push_back("XDG_CONFIG_HOME=" + (programFolder / "config").string());
+        viewerEnvironment.push_back("DBUS_SESSION_BUS_ADDRESS=none:");
     }
     void TearDown() override {
         viewer.reset();
         windowManager.reset();
         display.reset();
         fs::remove_all(programFolder);
-    }
-
-    // Presses the Login key of the viewer's last window (the login dialog) through the
-    // accessibility bus of session bus `bus`, as a screen reader does; false when there is none
-    // within 10 s.
-    bool PressLogin(const std::string& bus) {
-        std::string a11y = Output({"gdbus call -a", bus, "-d org.a11y.Bus -o /org/a11y/bus",
-                                   "-m org.a11y.Bus.GetAddress"});
-        a11y = a11y.substr(a11y.find('\''), a11y.rfind('\'') - a11y.find('\'') + 1);
-        auto call = [&](const std::string& name, const std::string& path, const char* method) {
-            return Output({"gdbus call -a", a11y, "-d", name, "-o", path, "-m", method});
-        };
-        auto find = [](const std::string& text, const char* pattern) {
-            const std::regex part(pattern);
-            return std::vector<std::string>(
-                std::sregex_token_iterator(text.begin(), text.end(), part), {});
-        };
-        const char* children = "org.a11y.atspi.Accessible.GetChildren";
-        const char* path = "/org/a11y/atspi/accessible/[0-9]+";
-        const char* name = "org.freedesktop.DBus.Properties.Get org.a11y.atspi.Accessible Name";
-        for (int waited = 0; waited < 10000; waited += 200) {
-            for (const std::string& app : find(call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                    "org.freedesktop.DBus.ListNames"),
-                                               ":[0-9.]+")) {
-                const auto windows =
-                    find(call(app, "/org/a11y/atspi/accessible/root", children), path);
-                for (const std::string& key :
-                     find(call(app, windows.empty() ? "/" : windows.back(), children), path))
-                    if (call(app, key, name) == "(<'Login'>,)")
-                        return call(app, key, "org.a11y.atspi.Action.DoAction 0") == "(true,)";
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        return false;
     }
 
     // The saved login: the simulator's port on this machine.
@@ -489,33 +470,27 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
 }
 
 TEST_F(ViewerOnXTest, OnWaylandWithAKeyringItPlaysItsWallAndKeepsThePasswordThere) {
-    // weston without a screen; a session bus of the test's own with GNOME Keyring (its login
-    // keyring unlocked unprompted) and the accessibility bus, by which a screen reader presses
-    // keys where the compositor has no input devices. All they keep stays in the test's folder.
+    // weston without a screen; a session bus of the test's own with GNOME Keyring (unlocked
+    // unprompted) and the accessibility bus, by which a screen reader presses keys where the
+    // compositor has no input devices. All they keep stays in the test's folder.
     const fs::path home = programFolder / "session";
-    fs::create_directories(home / "run");
-    fs::permissions(home / "run", fs::perms::owner_all, fs::perm_options::replace);
-    std::ofstream(home / "unlock") << "unlock";
+    fs::create_directories(home);
+    fs::permissions(home, fs::perms::owner_all, fs::perm_options::replace);
     const std::string bus = "unix:path=" + (home / "bus").string();
-    environment = {"QT_QPA_PLATFORM=wayland",
-                   "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
-                   "DBUS_SESSION_BUS_ADDRESS=" + bus,
-                   "WAYLAND_DISPLAY=tavix-test",
-                   "XDG_RUNTIME_DIR=" + (home / "run").string(),
-                   "XDG_DATA_HOME=" + home.string()};
+    environment = {"QT_QPA_PLATFORM=wayland",          "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
+                   "DBUS_SESSION_BUS_ADDRESS=" + bus,  "WAYLAND_DISPLAY=tavix-test",
+                   "XDG_RUNTIME_DIR=" + home.string(), "XDG_DATA_HOME=" + home.string()};
     Child compositor({"weston", "--backend=headless-backend.so", "--socket=tavix-test"},
                      environment, true);
     Child sessionBus({"dbus-daemon", "--session", "--nofork", "--address=" + bus}, environment,
                      true);
-    Child keyring({"sh", "-c", "exec gnome-keyring-daemon -f --unlock -c secrets <\"$0\"",
-                   (home / "unlock").string()},
+    Child keyring({"sh", "-c", "exec gnome-keyring-daemon -f --unlock -c secrets <<E\nunlock\nE"},
                   environment, true);
-    auto up = [&] {
-        return fs::exists(home / "run/tavix-test") && fs::exists(home / "run/keyring/control");
-    };
-    for (int waited = 0; waited < 5000 && !up(); waited += 50)
+    const fs::path sockets[] = {home / "tavix-test", home / "keyring/control"};
+    for (int waited = 0; waited < 5000 && (!fs::exists(sockets[0]) || !fs::exists(sockets[1]));
+         waited += 50)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (!up())
+    if (!fs::exists(sockets[0]) || !fs::exists(sockets[1]))
         GTEST_SKIP() << "no headless Wayland compositor or keyring daemon could be started here";
     environment.insert(environment.end(), viewerEnvironment.begin(), viewerEnvironment.end());
 
@@ -531,7 +506,7 @@ TEST_F(ViewerOnXTest, OnWaylandWithAKeyringItPlaysItsWallAndKeepsThePasswordTher
     for (size_t run = 1; run <= 2; ++run) {
         viewer = std::make_unique<Child>(
             std::vector<std::string>{(programFolder / "tavix").string()}, environment);
-        ASSERT_TRUE(PressLogin(bus)) << "no login dialog";
+        ASSERT_EQ(0, RunToEnd({"sh", "-c", kPressLogin, bus}, {})) << "no login dialog";
         const auto logins = sim.WaitForRequests("login", run, 10000);
         ASSERT_EQ(run, logins.size());
         EXPECT_EQ("kept-in-keyring", logins.back().Get("password"));

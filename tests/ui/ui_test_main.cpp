@@ -1,7 +1,6 @@
 // The ui tests run real widgets on Qt's offscreen platform, with the application font sized to a
 // height of 13 pixels: on a 240 x 320 screen, the handheld's portrait one, or on the screen the
-// build gives (the desktop's tests: 1280 x 720). They never reach the user's settings, nor a
-// keyring: there is no session bus, so the password stays in login.ini.
+// build gives (the desktop's tests: 1280 x 720).
 #include <QApplication>
 #include <QDir>
 #include <QFont>
@@ -46,7 +45,7 @@ int main(int argc, char** argv) {
     const QByteArray platform = "offscreen:configfile=" + screens.toLocal8Bit();
     setenv("QT_QPA_PLATFORM", platform.constData(), 1);
     tavix::UseConfigFolder(configFolder.path());
-    setenv("DBUS_SESSION_BUS_ADDRESS", "none:", 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", "none:", 1);  // no keyring: passwords stay in login.ini
     QApplication application(argc, argv);
     if (!tavix::UseTestFont(tavix::kTestFontHeight)) return 1;
     testing::InitGoogleTest(&argc, argv);

@@ -1,6 +1,5 @@
-// What the ui tests share: the screen and font they run with, a program folder of their own,
-// which is their configuration folder too (so that login.ini and the settings go there, not
-// into the user's), the built language files.
+// What the ui tests share: the screen and font they run with, a program folder of their own
+// (their configuration folder too: login.ini goes there), the built language files.
 #pragma once
 
 #include <QApplication>
