@@ -11,8 +11,12 @@ namespace tavix {
 extern const std::u16string appTitle;
 extern const std::u16string appVersion;
 // The application's settings key (its organisation name). Nothing is stored under it: the saved
-// login lives in login.ini.
+// login lives in login.ini, the desktop's settings in a store of their own.
 inline constexpr char kSettingsKey[] = "应用程序向导生成的本地应用程序";
+
+// The application's id (reverse DNS): its desktop entry is <id>.desktop, its icon <id>, and a
+// Wayland compositor finds both through it.
+inline constexpr char kApplicationId[] = "org.tavix.Tavix";
 
 // Folder of the program file with its trailing separator; empty when unknown.
 // Written only by start-up, before any other thread exists.

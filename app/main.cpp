@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
         QApplication application(argc, argv);
         QCoreApplication::setOrganizationName(QString::fromUtf8(tavix::kSettingsKey));
         QCoreApplication::setApplicationName(QStringLiteral("tavix"));
+        // The desktop entry's name: how a Wayland compositor finds the program's icon and name.
+        QGuiApplication::setDesktopFileName(QString::fromUtf8(tavix::kApplicationId));
 
         tavix::CDlgMain mainWindow(client);
         mainWindow.exec();

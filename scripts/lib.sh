@@ -9,8 +9,10 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     libavcodec-dev libavutil-dev libavformat-dev libswscale-dev
-    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-wqy-microhei
-    xvfb xdotool x11-utils openbox desktop-file-utils
+    qt6-base-dev qt6-qpa-plugins qt6-svg-dev qt6-wayland fonts-dejavu-core fonts-wqy-microhei
+    qtkeychain-qt6-dev libsecret-1-0
+    xvfb xdotool x11-utils openbox desktop-file-utils appstream
+    dbus-daemon libglib2.0-bin gnome-keyring weston at-spi2-core
 )
 
 # Installs the packages that are missing; does nothing when all are there.

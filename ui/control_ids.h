@@ -20,6 +20,7 @@ constexpr int kIdAddressLabel = 1004;
 constexpr int kIdPortLabel = 1005;
 constexpr int kIdUserLabel = 1006;
 constexpr int kIdPasswordLabel = 1007;
+constexpr int kIdPasswordNote = 1008;  // "the password is kept in a file", shown once
 // Login dialog soft keys.
 constexpr int kCommandLogin = 32771;
 constexpr int kCommandExit = 32772;

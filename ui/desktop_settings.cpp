@@ -51,6 +51,49 @@ void StoreWall(const QString& recorder, const SavedWall& wall) {
     Store()->setValue(WallKey(recorder), saved);
 }
 
+std::vector<RecorderLogin> LoadRecentRecorders() {
+    std::vector<RecorderLogin> recorders;
+    const auto store = Store();
+    // Untrusted: entries edited by hand without an address or a port are left out.
+    const int count =
+        std::min(store->beginReadArray(QStringLiteral("recorders")), kMaxRecentRecorders);
+    for (int i = 0; i < count; ++i) {
+        store->setArrayIndex(i);
+        RecorderLogin login{store->value(QStringLiteral("address")).toString(),
+                            store->value(QStringLiteral("port")).toInt(),
+                            store->value(QStringLiteral("user")).toString()};
+        if (!login.address.isEmpty() && login.port > 0 && login.port <= 65535)
+            recorders.push_back(login);
+    }
+    store->endArray();
+    return recorders;
+}
+
+void RememberRecorder(const RecorderLogin& login) {
+    std::vector<RecorderLogin> recorders = LoadRecentRecorders();
+    std::erase(recorders, login);
+    recorders.insert(recorders.begin(), login);
+    if (recorders.size() > kMaxRecentRecorders) recorders.resize(kMaxRecentRecorders);
+    const auto store = Store();
+    store->remove(QStringLiteral("recorders"));
+    store->beginWriteArray(QStringLiteral("recorders"), static_cast<int>(recorders.size()));
+    for (size_t i = 0; i < recorders.size(); ++i) {
+        store->setArrayIndex(static_cast<int>(i));
+        store->setValue(QStringLiteral("address"), recorders[i].address);
+        store->setValue(QStringLiteral("port"), recorders[i].port);
+        store->setValue(QStringLiteral("user"), recorders[i].user);
+    }
+    store->endArray();
+}
+
+bool PasswordNoteShown() {
+    return Store()->value(QStringLiteral("login/passwordNoteShown")).toBool();
+}
+
+void SetPasswordNoteShown() {
+    Store()->setValue(QStringLiteral("login/passwordNoteShown"), true);
+}
+
 QByteArray LoadWindowGeometry() {
     return Store()->value(QStringLiteral("window/geometry")).toByteArray();
 }

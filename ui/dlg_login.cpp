@@ -3,13 +3,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QCompleter>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStandardItemModel>
+#include <QStyle>
 #include <QValidator>
 
 #include <cerrno>
@@ -23,6 +28,7 @@
 #include "ui/desktop_settings.h"
 #include "ui/header_band.h"
 #include "ui/image_button.h"
+#include "ui/keyring.h"
 #include "ui/login_layout.h"
 #include "ui/system_code_page.h"
 #include "ui/ui_text.h"
@@ -74,23 +80,47 @@ std::string UserConfigFolder() {
         const char* home = std::getenv("HOME");
         if (home == nullptr || home[0] != '/') return {};
         base = std::string(home) + "/.config";
-        if (!MakeFolder(base)) return {};
     }
     const std::string folder = base + "/tavix/";
-    return MakeFolder(folder) ? folder : std::string();
+    return MakeFolder(base) && MakeFolder(folder) ? folder : std::string();
 }
 
 std::u16string FromQString(const QString& text) {
     return text.toStdU16String();
 }
 
+// An earlier version kept login.ini beside the program when it could: it moves to `path` once,
+// while there is none there yet. It may hold a password, so only its owner may read it.
+void MoveOldLoginIni(const std::string& path) {
+    const std::string old = appDirectory + "login.ini";
+    if (appDirectory.empty() || old == path || access(path.c_str(), F_OK) == 0 ||
+        access(old.c_str(), F_OK) != 0)
+        return;
+    if (rename(old.c_str(), path.c_str()) != 0) {
+        // Another file system: copied, and the old one removed where the folder allows it.
+        if (!QFile::copy(QString::fromStdString(old), QString::fromStdString(path))) return;
+        QFile::remove(QString::fromStdString(old));
+    }
+    chmod(path.c_str(), 0600);
+}
+
+// The keyring's name for a recorder login.
+QString KeyringAccount(const RecorderLogin& login) {
+    return login.user + u'@' + RecorderKey(login.address, login.port);
+}
+
+constexpr int kRecorderRole = Qt::UserRole;     // the row's index in the recent recorders
+constexpr int kAddressRole = Qt::UserRole + 1;  // what completes the address box
+
 }  // namespace
 
 std::string LoginIniPath() {
-    if (appDirectory.empty() || access(appDirectory.c_str(), W_OK) == 0)
-        return appDirectory + "login.ini";
     const std::string folder = UserConfigFolder();
-    return (folder.empty() ? appDirectory : folder) + "login.ini";
+    // Without a home there is no configuration folder; the program's folder is all there is.
+    if (folder.empty()) return appDirectory + "login.ini";
+    const std::string path = folder + "login.ini";
+    MoveOldLoginIni(path);
+    return path;
 }
 
 SoftKeyCaptions SoftKeyCaptionsFor(int languageId) {
@@ -143,8 +173,23 @@ CDlgLogin::CDlgLogin(DeviceClient& client, QWidget* owner)
     address = IniReadString(kSection, u"IP0", kDefaultAddress, path);
     port = IniReadInt(kSection, u"Port0", kDefaultPort, path);
     userName = IniReadString(kSection, u"User0", kDefaultUser, path);
-    password = IniReadString(kSection, u"Pwd0", kDefaultPassword, path);
+    fileLogin = {ToQString(address), port, ToQString(userName)};
+    filePassword = ToQString(IniReadString(kSection, u"Pwd0", kDefaultPassword, path));
+    password = FromQString(PasswordFor(fileLogin));
     BoxesFromMembers();
+    OfferRecentRecorders();
+
+    // Said once, quietly: without a keyring the password is kept in login.ini.
+    passwordNote = new QLabel(Text(u"PWD_FILE"), this);
+    SetControlId(passwordNote, kIdPasswordNote);
+    QFont small = passwordNote->font();
+    small.setPixelSize(std::max(1, fontMetrics().height() * 3 / 4));
+    passwordNote->setFont(small);
+    passwordNote->setPalette(labelColours);
+    passwordNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    passwordNote->setWordWrap(true);
+    passwordNote->setVisible(!PasswordNoteShown() && !KeyringAvailable());
+    if (passwordNote->isVisibleTo(this)) SetPasswordNoteShown();
 
     // The soft-key bar: login and exit, captioned in the system's language.
     const SoftKeyCaptions captions = SoftKeyCaptionsFor(UiLanguageId());
@@ -167,6 +212,51 @@ CDlgLogin::CDlgLogin(DeviceClient& client, QWidget* owner)
 
 CDlgLogin::~CDlgLogin() {
     SetWaiting(false);
+}
+
+QString CDlgLogin::PasswordFor(const RecorderLogin& login) const {
+    // The file's password is its own login's, and newer than the keyring's where it is there:
+    // only a login without a keyring writes it.
+    if (login == fileLogin && !filePassword.isEmpty()) return filePassword;
+    return ReadKeyringPassword(KeyringAccount(login)).value_or(QString());
+}
+
+void CDlgLogin::OfferRecentRecorders() {
+    recentRecorders = LoadRecentRecorders();
+    if (recentRecorders.empty()) return;
+    auto* model = new QStandardItemModel(this);
+    for (size_t i = 0; i < recentRecorders.size(); ++i) {
+        const RecorderLogin& login = recentRecorders[i];
+        auto* item = new QStandardItem(RecorderKey(login.address, login.port) +
+                                       QStringLiteral("  ") + login.user);
+        item->setData(static_cast<int>(i), kRecorderRole);
+        item->setData(login.address, kAddressRole);
+        model->appendRow(item);
+    }
+    auto* completer = new QCompleter(model, this);
+    completer->setCompletionRole(kAddressRole);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    addressBox->setCompleter(completer);
+    connect(completer, qOverload<const QModelIndex&>(&QCompleter::activated), this,
+            [this](const QModelIndex& index) { PickRecorder(index.data(kRecorderRole).toInt()); });
+    // The whole list, from the arrow at the box's end or Alt+Down, as a combo box has it.
+    QAction* showList = addressBox->addAction(style()->standardIcon(QStyle::SP_ArrowDown),
+                                              QLineEdit::TrailingPosition);
+    showList->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Down));
+    showList->setShortcutContext(Qt::WidgetShortcut);
+    connect(showList, &QAction::triggered, completer, [completer] {
+        completer->setCompletionPrefix(QString());
+        completer->complete();
+    });
+}
+
+void CDlgLogin::PickRecorder(int index) {
+    if (index < 0 || index >= static_cast<int>(recentRecorders.size())) return;
+    const RecorderLogin& login = recentRecorders[static_cast<size_t>(index)];
+    addressBox->setText(login.address);
+    portBox->setText(QString::number(login.port));
+    userBox->setText(login.user);
+    passwordBox->setText(PasswordFor(login));
 }
 
 void CDlgLogin::BoxesFromMembers() {
@@ -216,7 +306,14 @@ void CDlgLogin::OnLoginCommand() {
     IniWriteString(kSection, u"IP0", address, path);
     IniWriteString(kSection, u"Port0", FromQString(portText), path);
     IniWriteString(kSection, u"User0", userName, path);
-    IniWriteString(kSection, u"Pwd0", password, path);
+    // The password goes to the keyring where one runs; only where none does, the file keeps it.
+    // A login without address or user name, which goes no further, leaves the keyring alone.
+    const RecorderLogin login{ToQString(address), port, ToQString(userName)};
+    const bool keyringKeepsIt =
+        address.empty() || userName.empty()
+            ? KeyringAvailable()
+            : WriteKeyringPassword(KeyringAccount(login), ToQString(password));
+    IniWriteString(kSection, u"Pwd0", keyringKeepsIt ? std::u16string() : password, path);
 
     if (address.empty() || userName.empty()) {
         SetWaiting(false);
@@ -244,6 +341,7 @@ void CDlgLogin::HandleLoginResult(int code) {
         return;
     }
     loggedIn = true;
+    RememberRecorder({ToQString(address), port, ToQString(userName)});
     reject();
 }
 
@@ -296,6 +394,10 @@ void CDlgLogin::Layout(int cx, int cy) {
         labels[i]->setGeometry(layout.labels[i]);
         boxes[i]->setGeometry(layout.boxes[i]);
     }
+    // The note under the password box, down to the soft keys.
+    const QRect lastRow = layout.boxes[3];
+    passwordNote->setGeometry(QRect(QPoint(layout.labels[3].left(), lastRow.bottom() + 3),
+                                    QPoint(lastRow.right(), layout.loginKey.top() - 1)));
     headerHeight = layout.headerHeight;
     headerImage = MakeHeaderImage(*this, cx, headerHeight);
     loginKey->setGeometry(layout.loginKey);

@@ -4,7 +4,10 @@
 // language. On a handheld it covers the whole screen; on a desktop it is a normal dialog over
 // the main window, sized to its content.
 //
-// The values are kept in login.ini between runs (see LoginIniPath). The login itself is
+// The values are kept in login.ini between runs (see LoginIniPath), the password in the user's
+// keyring where one runs (then the file's is empty), else in the file, which the dialog then
+// says once in a small note. The recorders logged in to last are offered in a list on the
+// address box; picking one fills the boxes. The login itself is
 // asynchronous: the dialog queues it with the device client, and the main window hands it the
 // result with HandleLoginResult; success closes the dialog, failure shows an error and lets the
 // user try again. The exit key closes it with ExitChosen() set.
@@ -16,6 +19,9 @@
 #include <QPixmap>
 
 #include <string>
+#include <vector>
+
+#include "ui/desktop_settings.h"
 
 class QLabel;
 class QLineEdit;
@@ -25,10 +31,10 @@ namespace tavix {
 class CImageButton;
 class DeviceClient;
 
-// Where the saved login lives: login.ini beside the program when that folder is writable (a
-// portable install, the build tree), else in the user's configuration folder
-// ($XDG_CONFIG_HOME/tavix, by default ~/.config/tavix), which is created when missing. With no
-// program folder known, the bare name "login.ini".
+// Where the saved login lives: login.ini in the user's configuration folder
+// ($XDG_CONFIG_HOME/tavix, by default ~/.config/tavix), which is created when missing. A login.ini
+// that an earlier version left beside the program is moved there while there is none yet. Without a
+// home folder, beside the program.
 std::string LoginIniPath();
 
 // The soft-key captions (login, exit) for a UI language id, chosen by its primary language.
@@ -77,6 +83,10 @@ class CDlgLogin : public QDialog {
     void MembersFromBoxes();
     void SetWaiting(bool waiting);
     void ShowStop(const QString& text);
+    // The password saved for `login`: the file's for its own login, else the keyring's.
+    QString PasswordFor(const RecorderLogin& login) const;
+    void OfferRecentRecorders();
+    void PickRecorder(int index);
 
     DeviceClient& client;
     QWidget* owner = nullptr;
@@ -91,6 +101,10 @@ class CDlgLogin : public QDialog {
     int port = 0;
     std::u16string userName;
     std::u16string password;
+    RecorderLogin fileLogin;  // the login and password login.ini held at the start
+    QString filePassword;
+    std::vector<RecorderLogin> recentRecorders;
+    QLabel* passwordNote = nullptr;
     QPixmap headerImage;
     int headerHeight = 0;
     CImageButton* loginKey = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/video_presenter.h"
 
 #include <QBackingStore>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMetaObject>
 #include <QPaintDevice>
@@ -58,10 +59,14 @@ QImage::Format FormatForBits(int bits) {
 }
 
 // Bits per pixel of what the window is drawn into: its backing store's image where one
-// exists, else the screen's depth (a 24-bit screen stores 32 bits per pixel).
+// exists, else the screen's depth (a 24-bit screen stores 32 bits per pixel). Only X's and the
+// offscreen backing stores keep an image between paints; Wayland's has a buffer only while it
+// paints, and asking for it before the first paint crashes.
 int BackingStoreBits(QWidget* window) {
+    const QString platform = QGuiApplication::platformName();
+    const bool keepsImage = platform == u"xcb" || platform == u"offscreen";
     QBackingStore* store = window->backingStore();
-    if (store != nullptr && store->paintDevice() != nullptr) {
+    if (keepsImage && store != nullptr && store->paintDevice() != nullptr) {
         const int depth = store->paintDevice()->depth();
         if (depth == 16 || depth == 24 || depth == 32) return depth;
     }

@@ -1,6 +1,8 @@
 // `cmake --install` of this build: the programs with their language files in one folder, the
-// links a user starts them by, and a desktop entry and icon that desktops accept.
+// links a user starts them by, and a desktop entry, AppStream file and icons that desktops accept.
 #include <unistd.h>
+
+#include <QImageReader>
 
 #include <cstdlib>
 #include <filesystem>
@@ -19,7 +21,7 @@ int ExitCode(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(InstallTest, PutsProgramsLanguagesDesktopEntryAndIconInTheirPlaces) {
+TEST(InstallTest, PutsProgramsLanguagesDesktopEntryMetainfoAndIconsInTheirPlaces) {
     const fs::path prefix =
         fs::temp_directory_path() / ("tavix-install-" + std::to_string(getpid()));
     fs::remove_all(prefix);
@@ -41,13 +43,21 @@ TEST(InstallTest, PutsProgramsLanguagesDesktopEntryAndIconInTheirPlaces) {
             << language;
     EXPECT_EQ(0, ExitCode("'" + (prefix / "bin/tavix-probe").string() + "' --help >/dev/null"));
 
-    const fs::path entry = prefix / "share/applications/tavix.desktop";
+    const std::string id = "org.tavix.Tavix";
+    const fs::path entry = prefix / "share/applications" / (id + ".desktop");
     ASSERT_TRUE(fs::is_regular_file(entry));
     EXPECT_EQ(0, ExitCode("desktop-file-validate '" + entry.string() + "'"));
-    std::ifstream icon(prefix / "share/icons/hicolor/64x64/apps/tavix.png", std::ios::binary);
-    std::string magic(8, '\0');
-    icon.read(magic.data(), 8);
-    EXPECT_EQ(std::string("\x89PNG\r\n\x1a\n", 8), magic);
+    const fs::path metainfo = prefix / "share/metainfo" / (id + ".metainfo.xml");
+    EXPECT_EQ(0, ExitCode("appstreamcli validate --no-net '" + metainfo.string() + "' >/dev/null"));
+    const fs::path icons = prefix / "share/icons/hicolor";
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        const std::string folder = std::to_string(size) + "x" + std::to_string(size);
+        QImageReader icon(
+            QString::fromStdString((icons / folder / "apps" / (id + ".png")).string()));
+        EXPECT_EQ("png", icon.format()) << folder;
+        EXPECT_EQ(QSize(size, size), icon.size()) << folder;
+    }
+    EXPECT_TRUE(fs::is_regular_file(icons / "scalable/apps" / (id + ".svg")));
 
     fs::remove_all(prefix);
 }

@@ -1,7 +1,7 @@
 // The tavix program on a real X display (Xvfb): it starts with the login dialog over the whole
 // screen, goes on to the channel page, and its EXIT key ends the process; with tavix-sim, at each
 // screen size and depth, it logs in with the saved login, plays a channel straight and enlarged,
-// and sends the arrow keys by the view.
+// and sends the arrow keys by the view. On Wayland, it keeps the password in a keyring.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -106,11 +106,29 @@ bool IsColour(const QImage& image, int x, int y, QColor colour) {
            std::abs(seen.blue() - colour.blue()) <= 2;
 }
 
+// A screen reader's press of the Login key of the viewer's last window (the login dialog),
+// through the accessibility bus of the session bus given; exit status 0 once it was pressed.
+const char kPressLogin[] = R"(A=org.a11y.atspi.Accessible
+a=$(gdbus call -a "$0" -d org.a11y.Bus -o /org/a11y/bus -m org.a11y.Bus.GetAddress | cut -d"'" -f2)
+q() { gdbus call -a "$a" -d "$1" -o "$2" -m "$3" $4 $5; }
+paths() { grep -o '/org/a11y/atspi/accessible/[0-9]*'; }
+for try in $(seq 40); do
+  for app in $(q org.freedesktop.DBus / org.freedesktop.DBus.ListNames | grep -o ':[0-9.]*'); do
+    window=$(q $app /org/a11y/atspi/accessible/root $A.GetChildren | paths | tail -n 1)
+    for key in $(q $app "$window" $A.GetChildren | paths); do
+      q $app $key org.freedesktop.DBus.Properties.Get $A Name | grep -q "'Login'" &&
+        q $app $key org.a11y.atspi.Action.DoAction 0 | grep -q true && exit
+    done
+  done
+  sleep 0.2
+done
+exit 1)";
+
 class ViewerOnXTest : public testing::Test {
   protected:
     void SetUp() override {
         binFolder = ProgramDirectory(ModuleFileName());
-        // A program folder of the test's own: login.ini is written beside the program.
+        // A program folder of the test's own with its configuration folder; no session bus.
         programFolder = fs::temp_directory_path() / ("tavix-x-" + std::to_string(getpid()));
         fs::create_directories(programFolder);
         for (const char* file : {"tavix", "language_eng.ini"})
@@ -126,11 +144,14 @@ class ViewerOnXTest : public testing::Test {
         const fs::path raceSuppressions = programFolder / "races.supp";
         std::ofstream(raceSuppressions) << "race_top:DeviceEvent::DeviceEvent\n";
         const char* raceOptions = std::getenv("TSAN_OPTIONS");
+        fs::create_directories(programFolder / "config/tavix");
         viewerEnvironment = {
             "LANG=C.UTF-8", "LC_ALL=C.UTF-8", "QT_QPA_PLATFORM=xcb",
             "LSAN_OPTIONS=suppressions=" + suppressions.string(),
             "TSAN_OPTIONS=" + std::string(raceOptions != nullptr ? raceOptions : "") +
                 ":ignore_noninstrumented_modules=1:suppressions=" + raceSuppressions.string()};
+        viewerEnvironment.push_back("XDG_CONFIG_HOME=" + (programFolder / "config").string());
+        viewerEnvironment.push_back("DBUS_SESSION_BUS_ADDRESS=none:");
     }
     void TearDown() override {
         viewer.reset();
@@ -139,9 +160,10 @@ class ViewerOnXTest : public testing::Test {
         fs::remove_all(programFolder);
     }
 
-    // login.ini beside the program: the simulator's port on this machine.
+    // The saved login: the simulator's port on this machine.
+    std::string LoginIni() const { return (programFolder / "config/tavix/login.ini").string(); }
     void SaveLogin(uint16_t port) {
-        const std::string ini = (programFolder / "login.ini").string();
+        const std::string ini = LoginIni();
         IniWriteString(u"login", u"IP0", u"127.0.0.1", ini);
         const std::string text = std::to_string(port);
         IniWriteString(u"login", u"Port0", std::u16string(text.begin(), text.end()), ini);
@@ -382,11 +404,9 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
     ASSERT_NE(0, sim.Port());
     SaveLogin(sim.Port());
     // The wall the user left for this recorder: 2x2, channels 0 to 3.
-    const fs::path config = programFolder / "config";
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                       QString::fromStdString(config.string()));
+                       QString::fromStdString((programFolder / "config").string()));
     StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}});
-    viewerEnvironment.push_back("XDG_CONFIG_HOME=" + config.string());
 
     display = std::make_unique<VirtualDisplay>(width, height, 24);
     ASSERT_FALSE(display->Name().empty());
@@ -447,6 +467,53 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
     // Closed through the window manager (Alt+F4): the program ends as by EXIT.
     Keys({"alt+F4"});
     EXPECT_EQ(0, viewer->WaitExit(10000));
+}
+
+TEST_F(ViewerOnXTest, OnWaylandWithAKeyringItPlaysItsWallAndKeepsThePasswordThere) {
+    // weston without a screen; a session bus of the test's own with GNOME Keyring (unlocked
+    // unprompted) and the accessibility bus, by which a screen reader presses keys where the
+    // compositor has no input devices. All they keep stays in the test's folder.
+    const fs::path home = programFolder / "session";
+    fs::create_directories(home);
+    fs::permissions(home, fs::perms::owner_all, fs::perm_options::replace);
+    const std::string bus = "unix:path=" + (home / "bus").string();
+    environment = {"QT_QPA_PLATFORM=wayland",          "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
+                   "DBUS_SESSION_BUS_ADDRESS=" + bus,  "WAYLAND_DISPLAY=tavix-test",
+                   "XDG_RUNTIME_DIR=" + home.string(), "XDG_DATA_HOME=" + home.string()};
+    Child compositor({"weston", "--backend=headless-backend.so", "--socket=tavix-test"},
+                     environment, true);
+    Child sessionBus({"dbus-daemon", "--session", "--nofork", "--address=" + bus}, environment,
+                     true);
+    Child keyring({"sh", "-c", "exec gnome-keyring-daemon -f --unlock -c secrets <<E\nunlock\nE"},
+                  environment, true);
+    const fs::path sockets[] = {home / "tavix-test", home / "keyring/control"};
+    for (int waited = 0; waited < 5000 && (!fs::exists(sockets[0]) || !fs::exists(sockets[1]));
+         waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!fs::exists(sockets[0]) || !fs::exists(sockets[1]))
+        GTEST_SKIP() << "no headless Wayland compositor or keyring daemon could be started here";
+    environment.insert(environment.end(), viewerEnvironment.begin(), viewerEnvironment.end());
+
+    // An earlier version's login.ini with the password; the wall left for the recorder.
+    SimProcess sim({"--password", "kept-in-keyring"});
+    SaveLogin(sim.Port());
+    IniWriteString(u"login", u"Pwd0", u"kept-in-keyring", LoginIni());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString((programFolder / "config").string()));
+    StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}});
+    // The first login moves the password to the keyring, emptying the file's; the second takes
+    // it from there. Each plays the wall: its four channels are asked for.
+    for (size_t run = 1; run <= 2; ++run) {
+        viewer = std::make_unique<Child>(
+            std::vector<std::string>{(programFolder / "tavix").string()}, environment);
+        ASSERT_EQ(0, RunToEnd({"sh", "-c", kPressLogin, bus}, {})) << "no login dialog";
+        const auto logins = sim.WaitForRequests("login", run, 10000);
+        ASSERT_EQ(run, logins.size());
+        EXPECT_EQ("kept-in-keyring", logins.back().Get("password"));
+        EXPECT_EQ(u"", IniReadString(u"login", u"Pwd0", u"unset", LoginIni()));
+        EXPECT_EQ(4 * run, sim.WaitForRequests("stream", 4 * run).size());
+        viewer.reset();
+    }
 }
 
 }  // namespace

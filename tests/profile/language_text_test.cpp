@@ -91,6 +91,7 @@ const char16_t* const kKeys[] = {
     u"TREE_KEY",
     u"EXIT_KEY",
     u"HELP_KEY",
+    u"PWD_FILE",
 };
 
 const char* const kLanguageFiles[] = {"language_chn.ini", "language_eng.ini", "language_tur.ini"};
@@ -101,7 +102,7 @@ std::string ProgramFolder() {
 }
 
 TEST(LanguageFilesTest, EveryFileHoldsEveryKeyInTheStoreLayout) {
-    ASSERT_EQ(48u, std::size(kKeys));
+    ASSERT_EQ(49u, std::size(kKeys));
     for (const char* name : kLanguageFiles) {
         SCOPED_TRACE(name);
         std::string path = ProgramFolder() + name;

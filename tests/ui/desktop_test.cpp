@@ -2,7 +2,6 @@
 // and remembers its place, and a wall of four tiles against tavix-sim.
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 
 #include <gtest/gtest.h>
 
@@ -15,12 +14,6 @@ namespace {
 
 class DesktopTest : public DeviceTest {
   protected:
-    void SetUp() override {
-        DeviceTest::SetUp();
-        // The settings go to the test's own folder.
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
-    }
-
     // Where tile `index` lies in the window.
     static QRect TilePlace(CDlgMain& window, int index) {
         const QWidget* tile = window.Wall().Tile(index);
@@ -202,12 +195,10 @@ TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
     SaveLogin(sim.Port());
     // Snapshots go to the pictures folder the user's folders file names.
     const QString pictures = folder.path() + QStringLiteral("/pictures");
-    ASSERT_TRUE(QDir().mkpath(folder.path() + QStringLiteral("/config")));
-    QFile dirs(folder.path() + QStringLiteral("/config/user-dirs.dirs"));
+    QFile dirs(folder.path() + QStringLiteral("/user-dirs.dirs"));
     ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
     dirs.write("XDG_PICTURES_DIR=\"" + pictures.toUtf8() + "\"\n");
     dirs.close();
-    qputenv("XDG_CONFIG_HOME", (folder.path() + QStringLiteral("/config")).toUtf8());
 
     CDlgMain window(client);
     ModalDriver driver;
@@ -281,7 +272,6 @@ TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
     EXPECT_TRUE(statistics.contains("H.264 352\u00d7288")) << statistics.toStdString();
     EXPECT_TRUE(statistics.contains("delay")) << statistics.toStdString();
     EXPECT_TRUE(keysText.contains("Ctrl+S"));
-    qunsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

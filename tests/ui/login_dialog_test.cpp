@@ -1,7 +1,10 @@
 // The login dialog as a user meets it: real widgets, login.ini in a folder of the test's own.
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QToolButton>
 
 #include <cstdlib>
 
@@ -33,7 +36,9 @@ TEST_F(LoginDialogTest, FirstStartShowsTheDefaultsAndLoginSavesThemInOrder) {
     ModalDriver driver;
     QStringList shown;
     QStringList labels;
+    bool noteShown = false;
     driver.WhenShown<CDlgLogin>("login dialog", [&](CDlgLogin* d) {
+        noteShown = FindControl(d, kIdPasswordNote)->isVisible();
         for (int id : {kIdAddressBox, kIdPortBox, kIdUserBox, kIdPasswordBox})
             shown << Box(d, id)->text();
         for (int id : {kIdAddressLabel, kIdPortLabel, kIdUserLabel, kIdPasswordLabel})
@@ -48,6 +53,10 @@ TEST_F(LoginDialogTest, FirstStartShowsTheDefaultsAndLoginSavesThemInOrder) {
     EXPECT_EQ(QStringList({"Address", "Port number", "User", "Password"}), labels);
     EXPECT_EQ(u"[login]\r\nPwd0=702914\r\nUser0=admin\r\nPort0=34567\r\nIP0=0.0.0.0\r\n",
               LoginIniText());
+    // No keyring here: the password is in the file, as the dialog says once.
+    EXPECT_TRUE(noteShown);
+    CDlgLogin next(client);
+    EXPECT_FALSE(FindControl(&next, kIdPasswordNote)->isVisibleTo(&next));
 }
 
 TEST_F(LoginDialogTest, TabGoesAddressPortUserPassword) {
@@ -273,22 +282,41 @@ TEST(SoftKeyCaptionsTest, ChosenByThePrimaryLanguage) {
     }
 }
 
-TEST_F(LoginDialogTest, LoginIniBesideTheProgramElseInTheUsersConfigFolder) {
-    EXPECT_EQ(folder.path().toStdString() + "/login.ini", LoginIniPath());
+TEST_F(LoginDialogTest, LoginIniIsInTheUsersConfigFolderWhereAnOldOneBesideTheProgramMoves) {
+    // Even a program folder the user can write to keeps none; one left there earlier moves, for
+    // its owner alone.
+    IniWriteString(u"login", u"Pwd0", u"secret", appDirectory + "login.ini");
+    EXPECT_EQ(LoginIni(), LoginIniPath());
+    EXPECT_EQ(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser,
+              QFile::permissions(QString::fromStdString(LoginIni())));
+    EXPECT_EQ(u"secret", IniReadString(u"login", u"Pwd0", u"", LoginIni()));
+}
 
-    QTemporaryDir config;
-    const char* saved = std::getenv("XDG_CONFIG_HOME");
-    const std::string savedValue = saved != nullptr ? saved : "";
-    setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
-    appDirectory = "/nonexistent-tavix-folder/bin/";
-    EXPECT_EQ(config.path().toStdString() + "/tavix/login.ini", LoginIniPath());
-    EXPECT_TRUE(QFileInfo(config.path() + "/tavix").isDir());
-    appDirectory.clear();
-    EXPECT_EQ("login.ini", LoginIniPath());
-    if (saved != nullptr)
-        setenv("XDG_CONFIG_HOME", savedValue.c_str(), 1);
-    else
-        unsetenv("XDG_CONFIG_HOME");
+TEST_F(LoginDialogTest, TheLastTenRecordersAreOfferedOnTheAddressBoxAndOneIsPicked) {
+    // Eleven logins, to 127.0.0.1 to 127.0.0.11 as users u1 to u11, the last one preselected.
+    for (int i = 1; i <= 11; ++i) {
+        CDlgLogin login(client);
+        Box(&login, kIdAddressBox)->setText(QStringLiteral("127.0.0.%1").arg(i));
+        Box(&login, kIdUserBox)->setText(QStringLiteral("u%1").arg(i));
+        login.OnLoginCommand();
+        login.HandleLoginResult(0);
+    }
+    CDlgLogin dialog(client);
+    dialog.show();
+    QLineEdit* address = Box(&dialog, kIdAddressBox);
+    EXPECT_EQ("127.0.0.11", address->text());
+    // The arrow at the box's end lists them, the most recent first, the oldest forgotten; the
+    // fourth picked fills the boxes (its password is in no keyring here, nor in the file).
+    QTest::mouseClick(address->findChild<QToolButton*>(), Qt::LeftButton);
+    QAbstractItemView* list = address->completer()->popup();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible(); }));
+    ASSERT_EQ(10, list->model()->rowCount());
+    EXPECT_EQ("127.0.0.2:34567  u2", list->model()->index(9, 0).data().toString());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(3, 0)).center());
+    EXPECT_EQ(QStringList({"127.0.0.8", "u8", ""}),
+              QStringList({address->text(), Box(&dialog, kIdUserBox)->text(),
+                           Box(&dialog, kIdPasswordBox)->text()}));
 }
 
 }  // namespace

@@ -44,6 +44,8 @@ int main(int argc, char** argv) {
     }
     const QByteArray platform = "offscreen:configfile=" + screens.toLocal8Bit();
     setenv("QT_QPA_PLATFORM", platform.constData(), 1);
+    tavix::UseConfigFolder(configFolder.path());
+    setenv("DBUS_SESSION_BUS_ADDRESS", "none:", 1);  // no keyring: passwords stay in login.ini
     QApplication application(argc, argv);
     if (!tavix::UseTestFont(tavix::kTestFontHeight)) return 1;
     testing::InitGoogleTest(&argc, argv);

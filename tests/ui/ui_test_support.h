@@ -1,13 +1,16 @@
 // What the ui tests share: the screen and font they run with, a program folder of their own
-// (so that login.ini goes there, not beside the real program), the built language files.
+// (their configuration folder too: login.ini goes there), the built language files.
 #pragma once
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFont>
 #include <QFontMetrics>
+#include <QSettings>
 #include <QTemporaryDir>
 
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -36,6 +39,12 @@ inline bool UseTestFont(int height) {
     return false;
 }
 
+// Where the settings and login.ini go: $XDG_CONFIG_HOME, and Qt's settings store with it.
+inline void UseConfigFolder(const QString& folder) {
+    setenv("XDG_CONFIG_HOME", folder.toLocal8Bit().constData(), 1);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+}
+
 // A test with its own program folder, the English language file and a device client of its own
 // (no event sink: its events are dropped until a test sets one).
 class ProgramFolderTest : public testing::Test {
@@ -46,9 +55,11 @@ class ProgramFolderTest : public testing::Test {
         const std::string programFolder = ProgramDirectory(ModuleFileName());
         appDirectory = folder.path().toStdString() + "/";
         languageFile = programFolder + "language_eng.ini";
+        UseConfigFolder(folder.path());
+        ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("tavix")));
     }
 
-    std::string LoginIni() const { return appDirectory + "login.ini"; }
+    std::string LoginIni() const { return appDirectory + "tavix/login.ini"; }
 
     // login.ini as text (UTF-16LE), or empty when there is none.
     std::u16string LoginIniText() const {

@@ -1,6 +1,7 @@
 // Draws the program's bitmaps and icons as PNG files named by their resource ids, into the
 // folder given on the command line. Run at build time; the files are built into the program as
-// Qt resources (":/tavix/<id>.png").
+// Qt resources (":/tavix/<id>.png"). The application icon is drawn from the SVG file given:
+// resource 128, and icon-<size>.png at each size given after it, for the desktop's icon theme.
 //
 // The keys are stretched to whatever size the layout gives them, so the artwork avoids detail
 // that stretching would distort: key faces are gradients with a highlight line at the top, the
@@ -11,9 +12,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
-#include <QRadialGradient>
 #include <QString>
+#include <QSvgRenderer>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 namespace {
@@ -156,46 +158,39 @@ QImage Recorder(int size) {
     return image;
 }
 
-// The application icon: a blue rounded tile with a camera lens.
-QImage ApplicationIcon(int size) {
+// The application icon drawn from its SVG at size x size.
+QImage ApplicationIcon(QSvgRenderer& source, int size) {
     QImage image = Canvas(size, size);
     QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 64.0, size / 64.0);
-    QLinearGradient tile(0, 0, 0, 64);
-    tile.setColorAt(0, kAccentTop);
-    tile.setColorAt(1, kAccentBottom);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(tile);
-    painter.drawRoundedRect(QRectF(2, 2, 60, 60), 13, 13);
-    painter.setBrush(QColor(240, 244, 250));
-    painter.drawEllipse(QPointF(32, 32), 19, 19);
-    QRadialGradient lens(QPointF(28, 28), 14);
-    lens.setColorAt(0, QColor(70, 90, 120));
-    lens.setColorAt(1, QColor(10, 14, 22));
-    painter.setBrush(lens);
-    painter.drawEllipse(QPointF(32, 32), 13, 13);
-    painter.setBrush(QColor(255, 255, 255, 200));
-    painter.drawEllipse(QPointF(27, 27), 3.5, 3.5);
-    painter.setBrush(QColor(255, 80, 70));
-    painter.drawEllipse(QPointF(49, 15), 4, 4);
+    source.render(&painter, QRectF(0, 0, size, size));
     return image;
+}
+
+bool Save(const QImage& image, const QString& path) {
+    if (image.save(path, "PNG")) return true;
+    std::fprintf(stderr, "make_artwork: cannot write %s\n", qPrintable(path));
+    return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_artwork OUTPUT_FOLDER\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: make_artwork OUTPUT_FOLDER ICON_SVG [SIZE...]\n");
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
+    QSvgRenderer icon(QString::fromLocal8Bit(argv[2]));
+    if (!icon.isValid()) {
+        std::fprintf(stderr, "make_artwork: cannot read %s\n", argv[2]);
+        return 1;
+    }
     const int side = 48;
     const struct {
         int id;
         QImage image;
     } artwork[] = {
-        {128, ApplicationIcon(64)},
+        {128, ApplicationIcon(icon, 64)},
         {132, SoftKey(kKeyTop, kKeyBottom)},
         {133, SoftKey(kAccentTop, kAccentBottom)},
         {134, Header()},
@@ -217,12 +212,13 @@ int main(int argc, char** argv) {
         {147, Recorder(32)},
         {148, Camera(32, QColor(60, 140, 230), QColor(90, 230, 110))},
     };
-    for (const auto& [id, image] : artwork) {
-        const QString path = folder + QStringLiteral("/%1.png").arg(id);
-        if (!image.save(path, "PNG")) {
-            std::fprintf(stderr, "make_artwork: cannot write %s\n", qPrintable(path));
+    for (const auto& [id, image] : artwork)
+        if (!Save(image, folder + QStringLiteral("/%1.png").arg(id))) return 1;
+    for (int i = 3; i < argc; ++i) {
+        const int size = std::atoi(argv[i]);
+        if (size <= 0 ||
+            !Save(ApplicationIcon(icon, size), folder + QStringLiteral("/icon-%1.png").arg(size)))
             return 1;
-        }
     }
     return 0;
 }
