@@ -1,10 +1,7 @@
 #include "ui/video_presenter.h"
 
-#include <QBackingStore>
-#include <QGuiApplication>
 #include <QImage>
 #include <QMetaObject>
-#include <QPaintDevice>
 #include <QPainter>
 #include <QWidget>
 #include <cstring>
@@ -58,18 +55,11 @@ QImage::Format FormatForBits(int bits) {
     }
 }
 
-// Bits per pixel of what the window is drawn into: its backing store's image where one
-// exists, else the screen's depth (a 24-bit screen stores 32 bits per pixel). Only X's and the
-// offscreen backing stores keep an image between paints; Wayland's has a buffer only while it
-// paints, and asking for it before the first paint crashes.
+// Bits per pixel of what the window is drawn into: 16 on a 16-bit display, else 32 (a 24-bit
+// display's images store 32 bits a pixel). From the window's depth, not from its backing
+// store: that has a paint device only while it paints on Wayland and on a scaled screen, and
+// asking for it before the first paint crashes there.
 int BackingStoreBits(QWidget* window) {
-    const QString platform = QGuiApplication::platformName();
-    const bool keepsImage = platform == u"xcb" || platform == u"offscreen";
-    QBackingStore* store = window->backingStore();
-    if (keepsImage && store != nullptr && store->paintDevice() != nullptr) {
-        const int depth = store->paintDevice()->depth();
-        if (depth == 16 || depth == 24 || depth == 32) return depth;
-    }
     return window->depth() == 16 ? 16 : 32;
 }
 

@@ -398,8 +398,7 @@ int PatternPlaces(const QImage& screen, QRect* box = nullptr) {
     return static_cast<int>(lastOfPlace.size());
 }
 
-TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
-    const int width = 1280, height = 720;
+TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreenAtEachPixelDensity) {
     SimProcess sim;
     ASSERT_NE(0, sim.Port());
     SaveLogin(sim.Port());
@@ -408,65 +407,78 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreen) {
                        QString::fromStdString((programFolder / "config").string()));
     StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}});
 
-    display = std::make_unique<VirtualDisplay>(width, height, 24);
-    ASSERT_FALSE(display->Name().empty());
-    environment = viewerEnvironment;
-    environment.push_back("DISPLAY=" + display->Name());
-    // A window manager, as a desktop has: it frames the window and makes it full screen.
-    windowManager = std::make_unique<Child>(std::vector<std::string>{"openbox"}, environment, true);
-    for (int waited = 0; waited < 5000 &&
-                         Output({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") ==
-                             std::string::npos;
-         waited += 100)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    viewer = std::make_unique<Child>(std::vector<std::string>{(programFolder / "tavix").string()},
-                                     environment);
-    // A login dialog over the middle of the screen, not over all of it: Return logs in.
-    ASSERT_FALSE(WaitForScreen([&](const QImage& s) {
-                     return IsColour(s, width / 2, 2, QColor(0, 0, 0)) &&
-                            IsColour(s, width / 2, height / 2 + 60, QColor(24, 24, 24));
-                 }).isNull())
-        << "no login dialog; Xvfb said:\n"
-        << display->Log();
-    Keys({"Return"});
+    // A 1280 x 720 desktop, also with two pixels a point: everything is measured in pixels.
+    for (int scale : {1, 2}) {
+        SCOPED_TRACE("scale " + std::to_string(scale));
+        const int width = 1280 * scale, height = 720 * scale;
+        viewer.reset();
+        windowManager.reset();
+        display = std::make_unique<VirtualDisplay>(width, height, 24);
+        ASSERT_FALSE(display->Name().empty());
+        environment = viewerEnvironment;
+        environment.push_back("DISPLAY=" + display->Name());
+        environment.push_back("QT_SCALE_FACTOR=" + std::to_string(scale));
+        // A window manager, as a desktop has: it frames the window and makes it full screen.
+        windowManager =
+            std::make_unique<Child>(std::vector<std::string>{"openbox"}, environment, true);
+        for (int waited = 0;
+             waited < 5000 &&
+             Output({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") ==
+                 std::string::npos;
+             waited += 100)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        viewer = std::make_unique<Child>(
+            std::vector<std::string>{(programFolder / "tavix").string()}, environment);
+        // A login dialog over the middle of the screen, not over all of it: Return logs in.
+        ASSERT_FALSE(WaitForScreen([&](const QImage& s) {
+                         return IsColour(s, width / 2, 2, QColor(0, 0, 0)) &&
+                                IsColour(s, width / 2, height / 2 + 60 * scale, QColor(24, 24, 24));
+                     }).isNull())
+            << "no login dialog; Xvfb said:\n"
+            << display->Log();
+        Keys({"Return"});
 
-    // The wall comes back: four pictures inside the window, which takes two thirds of the
-    // screen in its middle.
-    QRect inWindow;
-    ASSERT_FALSE(
-        WaitForScreen([&](const QImage& s) { return PatternPlaces(s, &inWindow) == 4; }).isNull())
-        << "no wall of four";
-    // Its frame may move it a little.
-    const QRect window =
-        QRect((width - 853) / 2, (height - 480) / 2, 853, 480).adjusted(-10, -40, 10, 40);
-    EXPECT_TRUE(window.contains(inWindow)) << inWindow.x() << "," << inWindow.y();
+        // The wall comes back: four pictures inside the window, which takes two thirds of the
+        // screen in its middle.
+        QRect inWindow;
+        ASSERT_FALSE(WaitForScreen([&](const QImage& s) {
+                         return PatternPlaces(s, &inWindow) == 4;
+                     }).isNull())
+            << "no wall of four";
+        // Its frame may move it a little.
+        const QRect window =
+            QRect((width - 853 * scale) / 2, (height - 480 * scale) / 2, 853 * scale, 480 * scale)
+                .adjusted(-10, -40, 10, 40);
+        EXPECT_TRUE(window.contains(inWindow)) << inWindow.x() << "," << inWindow.y();
 
-    // The window manager framed it, and does not keep it above others.
-    std::string id = Output({"xdotool", "search", "--onlyvisible", "--name", "^Tavix$"});
-    id = id.substr(0, id.find('\n'));
-    const std::string frame = Output({"xprop", "-id", id, "_NET_FRAME_EXTENTS"});
-    int left = 0, right = 0, top = 0, bottom = 0;
-    EXPECT_EQ(4, std::sscanf(frame.c_str(), "%*[^=]= %d, %d, %d, %d", &left, &right, &top, &bottom))
-        << frame;
-    EXPECT_GT(top, 0) << frame;
-    const std::string state = Output({"xprop", "-id", id, "_NET_WM_STATE"});
-    EXPECT_EQ(std::string::npos, state.find("ABOVE")) << state;
+        // The window manager framed it, and does not keep it above others.
+        std::string id = Output({"xdotool", "search", "--onlyvisible", "--name", "^Tavix$"});
+        id = id.substr(0, id.find('\n'));
+        const std::string frame = Output({"xprop", "-id", id, "_NET_FRAME_EXTENTS"});
+        int left = 0, right = 0, top = 0, bottom = 0;
+        EXPECT_EQ(
+            4, std::sscanf(frame.c_str(), "%*[^=]= %d, %d, %d, %d", &left, &right, &top, &bottom))
+            << frame;
+        EXPECT_GT(top, 0) << frame;
+        const std::string state = Output({"xprop", "-id", id, "_NET_WM_STATE"});
+        EXPECT_EQ(std::string::npos, state.find("ABOVE")) << state;
 
-    // F11: the wall over the whole screen; F11 again: back in the window.
-    Keys({"F11"});
-    QRect full;
-    EXPECT_FALSE(WaitForScreen([&](const QImage& s) {
-                     return PatternPlaces(s, &full) == 4 && !window.contains(full);
-                 }).isNull())
-        << "not full screen";
-    Keys({"F11"});
-    EXPECT_FALSE(WaitForScreen([&](const QImage& s) {
-                     return PatternPlaces(s, &inWindow) == 4 && window.contains(inWindow);
-                 }).isNull())
-        << "not back in the window";
-    // Closed through the window manager (Alt+F4): the program ends as by EXIT.
-    Keys({"alt+F4"});
-    EXPECT_EQ(0, viewer->WaitExit(10000));
+        // F11: the wall over the whole screen; F11 again: back in the window.
+        Keys({"F11"});
+        QRect full;
+        EXPECT_FALSE(WaitForScreen([&](const QImage& s) {
+                         return PatternPlaces(s, &full) == 4 && !window.contains(full);
+                     }).isNull())
+            << "not full screen";
+        Keys({"F11"});
+        EXPECT_FALSE(WaitForScreen([&](const QImage& s) {
+                         return PatternPlaces(s, &inWindow) == 4 && window.contains(inWindow);
+                     }).isNull())
+            << "not back in the window";
+        // Closed through the window manager (Alt+F4): the program ends as by EXIT.
+        Keys({"alt+F4"});
+        EXPECT_EQ(0, viewer->WaitExit(10000));
+    }
 }
 
 TEST_F(ViewerOnXTest, OnWaylandWithAKeyringItPlaysItsWallAndKeepsThePasswordThere) {
