@@ -2,6 +2,8 @@
 // port: their output, their exit codes and what the simulator says they sent.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@ extern "C" {
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -84,7 +87,14 @@ TEST(ProbeCommands, ExitCodesTellWhatWentWrong) {
         SimProcess gone;
         closedPort = gone.Port();
     }
+    // A password read from standard input never stands on the command line.
+    const std::string passwordFile =
+        testing::TempDir() + "tavix_password_" + std::to_string(getpid());
+    std::ofstream(passwordFile) << "702914\n";
+    const std::string fromInput =
+        "127.0.0.1 " + std::to_string(sim.Port()) + " admin - < " + passwordFile;
     const ExitCase cases[] = {
+        {"channels " + fromInput, 0, "login: 0"},
         {"channels", 2, "HOST PORT USER PASSWORD"},
         {"channels 127.0.0.1 0 admin x", 2, "bad PORT"},
         {"play " + device, 2, "CHANNEL"},
@@ -133,8 +143,7 @@ TEST(ProbePlay, WithReconnectAStalledChannelComesBackByItself) {
         if (line.Is("event", "reconnecting") || line.Is("event", "reconnected") ||
             line.Is("event", "back"))
             events.push_back(line.Get("event") + " " + line.Get("channel") + line.Get("reason"));
-    EXPECT_EQ((std::vector<std::string>{"reconnecting 0stalled", "reconnected 0", "back "}),
-              events)
+    EXPECT_EQ((std::vector<std::string>{"reconnecting 0stalled", "reconnected 0", "back "}), events)
         << run.output;
     const SimLine& summary = run.lines.back();
     EXPECT_EQ(1, summary.Number("outages"));

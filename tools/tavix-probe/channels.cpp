@@ -19,6 +19,7 @@ void PrintHelp() {
         "\n"
         "Logs in to the recorder at HOST:PORT as the player does, prints the login result and\n"
         "the channel list (index, number, name), and logs out.\n"
+        "PASSWORD - reads the password from the first line of standard input.\n"
         "\n"
         "Options:\n"
         "  --json  one object: {\"login\": CODE, \"channelCount\": N, \"list\": CODE or null,\n"

@@ -1,6 +1,7 @@
 #include "tools/tavix-probe/device_command.h"
 
 #include <cstdio>
+#include <iostream>
 
 #include "tools/tavix-probe/commands.h"
 
@@ -25,6 +26,10 @@ bool ParseDeviceArguments(const std::vector<std::string>& positional, size_t fro
     device.port = port;
     device.user = positional[from + 2];
     device.password = positional[from + 3];
+    if (device.password == "-" && !std::getline(std::cin, device.password)) {
+        error = "PASSWORD - found no line on standard input";
+        return false;
+    }
     return true;
 }
 

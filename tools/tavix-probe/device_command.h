@@ -30,6 +30,8 @@ struct DeviceArguments {
 };
 
 // Reads HOST PORT USER PASSWORD from `positional` starting at `from`; false with a message.
+// PASSWORD "-" is read from the first line of standard input instead, so that the password
+// need not stand on a command line others can see.
 bool ParseDeviceArguments(const std::vector<std::string>& positional, size_t from,
                           DeviceArguments& device, std::string& error);
 

@@ -22,6 +22,7 @@ constexpr int kActions = kPtzActions;
 void PrintHelp() {
     std::printf(
         "Usage: tavix-probe ptz HOST PORT USER PASSWORD CHANNEL ACTION\n"
+        "(PASSWORD -: read from the first line of standard input)\n"
         "\n"
         "Logs in, opens CHANNEL (0-based), sends one PTZ command for it with speed 0, closes\n"
         "the channel and logs out. ACTION is a number 0..9 or its name:\n");
