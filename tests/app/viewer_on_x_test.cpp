@@ -366,35 +366,26 @@ TEST_F(ViewerOnXTest, PlaysAChannelUprightAndEnlargedAtEachScreenSizeAndDepth) {
     }
 }
 
-// Where the pattern's bars show on the screen: the middle of each yellow bar that starts a run of
-// the six bars, on rows 4 pixels apart.
-std::vector<QPoint> BarsOnScreen(const QImage& screen) {
-    std::vector<QPoint> found;
+// How many places the pattern's bars show at, on rows 4 pixels apart (a run of the six bars
+// close under one seen before is the same place), and the box around them.
+int PatternPlaces(const QImage& screen, QRect& box) {
+    std::vector<QPoint> lastOfPlace;
+    box = QRect();
     for (int y = 0; y < screen.height(); y += 4) {
         const PatternRuns runs = RunsAlong(screen, QPoint(0, y), QPoint(1, 0), screen.width());
         for (size_t at = runs.classes.find("YCGMRB"); at != std::string::npos;
-             at = runs.classes.find("YCGMRB", at + 1))
-            found.emplace_back(runs.middles[at], y);
+             at = runs.classes.find("YCGMRB", at + 1)) {
+            const QPoint bar(runs.middles[at], y);
+            box |= QRect(bar, QSize(1, 1));
+            auto same = std::find_if(lastOfPlace.begin(), lastOfPlace.end(), [&](QPoint last) {
+                return std::abs(last.x() - bar.x()) < 20 && bar.y() - last.y() <= 8;
+            });
+            if (same != lastOfPlace.end())
+                *same = bar;
+            else
+                lastOfPlace.push_back(bar);
+        }
     }
-    return found;
-}
-
-// How many places the pattern shows at (bars seen on rows 4 pixels apart at one place make one),
-// and the box around them.
-int PatternPlaces(const QImage& screen, QRect* box = nullptr) {
-    std::vector<QPoint> lastOfPlace;
-    QRect around;
-    for (const QPoint& bar : BarsOnScreen(screen)) {
-        around |= QRect(bar, QSize(1, 1));
-        auto same = std::find_if(lastOfPlace.begin(), lastOfPlace.end(), [&](const QPoint& last) {
-            return std::abs(last.x() - bar.x()) < 20 && bar.y() - last.y() <= 8;
-        });
-        if (same != lastOfPlace.end())
-            *same = bar;
-        else
-            lastOfPlace.push_back(bar);
-    }
-    if (box != nullptr) *box = around;
     return static_cast<int>(lastOfPlace.size());
 }
 
@@ -442,7 +433,7 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreenAtEachPixelDens
         // screen in its middle.
         QRect inWindow;
         ASSERT_FALSE(WaitForScreen([&](const QImage& s) {
-                         return PatternPlaces(s, &inWindow) == 4;
+                         return PatternPlaces(s, inWindow) == 4;
                      }).isNull())
             << "no wall of four";
         // Its frame may move it a little.
@@ -467,12 +458,12 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreenAtEachPixelDens
         Keys({"F11"});
         QRect full;
         EXPECT_FALSE(WaitForScreen([&](const QImage& s) {
-                         return PatternPlaces(s, &full) == 4 && !window.contains(full);
+                         return PatternPlaces(s, full) == 4 && !window.contains(full);
                      }).isNull())
             << "not full screen";
         Keys({"F11"});
         EXPECT_FALSE(WaitForScreen([&](const QImage& s) {
-                         return PatternPlaces(s, &inWindow) == 4 && window.contains(inWindow);
+                         return PatternPlaces(s, inWindow) == 4 && window.contains(inWindow);
                      }).isNull())
             << "not back in the window";
         // Closed through the window manager (Alt+F4): the program ends as by EXIT.

@@ -14,6 +14,14 @@ namespace {
 
 class DesktopTest : public DeviceTest {
   protected:
+    // A simulator's arguments for `count` live channels of 352 x 288, then `more`.
+    static std::vector<std::string> CifChannels(int count, std::vector<std::string> more = {}) {
+        more.insert(more.end(), {"--channels", std::to_string(count)});
+        for (int channel = 0; channel < count; ++channel)
+            more.insert(more.end(), {"--size", std::to_string(channel) + "=352x288"});
+        return more;
+    }
+
     // Where tile `index` lies in the window.
     static QRect TilePlace(CDlgMain& window, int index) {
         const QWidget* tile = window.Wall().Tile(index);
@@ -57,19 +65,18 @@ TEST_F(DesktopTest, ANormalWindowGoesFullScreenAndBackAndKeepsItsPlace) {
                 // Keys reach the window's shortcuts once it is the active one.
                 w->activateWindow();
                 EXPECT_TRUE(QTest::qWaitForWindowActive(w));
-                // FULL and F11 make it full screen, the video over the whole window; F11 and Esc
+                // FULL or F11 make it full screen, the video over the whole window; F11 or Esc
                 // return.
                 for (int key : {int(Qt::Key_F11), int(Qt::Key_Escape)}) {
-                    Press(w, kIdFull);
-                    EXPECT_TRUE(QTest::qWaitFor([&] { return w->isFullScreen(); }));
+                    if (key == Qt::Key_F11)
+                        QTest::keyClick(w, Qt::Key_F11);
+                    else
+                        Press(w, kIdFull);
                     EXPECT_TRUE(QTest::qWaitFor([&] { return w->Wall().geometry() == w->rect(); }));
+                    EXPECT_TRUE(w->isFullScreen());
                     QTest::keyClick(w, static_cast<Qt::Key>(key));
                     EXPECT_TRUE(QTest::qWaitFor([&] { return !w->isFullScreen(); })) << key;
                 }
-                QTest::keyClick(w, Qt::Key_F11);
-                EXPECT_TRUE(QTest::qWaitFor([&] { return w->isFullScreen(); }));
-                QTest::keyClick(w, Qt::Key_F11);
-                EXPECT_TRUE(QTest::qWaitFor([&] { return !w->isFullScreen(); }));
                 w->setGeometry(100, 80, 900, 600);
                 Press(w, kIdExit);
             });
@@ -94,11 +101,8 @@ TEST_F(DesktopTest, ANormalWindowGoesFullScreenAndBackAndKeepsItsPlace) {
 }
 
 TEST_F(DesktopTest, AWallOfFourPlaysIsSteeredTileByTileAndComesBackAtTheNextLogin) {
-    // Five CIF channels, so that a fifth can replace one of the four.
-    std::vector<std::string> arguments = {"--channels", "5"};
-    for (int channel = 0; channel < 5; ++channel)
-        arguments.insert(arguments.end(), {"--size", std::to_string(channel) + "=352x288"});
-    SimProcess sim(arguments);
+    // Five channels, so that a fifth can replace one of the four.
+    SimProcess sim(CifChannels(5));
     ASSERT_NE(0, sim.Port());
     SaveLogin(sim.Port());
     CDlgMain window(client);
@@ -154,10 +158,7 @@ TEST_F(DesktopTest, AWallOfFourPlaysIsSteeredTileByTileAndComesBackAtTheNextLogi
 
 TEST_F(DesktopTest, AWallComesBackByItselfAfterTheRecorderRestarted) {
     // The recorder goes away 2 s after the login and listens again a second later.
-    std::vector<std::string> arguments = {"--restart-after", "2", "--down-for", "1"};
-    for (int channel = 0; channel < 4; ++channel)
-        arguments.insert(arguments.end(), {"--size", std::to_string(channel) + "=352x288"});
-    SimProcess sim(arguments);
+    SimProcess sim(CifChannels(4, {"--restart-after", "2", "--down-for", "1"}));
     ASSERT_NE(0, sim.Port());
     SaveLogin(sim.Port());
     client.SetReconnect(true);
@@ -190,7 +191,7 @@ TEST_F(DesktopTest, AWallComesBackByItselfAfterTheRecorderRestarted) {
 }
 
 TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
-    SimProcess sim({"--size", "0=352x288", "--size", "1=352x288"});
+    SimProcess sim(CifChannels(2));
     ASSERT_NE(0, sim.Port());
     SaveLogin(sim.Port());
     // Snapshots go to the pictures folder the user's folders file names.
