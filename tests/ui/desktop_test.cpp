@@ -103,7 +103,6 @@ TEST_F(DesktopTest, ANormalWindowGoesFullScreenAndBackAndKeepsItsPlace) {
 TEST_F(DesktopTest, AWallOfFourPlaysIsSteeredTileByTileAndComesBackAtTheNextLogin) {
     // Five channels, so that a fifth can replace one of the four.
     SimProcess sim(CifChannels(5));
-    ASSERT_NE(0, sim.Port());
     SaveLogin(sim.Port());
     CDlgMain window(client);
     std::vector<int> afterLogin;
@@ -159,7 +158,6 @@ TEST_F(DesktopTest, AWallOfFourPlaysIsSteeredTileByTileAndComesBackAtTheNextLogi
 TEST_F(DesktopTest, AWallComesBackByItselfAfterTheRecorderRestarted) {
     // The recorder goes away 2 s after the login and listens again a second later.
     SimProcess sim(CifChannels(4, {"--restart-after", "2", "--down-for", "1"}));
-    ASSERT_NE(0, sim.Port());
     SaveLogin(sim.Port());
     client.SetReconnect(true);
     CDlgMain window(client);
@@ -192,7 +190,6 @@ TEST_F(DesktopTest, AWallComesBackByItselfAfterTheRecorderRestarted) {
 
 TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
     SimProcess sim(CifChannels(2));
-    ASSERT_NE(0, sim.Port());
     SaveLogin(sim.Port());
     // Snapshots go to the pictures folder the user's folders file names.
     const QString pictures = folder.path() + QStringLiteral("/pictures");
@@ -229,8 +226,7 @@ TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
                 QTest::keyClick(tree, Qt::Key_Down);
                 QTest::keyClick(tree, Qt::Key_Return);
             }
-            EXPECT_EQ(0, wall.Tile(0)->Channel());
-            EXPECT_EQ(1, wall.Tile(1)->Channel());
+            EXPECT_TRUE(wall.Tile(0)->Channel() == 0 && wall.Tile(1)->Channel() == 1);
             QTest::keyClick(w, Qt::Key_Escape);
             QTest::keyClick(w, Qt::Key_Tab, Qt::ControlModifier);
             EXPECT_EQ(3, wall.SelectedIndex());
@@ -270,8 +266,8 @@ TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
     EXPECT_TRUE(driver.Done());
     ASSERT_EQ(QSize(352, 288), saved.size());
     EXPECT_TRUE(ShowsPattern(saved, saved.rect(), false));
-    EXPECT_TRUE(statistics.contains("H.264 352\u00d7288")) << statistics.toStdString();
-    EXPECT_TRUE(statistics.contains("delay")) << statistics.toStdString();
+    EXPECT_TRUE(statistics.contains("H.264 352\u00d7288") && statistics.contains("delay"))
+        << statistics.toStdString();
     EXPECT_TRUE(keysText.contains("Ctrl+S"));
 }
 
