@@ -1,7 +1,6 @@
 #include "client/device_client.h"
 
 #include <algorithm>
-#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -33,6 +32,7 @@ void DeviceClient::SetEventSink(IDeviceEvents* newSink) {
 void DeviceClient::Login(const std::string& host, int port, const std::string& user,
                          const std::string& password, int timeoutMs) {
     sessionWanted.store(true, std::memory_order_release);
+    userLogins.fetch_add(1, std::memory_order_acq_rel);
     session->Enqueue(SessionCommand::Login(host, port, user, password, timeoutMs));
 }
 
@@ -42,6 +42,7 @@ void DeviceClient::Logout() {
 }
 
 void DeviceClient::RequestChannelList() {
+    listOwed.store(true, std::memory_order_release);
     session->Enqueue(SessionCommand::ChannelList());
 }
 
@@ -119,20 +120,16 @@ void DeviceClient::Run() {
     }
 }
 
-int64_t DeviceClient::RetryPause(int tries) {
-    constexpr int kLast = static_cast<int>(std::size(kRetryPausesMs)) - 1;
-    return kRetryPausesMs[std::clamp(tries, 0, kLast)];
-}
-
 void DeviceClient::KeepLinks() {
     if (!reconnect.load(std::memory_order_acquire)) return;
     const int64_t now = clock();
     if (!sessionWanted.load(std::memory_order_acquire)) {
-        relogin.active = false;  // the user logged out: no more tries
+        retry.Cancel();  // the user logged out: no more tries
         return;
     }
-    if (relogin.active) {
-        if (now >= relogin.nextTryMs) TryLoginAgain(now);
+    if (userLogins.load(std::memory_order_acquire) > 0) return;
+    if (retry.Active()) {
+        if (retry.Due(now)) TryLoginAgain();
         return;
     }
     if (!session->LoggedIn()) return;
@@ -163,13 +160,13 @@ void DeviceClient::KeepLinks() {
                 to->OnReconnecting(channel, kReconnectStalled);
         }
         if (record->stalled && now >= record->nextTryMs) {
-            Reopen(channel, *record, true);
-            record->nextTryMs = now + RetryPause(record->tries++);
+            Reopen(channel, *record, true, true);
+            record->nextTryMs = now + RetrySchedule::PauseMs(record->tries++);
         }
     }
 }
 
-void DeviceClient::Reopen(int channel, PlayedChannel& played, bool fresh) {
+void DeviceClient::Reopen(int channel, PlayedChannel& played, bool fresh, bool silent) {
     int streamType = 1;
     {
         std::lock_guard<std::mutex> hold(played.lock);
@@ -180,50 +177,54 @@ void DeviceClient::Reopen(int channel, PlayedChannel& played, bool fresh) {
         session->CloseStream(channel);
         session->DropStream(channel);
     }
-    policyOpen = channel;
+    policyOpen = silent ? channel : -1;
     session->OpenStream(channel, streamType);
     policyOpen = -1;
 }
 
 void DeviceClient::LoseSession(int64_t now, int reason) {
-    relogin.active = true;
-    relogin.tries = 0;
-    relogin.nextTryMs = now + RetryPause(0);
+    retry.Lost(now);
     if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnReconnecting(-1, reason);
 }
 
-void DeviceClient::TryLoginAgain(int64_t now) {
+void DeviceClient::TryLoginAgain() {
     const LoginParameters last = session->LastLogin();
     relogin.inFlight = true;
     relogin.result = -1;
+    retry.TryStarted();
     session->Login(last.host, last.port, last.user, last.password, kReloginTimeoutMs);
     relogin.inFlight = false;
     const int code = relogin.result;
-    if (code == kEventOk) {
-        relogin.active = false;
+    // A device may answer the login and close the link in the same breath: that try failed.
+    if (code == kEventOk && session->LoggedIn()) {
+        retry.Up(clock());
         if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnReconnected(-1);
-        // The channels that played play again, each on a media connection of the new session.
+        // The channels the user plays play again, each on a media connection of the new
+        // session; one that streamed before is the client's to bring back, one whose open had
+        // failed hears how this one went.
         for (auto& [channel, record] : PlayedChannels()) {
             bool wanted = false;
+            bool routed = false;
             {
                 std::lock_guard<std::mutex> hold(record->lock);
                 wanted = record->wanted;
+                routed = record->routed;
             }
             record->stalled = false;
-            if (wanted) Reopen(channel, *record, false);
+            if (wanted) Reopen(channel, *record, false, routed);
         }
+        // The list may have been lost with the link while its reply was awaited.
+        if (listOwed.load(std::memory_order_acquire) && session->LoggedIn())
+            session->RequestChannelList();
         return;
     }
-    // The device said no: the credentials will not do; the user is asked.
-    const bool refused = code == 4 || (code >= 4097 && code <= 4105 && code != kLoginTimedOut);
-    if (refused) {
-        relogin.active = false;
+    if (IsLoginRefusal(code)) {
+        retry.Cancel();
         sessionWanted.store(false, std::memory_order_release);
         if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnLoginResult(code, 0);
         return;
     }
-    relogin.nextTryMs = clock() + RetryPause(++relogin.tries);
-    (void)now;
+    retry.Failed(clock());
 }
 
 void DeviceClient::OnLoginResult(int code, int channelCount) {
@@ -231,12 +232,17 @@ void DeviceClient::OnLoginResult(int code, int channelCount) {
         relogin.result = code;  // the try's own: TryLoginAgain decides what the sink hears
         return;
     }
-    if (code == kEventOk) relogin.active = false;  // the user logged in anew meanwhile
+    // The user's own login: whatever its outcome, the tries for the one before it are over.
+    if (userLogins.load(std::memory_order_acquire) > 0)
+        userLogins.fetch_sub(1, std::memory_order_acq_rel);
+    retry.Cancel();
+    if (code == kEventOk) retry.Up(clock());
     if (IDeviceEvents* to = sink.load(std::memory_order_acquire))
         to->OnLoginResult(code, channelCount);
 }
 
 void DeviceClient::OnChannelList(int code, const ChannelNameList* list) {
+    if (code == kEventOk) listOwed.store(false, std::memory_order_release);
     if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnChannelList(code, list);
 }
 
@@ -283,6 +289,7 @@ void DeviceClient::OnStreamResult(int channel, int code) {
 }
 
 void DeviceClient::OnDisconnected(int code, int detail) {
+    if (relogin.inFlight) return;  // a try of our own, lost at once: it failed
     if (reconnect.load(std::memory_order_acquire) &&
         sessionWanted.load(std::memory_order_acquire)) {
         LoseSession(clock(), detail);

@@ -9,11 +9,13 @@
 // With SetReconnect(true) it also keeps the links up, the same way for every user interface:
 // a playing channel without media for kStallMs is reopened on a fresh media connection, and a
 // lost session (closed, out of step, failed heartbeat, or a heartbeat unanswered for
-// kSilentMs) is logged in again with the last login's credentials, after which every playing
-// channel is opened again. Tries come after pauses of 1, 2, 4 and 8 s, then every 15 s. A
-// logout ends them; a login the device refuses ends them with that OnLoginResult. The sink
-// hears OnReconnecting and OnReconnected instead of OnDisconnected, and a failed try of its
-// own stays silent.
+// kSilentMs) is logged in again with the last login's credentials, after which every channel
+// the user plays is opened again and a channel list asked for but not received is asked for
+// again. Tries come as RetrySchedule says. A logout or a new login of the user's ends them; a
+// login the device refuses ends them with that OnLoginResult. The sink hears OnReconnecting
+// and OnReconnected instead of OnDisconnected, and a failed try of its own for a channel that
+// streamed stays silent (the channel is tried again); a channel whose open had failed before
+// the loss hears its new result.
 //
 // Threads:
 // - the user-interface threads (the window's, and the live view's tick): the operations,
@@ -37,6 +39,7 @@
 
 #include "client/device_events.h"
 #include "client/device_session.h"
+#include "client/retry_schedule.h"
 #include "client/wire_messages.h"
 #include "platform/thread.h"
 #include "video/decoder.h"
@@ -90,8 +93,6 @@ class DeviceClient : public IDeviceEvents {
     static constexpr int64_t kStallMs = 5000;
     static constexpr int64_t kSilentMs = 5000;  // after a heartbeat went out
     static constexpr int kReloginTimeoutMs = 10000;
-    // The pause before try n (from 0); the last one repeats.
-    static constexpr int64_t kRetryPausesMs[] = {1000, 2000, 4000, 8000, 15000};
 
     // The channel's decoder, for GetPicture / ReleasePicture / SetDisplayBits: made at the
     // first call and kept for the life of this object. Any thread.
@@ -139,11 +140,10 @@ class DeviceClient : public IDeviceEvents {
     // Client thread, after each pass: the reconnection rules.
     void KeepLinks();
     void LoseSession(int64_t now, int reason);
-    void TryLoginAgain(int64_t now);
-    // Opens the channel again on a fresh media connection (`fresh`: the old one is dropped
-    // first), as the client's own try.
-    void Reopen(int channel, PlayedChannel& played, bool fresh);
-    static int64_t RetryPause(int tries);
+    void TryLoginAgain();
+    // Opens the channel again (`fresh`: on a new media connection, the old one dropped first);
+    // `silent`: as the client's own try, whose failure the sink does not hear.
+    void Reopen(int channel, PlayedChannel& played, bool fresh, bool silent);
     // The channel's record, made with its decoder at the first call; every record made so far.
     PlayedChannel& Channel(int channel);
     std::vector<std::pair<int, PlayedChannel*>> PlayedChannels();
@@ -165,13 +165,16 @@ class DeviceClient : public IDeviceEvents {
     std::atomic<bool> reconnect{false};
     // The user logged in and has not logged out since (set on the interface's thread).
     std::atomic<bool> sessionWanted{false};
+    // The user's logins queued whose result has not come: while there are any, no try of the
+    // client's own is made (the user's login decides).
+    std::atomic<int> userLogins{0};
+    // The user asked for the channel list and no list has come since.
+    std::atomic<bool> listOwed{false};
     // The client thread's: the session is being logged in again.
+    RetrySchedule retry;
     struct {
-        bool active = false;
-        bool inFlight = false;  // our own login is running: its result is ours
+        bool inFlight = false;  // our own login is running: its events are ours
         int result = -1;
-        int tries = 0;
-        int64_t nextTryMs = 0;
     } relogin;
     int policyOpen = -1;  // the channel the client itself is opening, while it does
 };

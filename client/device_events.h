@@ -27,6 +27,12 @@ constexpr int kDisconnectedOutOfStep = -3;  // OnDisconnected(0, -3): replies lo
 constexpr int kReconnectSilent = -4;
 constexpr int kReconnectStalled = 1;
 
+// Whether a login result is the device's own refusal (4 and 4097..4105 bar the time-out): the
+// credentials will not do, and trying them again is no use.
+constexpr bool IsLoginRefusal(int code) {
+    return code == 4 || (code >= 4097 && code <= 4105 && code != kLoginTimedOut);
+}
+
 // The listener of a DeviceSession. Every call comes on the client thread; data passed in is
 // valid only during the call. A listener must return quickly and hand work for the user
 // interface to the interface's own thread.

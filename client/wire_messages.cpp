@@ -81,7 +81,8 @@ void ReadRecords(const uint8_t* body, size_t length, ReplyInfo& reply) {
         size_t left = length - at - 8;
         if (recordLength > left) break;
 
-        if (type == kRecordChannels && recordLength > 0) {
+        if (type == kRecordChannels && recordLength > 0 &&
+            reply.channelLists.size() < kMaxChannelLists) {
             ChannelNameList& list = reply.channelLists.emplace_back();
             std::memset(&list, 0, sizeof list);
             int count = static_cast<int>(std::min<uint32_t>(recordLength / 68, kMaxChannelEntries));
@@ -94,7 +95,8 @@ void ReadRecords(const uint8_t* body, size_t length, ReplyInfo& reply) {
             }
             list.count = count;
             reply.dataLength += sizeof list;
-        } else if (type == kRecordOpaque && recordLength >= kOpaqueRecordSize) {
+        } else if (type == kRecordOpaque && recordLength >= kOpaqueRecordSize &&
+                   reply.opaqueRecords.size() < kMaxOpaqueRecords) {
             auto& record = reply.opaqueRecords.emplace_back();
             std::memcpy(record.data(), value, kOpaqueRecordSize);
             reply.dataLength += kOpaqueRecordSize;

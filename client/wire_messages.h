@@ -59,6 +59,11 @@ constexpr int32_t kReplyKindRecord = 1;
 
 constexpr int kMaxChannelEntries = 32;
 constexpr int kChannelNameBytes = 64;
+// What one record reply may hold: lists for a few hundred channels, and a few opaque records;
+// records beyond these are dropped, so that a hostile reply cannot make the parser allocate
+// without bound.
+constexpr size_t kMaxChannelLists = 16;
+constexpr size_t kMaxOpaqueRecords = 16;
 
 // The fixed 2180-byte channel list that the user interface reads.
 struct ChannelNameEntry {
@@ -87,8 +92,10 @@ struct ReplyInfo {
     int32_t value = 0;               // login result code, or byte 14 of a media-connection reply
     const uint8_t* media = nullptr;  // 0xBC: the body, still in the receiver's buffer
     std::unique_ptr<LoginRecord> loginRecord;   // 0xB0 on success
-    std::vector<ChannelNameList> channelLists;  // 0xB8: one; records: one per type-56 record
-    std::vector<std::array<uint8_t, kOpaqueRecordSize>> opaqueRecords;  // type-100 records
+    std::vector<ChannelNameList> channelLists;  // 0xB8: one; records: one per type-56 record,
+                                                // at most kMaxChannelLists
+    std::vector<std::array<uint8_t, kOpaqueRecordSize>> opaqueRecords;  // type-100 records, at most
+                                                                      // kMaxOpaqueRecords
 
     // The channel list this reply carries, or null.
     const ChannelNameList* ChannelList() const {

@@ -132,7 +132,9 @@ const ColourConverter& PlainConverter() {
 }
 
 const std::vector<const ColourConverter*>& AvailableConverters() {
-    static const std::vector<const ColourConverter*> converters = [] {
+    // Never destroyed: decoding threads of objects that live until the process exits (the
+    // program's device client) may still convert while static objects are being destroyed.
+    static const auto& converters = *new const std::vector<const ColourConverter*>([] {
         std::vector<const ColourConverter*> list{&kPlainConverter};
 #if defined(TAVIX_X86_SIMD)
         __builtin_cpu_init();
@@ -140,7 +142,7 @@ const std::vector<const ColourConverter*>& AvailableConverters() {
         if (__builtin_cpu_supports("avx2")) list.push_back(&kAvx2Converter);
 #endif
         return list;
-    }();
+    }());
     return converters;
 }
 

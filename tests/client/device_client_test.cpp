@@ -277,7 +277,7 @@ TEST(FacadeWithDevice, TwoChannelsPlayAtOnceAndEachStopsAlone) {
 
 TEST(FacadeReconnects, ALostLinkComesBackByItselfUnlessTheUserLogsOutOrTheDeviceRefuses) {
     // The client's clock runs 20 times fast: a pause of 1 s between tries is 50 ms.
-    enum Outcome { kBack, kLogout, kRefused };
+    enum Outcome { kBack, kLogout, kRefused, kLoginElsewhere };
     const struct {
         std::vector<std::string> fault;
         StreamEvent lost;  // channel -1: the session
@@ -289,6 +289,7 @@ TEST(FacadeReconnects, ALostLinkComesBackByItselfUnlessTheUserLogsOutOrTheDevice
         {{"--drop-media-after", "0.5"}, {0, kReconnectStalled}, kBack},
         {{"--close-after", "0.5"}, {-1, kDisconnectedByPeer}, kLogout},
         {{"--close-after", "0.5", "--refuse-after", "1"}, {-1, kDisconnectedByPeer}, kRefused},
+        {{"--close-after", "0.5"}, {-1, kDisconnectedByPeer}, kLoginElsewhere},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault[0] + " " + std::to_string(c.outcome));
@@ -301,13 +302,17 @@ TEST(FacadeReconnects, ALostLinkComesBackByItselfUnlessTheUserLogsOutOrTheDevice
         ASSERT_TRUE(WaitUntil([&] { return !rig.listener.Reconnecting().empty(); }, 10000));
         EXPECT_EQ(c.lost, rig.listener.Reconnecting()[0]);
         if (c.outcome != kBack) {
-            // A logout ends the tries; a refusal reaches the sink and ends them too.
-            if (c.outcome == kLogout) rig.client.Logout();
-            ASSERT_TRUE(c.outcome != kRefused ||
+            // A logout ends the tries; a refusal reaches the sink and ends them too; so does
+            // the user's own login elsewhere, even one that fails.
+            if (c.outcome != kRefused) rig.client.Logout();
+            if (c.outcome == kLoginElsewhere)
+                rig.client.Login("127.0.0.1", FreePort(), "admin", "702914", 10000);
+            ASSERT_TRUE(c.outcome == kLogout ||
                         WaitUntil([&] { return rig.listener.Logins().size() == 2; }, 10000));
             SleepMs(500);  // ten seconds of the client's clock: tries would have come
-            EXPECT_EQ(c.outcome == kLogout ? 1u : 2u, sim.Requests("login").size());
-            EXPECT_EQ(c.outcome == kLogout ? 0 : 4098, rig.listener.Logins().back().code);
+            EXPECT_EQ(c.outcome == kRefused ? 2u : 1u, sim.Requests("login").size());
+            const int last[] = {0, 0, 4098, kLoginNoConnection};
+            EXPECT_EQ(last[c.outcome], rig.listener.Logins().back().code);
             continue;
         }
         // Back by itself, and the channel streams again, on a new connection of its own.
@@ -318,6 +323,29 @@ TEST(FacadeReconnects, ALostLinkComesBackByItselfUnlessTheUserLogsOutOrTheDevice
         EXPECT_EQ(2u, sim.WaitForRequests("announce", 2).size());
         EXPECT_TRUE(rig.listener.Disconnects().empty());
     }
+}
+
+TEST(FacadeReconnects, ALinkLostAgainAtOnceIsTriedAgainAndALostListIsAskedForAgain) {
+    {
+        // Every login is answered and the link closed at once, often in the same read.
+        SimProcess sim({"--close-after", "0"});
+        FacadeRig rig(true, 20);
+        rig.client.SetReconnect(true);
+        ASSERT_TRUE(rig.LoginTo(sim.Port()));
+        EXPECT_EQ(5u, sim.WaitForRequests("login", 5, 10000).size());
+    }
+    // The list's reply is lost with the link: the next session's login asks again.
+    SimProcess sim({"--close-after", "0.3", "--drop-list-requests", "1"});
+    FacadeRig rig(true, 20);
+    rig.client.SetReconnect(true);
+    ASSERT_TRUE(rig.LoginTo(sim.Port()));
+    rig.client.RequestChannelList();
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            auto lists = rig.listener.Lists();
+            return !lists.empty() && lists.back().code == 0 && lists.back().names.size() == 4;
+        },
+        10000));
 }
 
 TEST(FacadeWithDevice, AResultForAChannelClosedSinceChangesNothing) {

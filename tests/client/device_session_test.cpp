@@ -88,9 +88,7 @@ TEST(SessionLogin, NoReplyTimesOutAndClosesTheControlConnection) {
 }
 
 TEST(SessionLogin, DevicesThatCannotBeReached) {
-    SocketHandle probe = SocketListen("127.0.0.1", 0);
-    uint16_t closedPort = SocketLocalPort(probe);
-    SocketClose(probe);  // nothing listens there now
+    const uint16_t closedPort = FreePort();
 
     const struct {
         const char* host;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "client/device_session.h"
+#include "platform/socket.h"
 #include "platform/thread.h"
 
 namespace tavix {
@@ -51,6 +52,14 @@ inline std::string MediaFile(const std::string& name, size_t size, uint8_t salt)
     for (size_t i = 0; i < size; ++i)
         out.put(static_cast<char>(i % 251 + salt));
     return path;
+}
+
+// A loopback port where nothing listens (it did a moment ago).
+inline uint16_t FreePort() {
+    SocketHandle probe = SocketListen("127.0.0.1", 0);
+    const uint16_t port = SocketLocalPort(probe);
+    SocketClose(probe);
+    return port;
 }
 
 // Records every event. Its fields may be read from another thread than the client thread

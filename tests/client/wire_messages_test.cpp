@@ -321,6 +321,17 @@ TEST(ParseReplyTest, RecordsThatLieAboutTheirLengthContributeNothing) {
 
     Bytes tiny = Reply(0x00, Bytes(5, 1));  // shorter than one record header
     EXPECT_EQ(0, ParseReply(tiny.data(), tiny.size()).code);
+
+    // A flood of tiny records, asked for or not, allocates no more than the caps allow.
+    Bytes flood;
+    for (int i = 0; i < 20000; ++i)
+        AppendRecord(flood, i % 2 == 0 ? 56 : 100, Bytes(i % 2 == 0 ? 1 : 24, 1));
+    for (uint8_t code : {0x00, 0xB4}) {
+        Bytes hostile = Reply(code, flood);
+        ReplyInfo capped = ParseReply(hostile.data(), hostile.size());
+        EXPECT_EQ(kMaxChannelLists, capped.channelLists.size());
+        EXPECT_EQ(kMaxOpaqueRecords, capped.opaqueRecords.size());
+    }
 }
 
 TEST(ParseReplyTest, OtherReplies) {

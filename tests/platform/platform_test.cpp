@@ -89,6 +89,22 @@ TEST(TraceTest, ACaptureSeesEachLineExactlyAsFormatted) {
     EXPECT_EQ(std::string(600, 'x'), lines[2]);
 }
 
+TEST(TraceTest, OffUnlessAskedForAndTheSystemLogRateLimited) {
+    EXPECT_FALSE(TraceWantedBy(nullptr));
+    EXPECT_FALSE(TraceWantedBy(""));
+    EXPECT_FALSE(TraceWantedBy("0"));
+    EXPECT_TRUE(TraceWantedBy("1"));
+    // A device sending thousands of small messages a second: the log takes its share a second.
+    TraceRateLimit limit;
+    int written = 0;
+    int dropped = 0;
+    for (int i = 0; i < 3000; ++i)
+        written += limit.Admit(10000 + i / 3, dropped) ? 1 : 0;  // 1 s of lines
+    EXPECT_EQ(kTraceLinesPerSecond, written);
+    EXPECT_TRUE(limit.Admit(11000, dropped));
+    EXPECT_EQ(3000 - kTraceLinesPerSecond, dropped);
+}
+
 TEST(TraceTest, LinesFromManyThreadsAllArrive) {
     TraceCapture capture;
     WorkerThread threads[4];

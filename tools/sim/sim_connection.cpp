@@ -161,16 +161,21 @@ void SimConnection::HandleControl(const Bytes& message) {
             std::vector<std::string> names;
             for (int i = 0; i < options.channels; ++i)
                 names.push_back(options.ChannelName(i));
+            const bool answered = server.CountListRequest() >= options.dropListRequests;
             if (message[0] == kChannelNames) {
-                JsonLine("request", "channel-names").Number("connection", number).Print();
-                Reply(ChannelNamesReply(names));
+                JsonLine("request", "channel-names")
+                    .Number("connection", number)
+                    .Flag("answered", answered)
+                    .Print();
+                if (answered) Reply(ChannelNamesReply(names));
             } else {
                 JsonLine("request", "channel-records")
                     .Number("connection", number)
                     .Number("type", body >= 8 ? Le32(&message[kHeader]) : 0)
                     .Number("channels", body >= 12 ? Le16(&message[kHeader + 8]) : 0)
+                    .Flag("answered", answered)
                     .Print();
-                Reply(ChannelRecordsReply(names));
+                if (answered) Reply(ChannelRecordsReply(names));
             }
             break;
         }

@@ -34,6 +34,9 @@ constexpr OptionInfo kOptions[] = {
     {"--refuse-after", "N",
      "accept the first N logins, refuse every later one as a wrong password (a device whose "
      "password changed while clients were logged in)"},
+    {"--drop-list-requests", "N",
+     "answer none of the first N channel-list requests (a reply lost with a link that broke "
+     "meanwhile)"},
     {"--channels", "N", "number of channels, 0..255 (default 4)"},
     {"--name", "I=TEXT", "name of channel I (0-based), UTF-8; may be given for several channels"},
     {"--local", "N", "the first N channels are local, the rest IP channels (default: all local)"},
@@ -203,6 +206,9 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         } else if (name == "--refuse-after") {
             ok = ParseInteger(value, 0, 1000000, number);
             options.refuseAfter = static_cast<int>(number);
+        } else if (name == "--drop-list-requests") {
+            ok = ParseInteger(value, 0, 1000000, number);
+            options.dropListRequests = static_cast<int>(number);
         } else if (name == "--channels") {
             ok = ParseInteger(value, 0, 255, number);
             options.channels = static_cast<int>(number);

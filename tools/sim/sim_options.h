@@ -35,6 +35,7 @@ struct SimOptions {
     int refuseReason = -1;  // >= 0: every login is refused with this reason byte
     int refuseResult = -1;  // >= 0: every login is refused with this result byte
     int refuseAfter = -1;   // >= 0: logins after the first N accepted ones are refused
+    int dropListRequests = 0;  // the first N channel-list requests get no reply
 
     int channels = 4;
     int local = -1;                    // local channels; the rest are IP channels. -1: all local

@@ -44,6 +44,8 @@ class SimServer {
     void LoginReplied();
     // Counts a login about to be accepted: how many were before it (for --refuse-after).
     int CountLogin() { return logins.fetch_add(1, std::memory_order_relaxed); }
+    // Counts a channel-list request: how many were before it (for --drop-list-requests).
+    int CountListRequest() { return listRequests.fetch_add(1, std::memory_order_relaxed); }
 
     const SimOptions& Options() const { return options; }
 
@@ -71,6 +73,7 @@ class SimServer {
     std::atomic<int> generation{0};
     std::atomic<int64_t> firstLoginAtMs{-1};  // of the current listening period
     std::atomic<int> logins{0};               // accepted, over the whole run
+    std::atomic<int> listRequests{0};         // over the whole run
 
     // Held while the listener is shut down (by Stop) or closed and replaced (by Restart).
     std::mutex listenerLock;

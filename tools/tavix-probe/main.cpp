@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/trace.h"
 #include "tools/tavix-probe/commands.h"
 
 namespace tavix::probe {
@@ -17,7 +18,7 @@ constexpr Command kCommands[] = {
 
 void PrintHelp(FILE* to) {
     std::fprintf(to,
-                 "Usage: tavix-probe COMMAND [ARGUMENTS]\n"
+                 "Usage: tavix-probe [--trace] COMMAND [ARGUMENTS]\n"
                  "\n"
                  "Looks at the media a recorder sends, as Tavix sees it.\n"
                  "\n"
@@ -27,7 +28,10 @@ void PrintHelp(FILE* to) {
     std::fprintf(to,
                  "\n"
                  "'tavix-probe COMMAND --help' tells more about a command.\n"
-                 "Exit status: 0 ok, 1 the work failed, 2 usage error.\n");
+                 "--trace sends the client's debug trace to the system log (as TAVIX_TRACE=1\n"
+                 "does), at most %d lines a second.\n"
+                 "Exit status: 0 ok, 1 the work failed, 2 usage error.\n",
+                 tavix::kTraceLinesPerSecond);
 }
 
 }  // namespace
@@ -35,6 +39,11 @@ void PrintHelp(FILE* to) {
 
 int main(int argc, char** argv) {
     using namespace tavix::probe;
+    if (argc >= 2 && std::strcmp(argv[1], "--trace") == 0) {
+        tavix::SetTraceEnabled(true);
+        --argc;
+        ++argv;
+    }
     if (argc < 2) {
         PrintHelp(stderr);
         return kExitUsage;
