@@ -95,7 +95,7 @@ struct ReplyInfo {
     std::vector<ChannelNameList> channelLists;  // 0xB8: one; records: one per type-56 record,
                                                 // at most kMaxChannelLists
     std::vector<std::array<uint8_t, kOpaqueRecordSize>> opaqueRecords;  // type-100 records, at most
-                                                                      // kMaxOpaqueRecords
+                                                                        // kMaxOpaqueRecords
 
     // The channel list this reply carries, or null.
     const ChannelNameList* ChannelList() const {

@@ -15,7 +15,7 @@ namespace tavix {
 namespace {
 
 std::mutex sinkMutex;
-TraceSink installedSink;  // guarded by sinkMutex; empty means the system log
+TraceSink installedSink;        // guarded by sinkMutex; empty means the system log
 TraceRateLimit systemLogLimit;  // guarded by sinkMutex
 std::atomic<bool> sinkInstalled{false};
 std::atomic<bool> enabled{TraceWantedBy(std::getenv("TAVIX_TRACE"))};

@@ -370,11 +370,15 @@ void CDlgMain::RunLoginFlow() {
         sessionLost = false;
         client.Logout();
         Stop();
+        ClearTree();
     }
-    ClearTree();
+    // The tree and the tiles stay while the dialog is merely open: a cancel leaves them as
+    // they were. A new login ends the session they come from.
     CDlgLogin* login = new CDlgLogin(client, desktop ? this : nullptr);
-    // A new login ends the session the tiles play from.
-    connect(login, &CDlgLogin::LoginStarted, this, [this] { Stop(); });
+    connect(login, &CDlgLogin::LoginStarted, this, [this] {
+        Stop();
+        ClearTree();
+    });
     openLoginDialog = login;
     login->exec();
     const int exitChosen = login->ExitChosen();
@@ -397,11 +401,19 @@ void CDlgMain::RunLoginFlow() {
 }
 
 void CDlgMain::ExitFlow() {
-    exiting = true;
-    if (desktop) SaveWindowGeometry(saveGeometry());
-    Stop();
-    client.Logout();
     reject();
+}
+
+void CDlgMain::done(int result) {
+    // Every way out (EXIT, the handheld's Esc, the platform's accept or cancel) stops the
+    // channels and logs out before the window goes.
+    if (!exiting) {
+        exiting = true;
+        if (desktop) SaveWindowGeometry(saveGeometry());
+        Stop();
+        client.Logout();
+    }
+    QDialog::done(result);
 }
 
 void CDlgMain::closeEvent(QCloseEvent* event) {
@@ -411,6 +423,7 @@ void CDlgMain::closeEvent(QCloseEvent* event) {
 
 void CDlgMain::DisconnectFlow() {
     Stop();
+    ClearTree();  // the session they came from is gone
     QMessageBox box(QMessageBox::Critical, ToQString(appTitle), Text(u"D_DIS"), QMessageBox::Ok,
                     this);
     box.exec();

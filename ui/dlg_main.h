@@ -67,6 +67,8 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // screen, and returns when the window closes: rejected by either EXIT key or the login
     // dialog's exit, by the platform's own accept or cancel, or by closing the window.
     int exec() override;
+    // Stops every channel and logs out, once, before the window closes with `result`.
+    void done(int result) override;
 
     // IDeviceEvents, called on the device client's thread.
     void OnLoginResult(int code, int channelCount) override;

@@ -71,6 +71,10 @@ void LiveTile::Play(int channelIndex, const QString& name) {
     displayBits.store(bits, std::memory_order_relaxed);
     channelDecoder.SetDisplayBits(bits);
     channelName = name;
+    // The figures count from this channel's own totals.
+    presentedBefore = presented.load(std::memory_order_relaxed);
+    bytesBefore = client.MediaBytes(channelIndex);
+    reconnecting = false;
     generation.fetch_add(1, std::memory_order_relaxed);
     opened.store(false, std::memory_order_relaxed);
     bufferingShown.store(0, std::memory_order_relaxed);
@@ -93,6 +97,9 @@ void LiveTile::Stop() {
         channel.store(-1, std::memory_order_release);
         presenter.Release();
     }
+    // A snapshot asked for is of this stream: the next channel's pictures are not it.
+    snapshotWanted.store(false, std::memory_order_release);
+    reconnecting = false;
     pictureWidth.store(0, std::memory_order_relaxed);
     pictureHeight.store(0, std::memory_order_relaxed);
     videoArea->update();
@@ -106,12 +113,15 @@ void LiveTile::OnStreamResult(int code) {
     if (code != 0) {
         // Nothing streams: the decoder's waiting must not read as buffering.
         opened.store(false, std::memory_order_relaxed);
+        reconnecting = false;
         SetStatus(u"OPEN_ERR");
         return;
     }
     bufferingShown.store(1, std::memory_order_relaxed);
     opened.store(true, std::memory_order_release);
-    SetStatus(u"BUFFERING");
+    // A stream opened again while the link is brought back is still reconnecting until its
+    // first picture says "playing".
+    if (!reconnecting) SetStatus(u"BUFFERING");
 }
 
 namespace {
@@ -190,10 +200,12 @@ void LiveTile::SetReconnecting() {
     if (channel.load(std::memory_order_relaxed) == -1) return;
     generation.fetch_add(1, std::memory_order_relaxed);
     opened.store(false, std::memory_order_relaxed);
+    reconnecting = true;
     SetStatus(u"RECONNECTING");
 }
 
 void LiveTile::SetStatus(const char16_t* key) {
+    if (std::u16string_view(key) == u"PLAYING") reconnecting = false;
     statusText = Text(key);
     UpdateCaption();
     emit StatusChanged(this, statusText);

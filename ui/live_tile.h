@@ -45,8 +45,9 @@ class LiveTile : public QWidget {
     void Play(int channel, const QString& name);
     // Closes the channel ("STOP") and clears the picture to black; nothing when none plays.
     void Stop();
-    // The channel's stream result: 0 "BUFFERING", else "OPEN_ERR" (and no other status comes
-    // until the channel is opened again).
+    // The channel's stream result: 0 "BUFFERING" (while reconnecting, the status stays until the
+    // first picture), else "OPEN_ERR" (and no other status comes until the channel is opened
+    // again).
     void OnStreamResult(int code);
     // The client is bringing the channel back ("RECONNECTING"): the last picture stays, and no
     // other status comes until its stream starts again.
@@ -73,7 +74,7 @@ class LiveTile : public QWidget {
     int DisplayBits() const { return displayBits.load(std::memory_order_relaxed); }
 
     // The next picture of the channel comes as SnapshotTaken: an image of its decoded size,
-    // upright. Nothing comes while the tile plays nothing.
+    // upright. Nothing comes while the tile plays nothing; Stop drops the request.
     void TakeSnapshot() { snapshotWanted.store(true, std::memory_order_release); }
     // The statistics drawn over the tile: codec and size, pictures per second, kbit/s
     // received, decode time, what was dropped (chunks refused, waits for a key picture after a
@@ -120,6 +121,7 @@ class LiveTile : public QWidget {
     int64_t delayCountBefore = 0;
     QString channelName;
     QString statusText;
+    bool reconnecting = false;  // the status says so until a picture comes
     bool captioned = false;
     bool selected = false;
     int forcedBits = 0;

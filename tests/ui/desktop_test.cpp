@@ -2,6 +2,8 @@
 // and remembers its place, and a wall of four tiles against tavix-sim.
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -130,11 +132,32 @@ TEST_F(DesktopTest, AWallOfFourPlaysIsSteeredTileByTileAndComesBackAtTheNextLogi
         EXPECT_EQ(wall.rect(), wall.Tile(1)->geometry());
         ClickTile(*w, 1, true);
         EXPECT_EQ(-1, wall.AloneIndex());
-        // The tree plays into the selected tile, replacing its channel.
+        // The login dialog, cancelled, leaves the tree and the tiles as they were.
+        ModalDriver cancel;
+        cancel.WhenShown<CDlgLogin>("login dialog, cancelled", [](CDlgLogin* d) { d->reject(); });
+        Press(w, kIdLogin);
+        EXPECT_TRUE(cancel.Done());
+        EXPECT_EQ(6, TreeTexts(*w).size());
+        EXPECT_EQ(3, wall.Tile(3)->Channel());
+        // The tree plays into the selected tile, replacing its channel; a snapshot asked for
+        // before a stop, and the figures of the channel before, are not the new channel's.
+        LiveTile* first = wall.Tile(0);
+        first->SetStatisticsShown(true);
+        first->UpdateStatistics(1000);
+        first->Play(1, QStringLiteral("Camera 2"));
+        first->TakeSnapshot();
+        first->Stop();
+        QSignalSpy snapshots(first, &LiveTile::SnapshotTaken);
         ClickTile(*w, 0);
         TapTree(*w, Channel(*w, 4));
+        first->UpdateStatistics(1000);
         EXPECT_EQ(4, wall.Tile(0)->Channel());
         EXPECT_FALSE(IsPlayingIcon(*w, Channel(*w, 0)));
+        EXPECT_TRUE(WaitForPatternIn(*w, 0));
+        EXPECT_EQ(0, snapshots.count());
+        for (QLabel* label : first->findChildren<QLabel*>())
+            EXPECT_FALSE(label->text().contains(QRegularExpression("-\\d+ kbit/s")))
+                << label->text().toStdString();
 
         // Logged in again: the wall comes back as it was.
         ModalDriver relogin;
@@ -167,14 +190,23 @@ TEST_F(DesktopTest, AWallComesBackByItselfAfterTheRecorderRestarted) {
         Press(w, kIdLayout4);
         for (int channel = 0; channel < 4; ++channel)
             TapTree(*w, Channel(*w, channel));
+        // A fifth tile's channel the recorder does not have: its open fails.
+        Press(w, kIdLayout9);
+        wall.Tile(4)->Play(7, QStringLiteral("none"));
         auto all = [&](const QString& status) {
             for (int i = 0; i < 4; ++i)
                 if (wall.Tile(i)->StatusText() != status) return false;
             return true;
         };
         ASSERT_TRUE(QTest::qWaitFor([&] { return all("Playing"); }, 10000));
+        const QString failed = wall.Tile(4)->StatusText();
+        QStringList statuses;
+        for (int i = 0; i < 4; ++i)
+            QObject::connect(wall.Tile(i), &LiveTile::StatusChanged,
+                             [&](LiveTile*, const QString& text) { statuses << text; });
         // Every tile says so while the recorder is away, and the status line that the
-        // connection was lost; then every tile plays again, untouched.
+        // connection was lost; then every tile plays again, untouched, without a word of
+        // buffering meanwhile, and the failed one fails again.
         ASSERT_TRUE(QTest::qWaitFor([&] { return all("Reconnecting..."); }, 10000));
         EXPECT_EQ("The connection to the device was lost.", StatusText(*w));
         EXPECT_TRUE(QTest::qWaitFor([&] { return all("Playing"); }, 10000));
@@ -182,6 +214,9 @@ TEST_F(DesktopTest, AWallComesBackByItselfAfterTheRecorderRestarted) {
             afterRecovery.push_back(wall.Tile(i)->Channel());
             EXPECT_TRUE(WaitForPatternIn(*w, i)) << "tile " << i;
         }
+        EXPECT_FALSE(statuses.contains("Buffering...")) << statuses.join(", ").toStdString();
+        EXPECT_EQ("Cannot open video", failed);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return wall.Tile(4)->StatusText() == failed; }));
         Press(w, kIdExit);
     });
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3}), afterRecovery);

@@ -32,9 +32,9 @@ struct SimOptions {
 
     std::string user = "admin";
     std::string password = "702914";
-    int refuseReason = -1;  // >= 0: every login is refused with this reason byte
-    int refuseResult = -1;  // >= 0: every login is refused with this result byte
-    int refuseAfter = -1;   // >= 0: logins after the first N accepted ones are refused
+    int refuseReason = -1;     // >= 0: every login is refused with this reason byte
+    int refuseResult = -1;     // >= 0: every login is refused with this result byte
+    int refuseAfter = -1;      // >= 0: logins after the first N accepted ones are refused
     int dropListRequests = 0;  // the first N channel-list requests get no reply
 
     int channels = 4;
