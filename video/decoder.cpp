@@ -247,6 +247,7 @@ void CDecoder::DemultiplexStep() {
         demuxer->Feed(packet.bytes.get(), packet.length);
         for (;;) {
             FrameInfo* f;
+            const bool waited = waitKeyFrame;
             if (waitKeyFrame) {
                 f = demuxer->NextKeyFrame();
                 if (f == nullptr) break;
@@ -263,6 +264,12 @@ void CDecoder::DemultiplexStep() {
                 if (f == nullptr) break;
             }
             if (f->kind != kKindVideo) continue;
+            if (f->payloadLength <= 0 || f->payload == nullptr) {
+                // A damaged picture would leave the pictures that refer to it wrong.
+                if (!waited) keyWaits.fetch_add(1, std::memory_order_relaxed);
+                waitKeyFrame = true;
+                continue;
+            }
             // The frame's bytes live only until the next Feed: keep a copy.
             try {
                 FrameCopy copy;
