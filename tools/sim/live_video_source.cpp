@@ -5,16 +5,17 @@
 #include <cstdio>
 #include <ctime>
 
+#include "demux/frame_info.h"
 #include "platform/thread.h"
 #include "tools/sim/json_line.h"
 
 namespace tavix::sim {
 namespace {
 
-// The largest frame the rate control should let through: a second's worth, and below the
-// 256 KiB at which the client's packet assembler gives up on a packet arriving in pieces.
+// The largest frame the rate control should let through: a second's worth, and within the
+// picture the client's packet assembler takes.
 int MaxFrameBytes(int bitRateKbit) {
-    return std::min(bitRateKbit * 1000 / 8, 200000);
+    return std::min(bitRateKbit * 1000 / 8, static_cast<int>(kMaxFrameBytes));
 }
 
 WallTime Now(std::string& clockText) {
@@ -51,6 +52,7 @@ LiveVideoSource::~LiveVideoSource() {
         .Number("channel", channel)
         .Number("frames", framesSent)
         .Number("keyFrames", keyFramesSent)
+        .Number("keyBytesMax", keyBytesMax)
         .Number("skipped", framesSkipped)
         .Number("bytes", bytesSent)
         .Real("drawEncodeMsMean",
@@ -174,7 +176,10 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
     frame.frameNumber = static_cast<uint32_t>(nextFrame);
     writer->Write(frame, pending);
     ++framesSent;
-    if (key) ++keyFramesSent;
+    if (key) {
+        ++keyFramesSent;
+        keyBytesMax = std::max(keyBytesMax, static_cast<int64_t>(frame.size));
+    }
 }
 
 void LiveVideoSource::Steer(int wireAction, int /*speed*/) {

@@ -74,6 +74,7 @@ class LiveVideoSource : public MediaSource {
     int64_t framesDrawn = 0;
     int64_t drawingUs = 0;
     int64_t keyFramesSent = 0;
+    int64_t keyBytesMax = 0;  // the largest key picture sent
     int64_t framesSkipped = 0;
     int64_t bytesSent = 0;
     struct LoopFrame {
