@@ -58,8 +58,9 @@ constexpr OptionInfo kOptions[] = {
      "live bit rate of channel I in kbit/s, 50..50000 (default from the size: 284 at 352x288, "
      "1928 at 1920x1080)"},
     {"--replay", "I|all",
-     "live channel I (or every live channel) replays its first 4 s, encoded once per media "
-     "connection, until its first PTZ command makes it live-encoded; meanwhile its pictures "
+     "live channel I (or every live channel) replays its first 4 s until its first PTZ command "
+     "makes it live-encoded; the 4 s are encoded once per run, frame after frame however long "
+     "that takes, and later media connections replay them at once; meanwhile its pictures "
      "carry no frame stamp and show REPLAY for the clock. May be repeated"},
     {"--chunk", "BYTES", "body bytes of one media message, 1..1048576 (default 2048)"},
     {"--rate", "BYTES_PER_S",
