@@ -97,7 +97,7 @@ FrameInfo* AsfParser::NextKeyFrame() {
 bool AsfParser::Rebuild() {
     // One Feed of the inner parser must not pass its buffer beside what it holds; a data packet
     // never rebuilds into more bytes than it has.
-    const uint32_t room = std::min(kStagingSize, inner->BufferSize() - inner->BufferedBytes());
+    const uint32_t room = std::min(kStagingSize, kMaxWorkBufferSize - inner->BufferedBytes());
     while (!readyQueue.empty()) {
         const FrameInfo& packet = *readyQueue.front();
         if (stagingFill > 0 && stagingFill + static_cast<uint32_t>(packet.packetLength) > room)

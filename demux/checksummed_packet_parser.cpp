@@ -99,14 +99,15 @@ int ChecksummedPacketParser::ParseHeader() {
     if (avail < kHeader + extension) return 0;
     const uint8_t type = h[0];
     const uint32_t length = ReadLe32(h + 8);
-    const bool lengthOk =
-        length >= static_cast<uint32_t>(kOverhead + extension) && length <= BufferSize();
+    // The assembler gathers up to kMaxFrameBytes behind the header: payload, extension, trailer.
+    const bool lengthOk = length >= static_cast<uint32_t>(kOverhead + extension) &&
+                          length - 4 - kHeader <= kMaxFrameBytes;
     int32_t payloadLength = lengthOk ? static_cast<int32_t>(length) - kOverhead - extension : 0;
     if (type == kData && h[1] == kTextData && lengthOk) {
         // A text packet is read once it is whole, with some bytes behind it (unless it could
         // never be: then it comes out damaged).
         int64_t wanted = int64_t{extension} + payloadLength + kTextWindow;
-        if (wanted + 4 <= BufferSize() && avail < wanted) return 0;
+        if (wanted + 4 <= kMaxWorkBufferSize && avail < wanted) return 0;
     }
     const bool payloadHere = lengthOk && avail >= kHeader + extension + payloadLength;
 

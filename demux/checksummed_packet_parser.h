@@ -4,10 +4,10 @@
 //
 // What the stream says is checked before it is used: a header whose checksum fails gives a
 // damaged frame of other data and its bytes are scanned again; a packet length shorter than its
-// own header or longer than the work buffer, or an extension too short for the fields of its
-// packet type, or an extension layout or codec this parser does not know gives a damaged frame
-// (payloadLength 0). Text payloads ("TEXT") are bounded by payloadLength; no terminating zero is
-// written into the fed bytes. Frames and their bytes stay valid as StreamParser says.
+// own header or with more than kMaxFrameBytes behind it, or an extension too short for the fields
+// of its packet type, or an extension layout or codec this parser does not know gives a damaged
+// frame (payloadLength 0). Text payloads ("TEXT") are bounded by payloadLength; no terminating zero
+// is written into the fed bytes. Frames and their bytes stay valid as StreamParser says.
 #pragma once
 
 #include <cstdint>

@@ -10,6 +10,10 @@ constexpr int32_t kKindVideo = 1;
 constexpr int32_t kKindAudio = 2;
 constexpr int32_t kKindOther = 3;  // private data, text, filler
 
+// Bytes of one frame's payload at most: a 4K key picture takes up to about 2 MB. The parsers
+// give a packet that says it holds more as a damaged frame, and cut the packets behind it.
+constexpr uint32_t kMaxFrameBytes = 8u << 20;
+
 // Video codecs (FrameInfo::codec of a video frame). Audio frames carry their format's own code.
 constexpr int32_t kCodecMpeg4 = 1;
 constexpr int32_t kCodecH264Announced = 2;  // H.264 as the checksummed format announces it

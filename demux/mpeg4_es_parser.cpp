@@ -17,8 +17,8 @@ constexpr uint32_t kAviAudio = 0x30317762;  // "01wb"
 
 // How far in front of a VOP its layer headers are looked for.
 constexpr int kLookBack = 60;
-// At most this many bytes are buffered; more drop the open frame.
-constexpr int kMaxBuffered = kWorkBufferSize - 1;
+// At most this many bytes are buffered; more make the open frame a damaged one.
+constexpr int kMaxBuffered = static_cast<int>(kMaxWorkBufferSize) - 1;
 // Bytes the VOL reader may read from a layer header's start code.
 constexpr int kVolBytes = 100;
 // Audio chunks of AVI files shorter than this are passed on as other data.
@@ -67,7 +67,8 @@ const uint8_t* Mpeg4EsParser::Location(int position) const {
 
 bool Mpeg4EsParser::Join(int upTo) {
     if (upTo <= copied) return true;
-    if (joinAt + upTo > kMaxBuffered) return false;
+    if (int64_t{joinAt} + upTo > kMaxBuffered || !Reserve(static_cast<uint64_t>(joinAt + upTo)))
+        return false;
     std::memcpy(buffer + joinAt + copied, data + copied, static_cast<size_t>(upTo - copied));
     copied = upTo;
     return true;
@@ -283,9 +284,12 @@ void Mpeg4EsParser::CloseFrame(int end) {
     FrameInfo* frame = current;
     current = nullptr;
     // A frame that began before this chunk must be whole in the buffer.
-    if (openStart < 0 && !Join(end)) {
-        freeQueue.push_back(frame);
-        return;
+    if (openStart < 0) {
+        if (!Join(end)) {
+            QueueDamaged(frame);
+            return;
+        }
+        frame->packet = frame->payload = Location(openStart);  // the buffer may have moved
     }
     auto frameLength = static_cast<int32_t>(end - openStart);
     frame->packetLength = frameLength;
@@ -396,7 +400,7 @@ void Mpeg4EsParser::CarryOpenFrame() {
     }
     int count = length - openStart;
     int at = joinAt + copied;
-    if (at + count > kMaxBuffered) {
+    if (int64_t{at} + count > kMaxBuffered || !Reserve(static_cast<uint64_t>(at + count))) {
         DropOpenFrame();
         return;
     }
@@ -407,12 +411,22 @@ void Mpeg4EsParser::CarryOpenFrame() {
 }
 
 void Mpeg4EsParser::DropOpenFrame() {
-    ReleaseCurrent();
+    FrameInfo* frame = current;
+    current = nullptr;
     fill = 0;
     pending = 0;
     // In sequenced mode the next Feed writes from the buffer start without discarding the ready
     // frames first; those in the buffer would be overwritten.
     if (mode == kModeSequenced) ReleaseReady();
+    if (frame) QueueDamaged(frame);
+}
+
+// A frame too large to gather comes out damaged, without bytes: the pictures after it would be
+// decoded against another one.
+void Mpeg4EsParser::QueueDamaged(FrameInfo* frame) {
+    frame->packet = frame->payload = data;
+    frame->packetLength = frame->payloadLength = 0;
+    QueueReady(frame);
 }
 
 void Mpeg4EsParser::Drop(int keepOpenFrame) {

@@ -60,6 +60,7 @@ class Mpeg4EsParser : public StreamParser {
     void FinishPrivate(FrameInfo* frame, int32_t length) const;
     void CarryOpenFrame();
     void DropOpenFrame();
+    void QueueDamaged(FrameInfo* frame);
     bool Join(int upTo);
     void MoveCarryToStart();
     uint8_t ByteAt(int position) const;

@@ -1,7 +1,9 @@
 #include "demux/program_stream_parser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 #include "demux/vol_reader.h"
 
@@ -22,6 +24,8 @@ constexpr int32_t kVideoUnknown = -1;  // what DetectCodec gives for a payload t
 // between with these payload lengths, then a shorter last one.
 constexpr int32_t kSplitLength = 65532;
 constexpr int32_t kMiddlePieces[] = {65510, 65512, 65522};
+// The first join buffer: room for a picture of a few pieces.
+constexpr uint32_t kFirstJoinBuffer = 262144;
 // A piece whose byte 10 (from its packet) is this or more breaks off the join.
 constexpr int32_t kJoinBreakAt = 10;
 constexpr uint8_t kJoinBreak = 86;
@@ -89,10 +93,37 @@ bool IsMiddlePiece(int32_t length) {
 
 }  // namespace
 
-ProgramStreamParser::ProgramStreamParser(uint8_t* buffer)
-    : StreamParser(buffer), joinBuffer(std::make_unique_for_overwrite<uint8_t[]>(kJoinBufferSize)) {
+ProgramStreamParser::ProgramStreamParser(uint8_t* buffer) : StreamParser(buffer) {
     SetSearchHint(0x01, 2);
-    SetOwnFrameBytes(joinBuffer.get(), kJoinBufferSize);
+}
+
+bool ProgramStreamParser::ReserveJoin(uint64_t bytes) {
+    if (bytes <= joinCapacity) return true;
+    if (bytes > kJoinBufferSize) return false;
+    const auto size = static_cast<uint32_t>(std::min<uint64_t>(
+        std::max<uint64_t>({bytes, uint64_t{joinCapacity} * 2, kFirstJoinBuffer}),
+        kJoinBufferSize));
+    std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[size]);
+    if (!storage) return false;
+    const uint8_t* from = joinBuffer.get();
+    if (from) std::memcpy(storage.get(), from, joinCapacity);
+    const auto begin = reinterpret_cast<uintptr_t>(from);
+    auto move = [from, begin, this, to = storage.get()](const uint8_t*& p) {
+        const auto at = reinterpret_cast<uintptr_t>(p);
+        if (from && at >= begin && at <= begin + joinCapacity) p = to + (at - begin);
+    };
+    for (FrameInfo* frame : readyQueue) {
+        move(frame->packet);
+        move(frame->payload);
+    }
+    if (current) {
+        move(current->packet);
+        move(current->payload);
+    }
+    joinBuffer = std::move(storage);
+    joinCapacity = size;
+    SetOwnFrameBytes(joinBuffer.get(), joinCapacity);
+    return true;
 }
 
 ProgramStreamParser::~ProgramStreamParser() = default;
@@ -267,7 +298,7 @@ void ProgramStreamParser::StartJoin(FrameInfo* frame) {
     splitPending = false;
     const auto total = static_cast<uint32_t>(frame->packetLength);
     joinStart = joinUsed;
-    if (total > kJoinLimit || joinStart + total > kJoinBufferSize) {
+    if (total > kJoinLimit || !ReserveJoin(uint64_t{joinStart} + total)) {
         frame->payloadLength = 0;
         return;
     }
@@ -290,7 +321,8 @@ int ProgramStreamParser::ContinueJoin(FrameInfo* frame, bool matched) {
     const bool marked =
         frame->packetLength <= kJoinBreakAt || frame->packet[kJoinBreakAt] >= kJoinBreak;
     const uint32_t joined = joinFill + static_cast<uint32_t>(length);
-    if (marked || length == 0 || joined > kJoinLimit || joinStart + joined > kJoinBufferSize) {
+    if (marked || length == 0 || joined > kJoinLimit ||
+        !ReserveJoin(uint64_t{joinStart} + joined)) {
         EndJoin();  // the piece is damaged
         return 0;
     }
@@ -340,6 +372,9 @@ int ProgramStreamParser::Reset(int mode) {
     splitPending = false;
     EndJoin();
     joinStart = joinUsed = 0;
+    joinBuffer.reset();
+    joinCapacity = 0;
+    SetOwnFrameBytes(nullptr, 0);
     return 0;
 }
 

@@ -26,9 +26,10 @@ namespace tavix {
 
 class ProgramStreamParser : public StreamParser {
   public:
-    static constexpr uint32_t kJoinLimit = 614400;  // bytes of one joined picture at most
-    // Room for a join carried into a Feed and for every byte that one Feed scans.
-    static constexpr uint32_t kJoinBufferSize = kJoinLimit + kWorkBufferSize;
+    static constexpr uint32_t kJoinLimit = kMaxFrameBytes;  // bytes of one joined picture at most
+    // Room for a join carried into a Feed and for every byte that one Feed scans, at most: the
+    // join buffer is made and grown as joins need it.
+    static constexpr uint32_t kJoinBufferSize = kJoinLimit + kMaxWorkBufferSize;
 
     explicit ProgramStreamParser(uint8_t* buffer);
     ~ProgramStreamParser() override;
@@ -48,10 +49,14 @@ class ProgramStreamParser : public StreamParser {
     int ContinueJoin(FrameInfo* frame, bool matched);
     void StartJoin(FrameInfo* frame);
     void EndJoin();
+    // Makes the join buffer hold `bytes`, moving the frames that point into it; false past
+    // kJoinBufferSize or when memory runs out.
+    bool ReserveJoin(uint64_t bytes);
 
-    // Joined pictures (kJoinBufferSize bytes): the one being joined at joinStart (joinFill
-    // bytes), those completed in this Feed in front of it.
+    // Joined pictures (joinCapacity bytes): the one being joined at joinStart (joinFill bytes),
+    // those completed in this Feed in front of it.
     std::unique_ptr<uint8_t[]> joinBuffer;
+    uint32_t joinCapacity = 0;
     uint32_t joinStart = 0;
     uint32_t joinFill = 0;
     uint32_t joinUsed = 0;      // bytes of the joins completed in this Feed

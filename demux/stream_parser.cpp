@@ -1,6 +1,8 @@
 #include "demux/stream_parser.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "platform/bytes.h"
 
@@ -8,9 +10,6 @@ namespace tavix {
 namespace {
 
 constexpr int kInitialRecords = 10;
-// A packet that straddles chunks with more than this many payload bytes still missing is
-// given up as damaged.
-constexpr uint32_t kMaxStraddlingNeed = 262143;
 // Fewer bytes than this at the end of the scan are kept whole for the next chunk.
 constexpr int32_t kMinScanBytes = 16;
 
@@ -32,7 +31,7 @@ uint32_t StreamParser::Shifted(uint32_t code, const uint8_t* from, const uint8_t
 }
 
 StreamParser::StreamParser(uint8_t* buffer, uint32_t bufferSize)
-    : buffer(buffer), bufferSize(bufferSize), cursor(buffer) {
+    : buffer(buffer), bufferSize(bufferSize), cursor(buffer), lent(buffer), lentSize(bufferSize) {
     for (int i = 0; i < kInitialRecords; ++i) {
         records.push_back(std::make_unique<FrameInfo>());
         freeQueue.push_back(records.back().get());
@@ -109,11 +108,43 @@ int StreamParser::Reset(int mode) {
     lastSequence = 0;
     ReleaseReady();
     ReleaseCurrent();
+    buffer = lent;
+    bufferSize = lentSize;
+    cursor = buffer;
+    grown.reset();
     return 0;
 }
 
+bool StreamParser::Reserve(uint64_t bytes) {
+    if (bytes <= bufferSize) return true;
+    if (bytes > kMaxWorkBufferSize) return false;
+    // Doubling keeps the copies few while a large picture arrives in small chunks.
+    const auto size = static_cast<uint32_t>(std::min<uint64_t>(
+        std::max<uint64_t>(bytes, uint64_t{bufferSize} * 2), kMaxWorkBufferSize));
+    std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[size]);
+    if (!storage) return false;
+    if (bufferSize > 0) std::memcpy(storage.get(), buffer, bufferSize);
+    uint8_t* const to = storage.get();
+    auto move = [this, to](const uint8_t*& p) {
+        if (BytesFrom(p, buffer, bufferSize) >= 0) p = to + (p - buffer);
+    };
+    move(cursor);
+    if (current) {
+        move(current->packet);
+        move(current->payload);
+    }
+    for (FrameInfo* frame : readyQueue) {
+        move(frame->packet);
+        move(frame->payload);
+    }
+    buffer = to;
+    bufferSize = size;
+    grown = std::move(storage);  // the storage grown before, if any, goes
+    return true;
+}
+
 bool StreamParser::BeginPacket(FrameInfo* frame, int32_t headerBytes, uint32_t payloadBytes) {
-    const bool believable = payloadBytes <= bufferSize;
+    const bool believable = payloadBytes <= kMaxFrameBytes;
     if (!believable) payloadBytes = 0;
     frame->packet = cursor - 4;
     frame->payload = cursor + headerBytes;
@@ -186,7 +217,13 @@ bool StreamParser::SearchStartCode() {
 }
 
 bool StreamParser::Keep(const uint8_t* prefix, int prefixLength, const uint8_t* from, int count) {
-    if (count < 0 || static_cast<int64_t>(fill) + prefixLength + count > bufferSize) return false;
+    if (count < 0) return false;
+    // `from` may lie in the buffer, which may move.
+    const int64_t fromOffset = BytesFrom(from, buffer, bufferSize) >= 0 ? from - buffer : -1;
+    if (!Reserve(uint64_t{fill} + static_cast<uint64_t>(prefixLength) +
+                 static_cast<uint64_t>(count)))
+        return false;
+    if (fromOffset >= 0) from = buffer + fromOffset;
     uint8_t* to = buffer + fill;
     if (prefixLength > 0) std::memcpy(to, prefix, static_cast<size_t>(prefixLength));
     if (count > 0) std::memcpy(to + prefixLength, from, static_cast<size_t>(count));
@@ -223,7 +260,9 @@ void StreamParser::QueueCurrent() {
 
 int StreamParser::Feed(const uint8_t* data, int length) {
     if (!data || length <= 0) return -1;
-    if (static_cast<int64_t>(fill) + length > bufferSize) {
+    // Bytes buffered for a packet are joined with the chunk in the buffer.
+    if (static_cast<int64_t>(fill) + length > kMaxWorkBufferSize ||
+        (fill > 0 && !Reserve(uint64_t{fill} + static_cast<uint64_t>(length)))) {
         // Unfetched frames go too: they may point into the previous chunk, which the caller may
         // have freed by now.
         ReleaseReady();
@@ -325,7 +364,7 @@ int StreamParser::Feed(const uint8_t* data, int length) {
             QueueCurrent();
             continue;
         }
-        if (need > kMaxStraddlingNeed) {
+        if (need > kMaxFrameBytes) {
             current->payloadLength = 0;
             QueueCurrent();
             fill = 0;

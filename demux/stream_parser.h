@@ -25,11 +25,15 @@ namespace tavix {
 
 // Bytes of the work buffer that a demultiplexer lends its parser.
 constexpr int kWorkBufferSize = 524288;
+// The work buffer grows past the lent one, into storage of the parser's own, as the gathered
+// bytes need it and up to this: the largest packet and a chunk beside it. Memory follows the
+// bytes that came, never what a header claims.
+constexpr uint32_t kMaxWorkBufferSize = kMaxFrameBytes + kWorkBufferSize;
 
 class StreamParser {
   public:
     // `buffer` is the work buffer of `bufferSize` bytes; it is lent, not owned, and must outlive
-    // the parser.
+    // the parser. It is the first storage of the work buffer, which grows as packets need.
     explicit StreamParser(uint8_t* buffer, uint32_t bufferSize = kWorkBufferSize);
     virtual ~StreamParser();
     StreamParser(const StreamParser&) = delete;
@@ -53,8 +57,8 @@ class StreamParser {
     virtual int CheckNext();
 
     // Consumes one chunk. 0 normally; -1 for a null chunk or a length of 0 or less (nothing
-    // changes then). A chunk that would overflow the work buffer is dropped with the partly
-    // gathered frame, and 0 is returned.
+    // changes then). A chunk that would pass kMaxWorkBufferSize beside the buffered bytes is
+    // dropped with the partly gathered frame, and 0 is returned.
     virtual int Feed(const uint8_t* data, int length);
 
     // The oldest ready frame, or null. The record moves to the free queue at once: it is lent
@@ -67,7 +71,8 @@ class StreamParser {
 
     virtual int ReadyCount() const;
 
-    // Discards all buffered bytes and frames and returns 0; mode 2 changes nothing.
+    // Discards all buffered bytes and frames, gives back grown storage and returns 0; mode 2
+    // changes nothing.
     virtual int Reset(int mode);
 
     // Queues a copy of `frame` as a ready frame, in a record of this parser's pool. For a parser
@@ -75,7 +80,8 @@ class StreamParser {
     void QueueCopy(const FrameInfo& frame);
 
     // Bytes held in the work buffer for the next Feed; a Feed whose chunk does not fit beside
-    // them (bufferSize - BufferedBytes()) is dropped.
+    // them (kMaxWorkBufferSize - BufferedBytes()) is dropped. BufferSize is what the work
+    // buffer holds now.
     uint32_t BufferedBytes() const { return fill; }
     uint32_t BufferSize() const { return bufferSize; }
 
@@ -94,7 +100,7 @@ class StreamParser {
     // Ends a ParseHeader that read `headerBytes` of header behind the start code, with a payload
     // of `payloadBytes` behind them: points `frame` at its packet (from the start code) and its
     // payload, makes it `current`, sets `need` and moves `cursor` past the header. A payload
-    // longer than the work buffer cannot be believed: the frame gets none, the scan goes on
+    // longer than kMaxFrameBytes cannot be believed: the frame gets none, the scan goes on
     // behind the header, and false is returned.
     bool BeginPacket(FrameInfo* frame, int32_t headerBytes, uint32_t payloadBytes);
 
@@ -120,12 +126,18 @@ class StreamParser {
     // buffer would overflow.
     virtual void Dropped() {}
 
+    // Makes the work buffer hold at least `bytes` bytes. Growing moves the buffered bytes to new
+    // storage and with them `cursor` and the packet and payload of `current` and of the ready
+    // frames; other pointers into the buffer go stale, so keep positions, not pointers, across
+    // a call. False, changing nothing, past kMaxWorkBufferSize or when memory runs out.
+    bool Reserve(uint64_t bytes);
+
     std::deque<FrameInfo*> readyQueue;  // complete, not yet fetched, oldest first
     std::deque<FrameInfo*> freeQueue;   // available for reuse
     FrameInfo* current = nullptr;       // the frame whose packet is being gathered
     FrameInfo* lastReturned = nullptr;  // the record most recently fetched
-    uint8_t* const buffer;              // the work buffer
-    const uint32_t bufferSize;          // its bytes
+    uint8_t* buffer;                    // the work buffer: the lent one or `grown`
+    uint32_t bufferSize;                // its bytes
     const uint8_t* cursor;              // next byte to scan, in the caller's chunk or the buffer
     uint32_t code = 0;                  // the last four bytes scanned; 0xFFFFFFFF when none
     uint32_t need = 0;                  // payload bytes of `current` still missing
@@ -146,6 +158,9 @@ class StreamParser {
     // Completes `current`: a payload or packet that does not lie in live bytes is marked damaged.
     void QueueCurrent();
 
+    uint8_t* const lent;  // the lent buffer, of lentSize bytes
+    const uint32_t lentSize;
+    std::unique_ptr<uint8_t[]> grown;                 // the work buffer once it outgrew `lent`
     std::vector<std::unique_ptr<FrameInfo>> records;  // every record ever made, for freeing
     const uint8_t* chunk = nullptr;                   // the chunk of the running Feed
     int chunkLength = 0;

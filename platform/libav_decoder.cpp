@@ -47,6 +47,29 @@ std::unique_ptr<LibavDecoder> LibavDecoder::Open(const char* name, int32_t width
     return decoder;
 }
 
+bool LibavDecoder::H264PictureSize(const uint8_t* payload, int32_t length, int32_t& width,
+                                   int32_t& height) {
+    if (payload == nullptr || length <= 0) return false;
+    AVCodecParserContext* parser = av_parser_init(AV_CODEC_ID_H264);
+    CodecContextHandle context(avcodec_alloc_context3(nullptr));
+    bool found = false;
+    if (parser && context) {
+        // The payload is one whole picture: no need to look for where it ends.
+        parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+        uint8_t* out = nullptr;
+        int outLength = 0;
+        av_parser_parse2(parser, context.get(), &out, &outLength, payload, length, AV_NOPTS_VALUE,
+                         AV_NOPTS_VALUE, 0);
+        found = parser->width > 0 && parser->height > 0;
+        if (found) {
+            width = parser->width;
+            height = parser->height;
+        }
+    }
+    if (parser) av_parser_close(parser);
+    return found;
+}
+
 int LibavDecoder::Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes) {
     if (payload == nullptr || length <= 0 || planes.y == nullptr || planes.u == nullptr ||
         planes.v == nullptr)

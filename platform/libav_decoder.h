@@ -42,6 +42,11 @@ class LibavDecoder {
     // (it would not fit the planes). Decoding goes on with the next call either way.
     int Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes);
 
+    // The picture size that the stream headers in an H.264 payload state (cropped), for a
+    // container whose size fields cannot hold it. False when the payload has none.
+    static bool H264PictureSize(const uint8_t* payload, int32_t length, int32_t& width,
+                                int32_t& height);
+
   private:
     LibavDecoder() = default;
 

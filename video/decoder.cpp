@@ -28,6 +28,7 @@ class DemuxerSource final : public FrameSource {
 // A stream's picture size is untrusted: anything above this many pixels (8192 x 4320) is
 // treated like a failed allocation.
 constexpr int64_t kMaxPicturePixels = 8192LL * 4320;
+constexpr int32_t kLargestStatedSize = 255 * 8;
 
 constexpr int kIdle = 8;  // a step that found nothing to do
 constexpr int kIdleWaitMs = 20;
@@ -247,6 +248,7 @@ void CDecoder::DemultiplexStep() {
         demuxer->Feed(packet.bytes.get(), packet.length);
         for (;;) {
             FrameInfo* f;
+            const bool waited = waitKeyFrame;
             if (waitKeyFrame) {
                 f = demuxer->NextKeyFrame();
                 if (f == nullptr) break;
@@ -263,6 +265,12 @@ void CDecoder::DemultiplexStep() {
                 if (f == nullptr) break;
             }
             if (f->kind != kKindVideo) continue;
+            if (f->payloadLength <= 0 || f->payload == nullptr) {
+                // A damaged picture would leave the pictures that refer to it wrong.
+                if (!waited) keyWaits.fetch_add(1, std::memory_order_relaxed);
+                waitKeyFrame = true;
+                continue;
+            }
             // The frame's bytes live only until the next Feed: keep a copy.
             try {
                 FrameCopy copy;
@@ -312,7 +320,20 @@ int CDecoder::DecodeOneFrame() {
     return result;
 }
 
-int CDecoder::Decode(const FrameInfo& info) {
+int CDecoder::Decode(const FrameInfo& frame) {
+    FrameInfo info = frame;
+    int32_t width = 0;
+    int32_t height = 0;
+    // The containers' size bytes hold 2040 pixels at most: a larger picture says 2040 there,
+    // and only its own stream headers tell its size.
+    const bool sizeAtMost = info.width >= kLargestStatedSize || info.height >= kLargestStatedSize;
+    if (info.dependent == 0 && sizeAtMost &&
+        (info.codec == kCodecH264 || info.codec == kCodecH264Announced) &&
+        LibavDecoder::H264PictureSize(info.payload, info.payloadLength, width, height) &&
+        (width > info.width || height > info.height)) {
+        info.width = width;
+        info.height = height;
+    }
     if (info.dependent == 0 && info.width > 0 && info.height > 0) {
         const int64_t pixels = static_cast<int64_t>(info.width) * info.height;
         if (pixels > kMaxPicturePixels) return 1;

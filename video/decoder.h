@@ -7,7 +7,7 @@
 // - the decoding thread, started by Start and joined by Stop: demultiplexes the queued chunks,
 //   decodes the video frames with the decoder library (H.264 and MPEG-4 Visual; frames of
 //   other codecs are dropped) and converts the picture to the display's format.
-// Two queues decouple them: received chunks (at most 1 MiB, under packetLock) and demultiplexed
+// Two queues decouple them: received chunks (at most 10 MiB, under packetLock) and demultiplexed
 // video frames (about two seconds; while it holds more, chunks are refused). One converted
 // picture at a time passes to the display.
 #pragma once
@@ -28,8 +28,10 @@
 
 namespace tavix {
 
-constexpr int32_t kPacketByteLimit = 1048576;  // undecoded chunks held
-constexpr int32_t kFrameBufferMs = 2000;       // video held in the frame queue
+// Undecoded chunks held: a largest key picture, which a device sends at once, and what follows
+// it while a picture is decoded.
+constexpr int32_t kPacketByteLimit = static_cast<int32_t>(kMaxFrameBytes) + 2 * 1048576;
+constexpr int32_t kFrameBufferMs = 2000;  // video held in the frame queue
 
 // GetPicture's status.
 constexpr int kStatusPlaying = 0;
@@ -92,8 +94,8 @@ class CDecoder {
 
     // For the statistics a viewer shows, any thread: the codec the decoder library is open for
     // (-1 none), pictures decoded since construction, the time one took to decode (a running
-    // mean, microseconds), and how often lost chunks made the decoder drop pictures until the
-    // next key picture.
+    // mean, microseconds), and how often lost chunks or a damaged picture made the decoder drop
+    // pictures until the next key picture.
     int Codec() const { return codec.load(std::memory_order_relaxed); }
     int64_t DecodedPictures() const { return decodedPictures.load(std::memory_order_relaxed); }
     int DecodeMicroseconds() const { return decodeMicroseconds.load(std::memory_order_relaxed); }

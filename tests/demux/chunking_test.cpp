@@ -124,6 +124,45 @@ TEST(ChunkingTest, Mpeg4PicturesComeOutAsTheirOwnBytes) {
     }
 }
 
+// A 4K stream's key pictures (up to about 2 MB) come out whole from chunks of a network's size;
+// one over the assembler's cap comes out damaged, and the pictures behind it whole.
+TEST(ChunkingTest, LargeKeyPicturesComeOutWhole) {
+    auto enlarged = [](std::vector<MediaUnit> units, size_t size) {
+        test::Append(units[0].bytes, test::Filler(size - units[0].bytes.size(), 9));
+        return units;
+    };
+    const PictureInfo info;
+    const auto h264 = enlarged(H264Units(), 1500000);
+    const auto mpeg4 = enlarged(Mpeg4Units(), 1500000);
+    const auto overCap = enlarged(H264Units(), kMaxFrameBytes + 1);
+    struct Case {
+        const char* name;
+        Bytes stream;
+        const std::vector<MediaUnit>& units;
+    } cases[] = {
+        {"private packets", test::WritePrivateStream(h264, info), h264},
+        {"checksummed packets", test::WriteChecksummedStream(h264, info), h264},
+        {"program stream", test::WriteProgramStream(h264, info), h264},
+        {"ASF", test::WriteAsf(h264, info), h264},
+        {"sequenced packets", test::WriteSequencedStream(mpeg4, info), mpeg4},
+        {"AVI", test::WriteAvi(mpeg4, info), mpeg4},
+        {"MPEG-4 elementary stream", ElementaryWithAudio(mpeg4), mpeg4},
+        {"private packets over the cap", test::WritePrivateStream(overCap, info), overCap},
+    };
+    for (const Case& c : cases) {
+        StreamDemuxer demuxer;
+        std::vector<Bytes> pictures, expected;
+        for (const test::FrameCopy& frame : test::FeedInChunks(demuxer, c.stream, 4000, 2048))
+            if (frame.info.kind == kKindVideo) pictures.push_back(frame.payload);
+        for (const MediaUnit& unit : c.units)
+            if (unit.video)
+                expected.push_back(&c.units == &overCap && expected.empty() ? Bytes{} : unit.bytes);
+        ASSERT_GE(pictures.size() + 1, expected.size()) << c.name;
+        expected.resize(pictures.size());
+        EXPECT_TRUE(expected == pictures) << c.name;
+    }
+}
+
 // Audio packets alone make the type provisional: the chunk that first holds a video packet
 // replaces the parser, and what the old one held (a packet begun in the chunk before) is lost.
 // Which packet that is depends on where the chunks end. No frame comes out altered.

@@ -513,7 +513,7 @@ TEST(Mpeg4EsParserTest, AFrameOverflowingTheBufferIsDroppedAndTheStreamGoesOn) {
     const EncodedVideo& video = Qcif();
     Bytes stream = Picture(video, 0);
     Append(stream, {0, 0, 1, 0xB6});
-    Append(stream, Filler(600000, 3));
+    Append(stream, Filler(kMaxWorkBufferSize, 3));
     Append(stream, Bytes(video.bytes.begin() + static_cast<ptrdiff_t>(video.frames[1].offset),
                          video.bytes.end()));
     Fixture f;
@@ -523,7 +523,7 @@ TEST(Mpeg4EsParserTest, AFrameOverflowingTheBufferIsDroppedAndTheStreamGoesOn) {
     // The giant frame is gone; the first picture after it may lose its start with it.
     EXPECT_EQ(Picture(video, 28), frames.back().payload);
     for (const FrameCopy& frame : frames)
-        EXPECT_LT(frame.info.packetLength, kWorkBufferSize);
+        EXPECT_LT(frame.info.packetLength, kMaxWorkBufferSize);
 }
 
 TEST(Mpeg4EsParserTest, ResetDropsEverything) {

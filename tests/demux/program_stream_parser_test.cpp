@@ -183,7 +183,9 @@ TEST(ProgramStreamTest, ABrokenJoinIsAbandonedAndTheStreamGoesOn) {
     } cases[] = {
         {"a piece the device marks", {units[1]}, 4 + 10},
         {"a piece after a damaged one", {units[1]}, 4 + 2},
-        {"a join past 600 KiB", {MediaUnit{true, false, test::Filler(700000, 3)}}, 0},
+        {"a join past the limit",
+         {MediaUnit{true, false, test::Filler(ProgramStreamParser::kJoinLimit + 100000, 3)}},
+         0},
     };
     for (const Case& c : cases) {
         Bytes broken = test::WriteProgramStream(c.broken, info);

@@ -30,10 +30,10 @@ void ChecksummedPacketWriter::Write(const VideoFrame& frame, Bytes& out) {
     out.push_back(static_cast<uint8_t>(extension));
     out.push_back(ChecksummedHeaderSum(&out[start + 4]));
     if (frame.key) {
-        out.insert(out.end(), {0x80, kStructureFrame, static_cast<uint8_t>(frame.width / 8),
-                               static_cast<uint8_t>(frame.height / 8), 0x81, 0,
-                               frame.codec == VideoCodec::kMpeg4 ? kCodecMpeg4 : kCodecH264,
-                               static_cast<uint8_t>(frame.frameRate)});
+        out.insert(out.end(),
+                   {0x80, kStructureFrame, SizeByte(frame.width), SizeByte(frame.height), 0x81, 0,
+                    frame.codec == VideoCodec::kMpeg4 ? kCodecMpeg4 : kCodecH264,
+                    static_cast<uint8_t>(frame.frameRate)});
     }
     out.insert(out.end(), frame.data, frame.data + frame.size);
     out.insert(out.end(), kTrailer, 0);

@@ -60,6 +60,12 @@ bool ParseCodecName(const std::string& name, VideoCodec& codec);
 // 17-21, month 22-25, year - 2000 in 26-31.
 uint32_t PackedTime(const WallTime& time);
 
+// A size in the one-byte units of 8 pixels of the packet headers; a larger size says the
+// largest the byte holds (the picture's own headers tell the rest).
+inline uint8_t SizeByte(int pixels) {
+    return static_cast<uint8_t>(pixels / 8 < 255 ? pixels / 8 : 255);
+}
+
 void PutLe16(Bytes& out, uint16_t value);
 void PutLe24(Bytes& out, uint32_t value);
 void PutLe32(Bytes& out, uint32_t value);

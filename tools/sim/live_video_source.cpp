@@ -4,18 +4,24 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <map>
 
+#include "demux/frame_info.h"
 #include "platform/thread.h"
 #include "tools/sim/json_line.h"
 
 namespace tavix::sim {
 namespace {
 
-// The largest frame the rate control should let through: a second's worth, and below the
-// 256 KiB at which the client's packet assembler gives up on a packet arriving in pieces.
+// The largest frame the rate control should let through: a second's worth, and within the
+// picture the client's packet assembler takes.
 int MaxFrameBytes(int bitRateKbit) {
-    return std::min(bitRateKbit * 1000 / 8, 200000);
+    return std::min(bitRateKbit * 1000 / 8, static_cast<int>(kMaxFrameBytes));
 }
+
+// The replay loops made so far, by channel.
+std::mutex madeLoopsLock;
+std::map<int, std::vector<LiveVideoSource::LoopFrame>> madeLoops;
 
 WallTime Now(std::string& clockText) {
     std::time_t now = std::time(nullptr);
@@ -51,6 +57,7 @@ LiveVideoSource::~LiveVideoSource() {
         .Number("channel", channel)
         .Number("frames", framesSent)
         .Number("keyFrames", keyFramesSent)
+        .Number("keyBytesMax", keyBytesMax)
         .Number("skipped", framesSkipped)
         .Number("bytes", bytesSent)
         .Real("drawEncodeMsMean",
@@ -101,8 +108,9 @@ std::vector<uint8_t> LiveVideoSource::Next(size_t maxBytes) {
                 return {};
             }
             epochMs = now;
-        } else if (now - lastAskedMs > kPauseMs ||
-                   now - (epochMs + nextFrame * kFrameMs) > kMaxLateMs) {
+        } else if ((!replaying || loop.size() == kLoopFrames) &&
+                   (now - lastAskedMs > kPauseMs ||
+                    now - (epochMs + nextFrame * kFrameMs) > kMaxLateMs)) {
             // Resume at the present; what a camera captured meanwhile is gone.
             int64_t present = (now - epochMs) / kFrameMs;
             framesSkipped += std::max<int64_t>(0, present - nextFrame);
@@ -143,6 +151,11 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
     handedOut = 0;
     bool key = false;
     const std::vector<uint8_t>* data = &encoded;
+    if (replaying && loop.empty()) {
+        std::lock_guard<std::mutex> hold(madeLoopsLock);
+        auto made = madeLoops.find(channel);
+        if (made != madeLoops.end()) loop = made->second;
+    }
     if (replaying && loop.size() == kLoopFrames) {
         // Resuming starts at the key frame the current loop frame depends on.
         while (forceKey && !loop[loopAt].key)
@@ -163,6 +176,10 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
                          .count();
         ++framesDrawn;
         if (replaying) loop.push_back({encoded, key});
+        if (replaying && loop.size() == kLoopFrames) {
+            std::lock_guard<std::mutex> hold(madeLoopsLock);
+            madeLoops.emplace(channel, loop);
+        }
     }
     frame.data = data->data();
     frame.size = data->size();
@@ -174,7 +191,10 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
     frame.frameNumber = static_cast<uint32_t>(nextFrame);
     writer->Write(frame, pending);
     ++framesSent;
-    if (key) ++keyFramesSent;
+    if (key) {
+        ++keyFramesSent;
+        keyBytesMax = std::max(keyBytesMax, static_cast<int64_t>(frame.size));
+    }
 }
 
 void LiveVideoSource::Steer(int wireAction, int /*speed*/) {

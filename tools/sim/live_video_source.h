@@ -10,8 +10,10 @@
 // drawn without the frame stamp and with REPLAY in place of the clock, encoded and kept, and
 // then sent again in a loop (the containers' frame numbers and times stay those of the moment
 // sent). The loop's length is a whole number of key-frame intervals and of the moving square's
-// period, so its end joins its start. The first PTZ command makes the source live for good,
-// from a key frame on, with true stamps.
+// period, so its end joins its start. Its frames are made one after the other however long
+// they take (nothing is skipped meanwhile), and once per channel and run: later media
+// connections of the channel replay it from the start at once. The first PTZ command makes the
+// source live for good, from a key frame on, with true stamps.
 //
 // Threads: Next on the media connection's thread; Steer on the control connection's.
 #pragma once
@@ -47,6 +49,11 @@ class LiveVideoSource : public MediaSource {
     static constexpr int64_t kPauseMs = 500;     // asked again after this long: resume
     static constexpr size_t kLoopFrames = 100;   // 4 s: four key-frame intervals
 
+    struct LoopFrame {
+        std::vector<uint8_t> data;
+        bool key;
+    };
+
   private:
     bool Start();
     void ProduceFrame(int64_t captureMs, bool forceKey);
@@ -74,12 +81,9 @@ class LiveVideoSource : public MediaSource {
     int64_t framesDrawn = 0;
     int64_t drawingUs = 0;
     int64_t keyFramesSent = 0;
+    int64_t keyBytesMax = 0;  // the largest key picture sent
     int64_t framesSkipped = 0;
     int64_t bytesSent = 0;
-    struct LoopFrame {
-        std::vector<uint8_t> data;
-        bool key;
-    };
     std::vector<LoopFrame> loop;  // while replaying: the frames encoded so far
     size_t loopAt = 0;            // the next one to send once all are there
 

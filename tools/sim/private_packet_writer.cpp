@@ -12,8 +12,8 @@ void PrivatePacketWriter::Write(const VideoFrame& frame, Bytes& out) {
     if (frame.key) {
         out.push_back(0);  // variant
         out.push_back(static_cast<uint8_t>(frame.frameRate & 0x1F));
-        out.push_back(static_cast<uint8_t>(frame.width / 8));
-        out.push_back(static_cast<uint8_t>(frame.height / 8));
+        out.push_back(SizeByte(frame.width));
+        out.push_back(SizeByte(frame.height));
         PutLe32(out, PackedTime(frame.time));
     }
     PutLe24(out, static_cast<uint32_t>(length));

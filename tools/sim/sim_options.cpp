@@ -50,18 +50,20 @@ constexpr OptionInfo kOptions[] = {
     {"--media", "I=FILE", "loop FILE as the media of channel I (0-based); may be repeated"},
     {"--size", "I=WxH",
      "serve live video on channel I at this size (default 352x288); W 160..1920 and H 120..1200, "
-     "multiples of 8"},
+     "multiples of 8, or 2560x1440 or 3840x2160 (H.264 in private or checksummed packets only: "
+     "their size bytes say 2040 at most, the client reads the size from the stream)"},
     {"--format", "I=FORMAT",
      "serve live video on channel I in this container: private (default), checksummed, ps (only "
      "the sizes of its size codes) or sequenced (MPEG-4 only; multiples of 16, W up to 1008)"},
     {"--codec", "I=CODEC",
      "serve live video on channel I in this codec: h264 (default) or mpeg4 (MPEG-4 Visual)"},
     {"--bitrate", "I=KBITS",
-     "live bit rate of channel I in kbit/s, 50..20000 (default from the size: 284 at 352x288, "
+     "live bit rate of channel I in kbit/s, 50..50000 (default from the size: 284 at 352x288, "
      "1928 at 1920x1080)"},
     {"--replay", "I|all",
-     "live channel I (or every live channel) replays its first 4 s, encoded once per media "
-     "connection, until its first PTZ command makes it live-encoded; meanwhile its pictures "
+     "live channel I (or every live channel) replays its first 4 s until its first PTZ command "
+     "makes it live-encoded; the 4 s are encoded once per run, frame after frame however long "
+     "that takes, and later media connections replay them at once; meanwhile its pictures "
      "carry no frame stamp and show REPLAY for the clock. May be repeated"},
     {"--chunk", "BYTES", "body bytes of one media message, 1..1048576 (default 2048)"},
     {"--rate", "BYTES_PER_S",
@@ -129,14 +131,21 @@ bool ParseIndexed(const std::string& text, int& index, std::string& value) {
     return true;
 }
 
-// "WxH" within the live limits, multiples of 8.
+// Sizes that the containers' size bytes cannot state (more than 255 units of 8 pixels).
+bool LargeSize(int width, int height) {
+    return width > 2040 || height > 2040;
+}
+
+// "WxH" within the live limits, multiples of 8, or one of the large camera sizes.
 bool ParseSize(const std::string& text, int& width, int& height) {
     size_t x = text.find('x');
     int64_t w = 0;
     int64_t h = 0;
-    if (x == std::string::npos || !ParseInteger(text.substr(0, x), 160, 1920, w) ||
-        !ParseInteger(text.substr(x + 1), 120, 1200, h) || w % 8 != 0 || h % 8 != 0)
+    if (x == std::string::npos || !ParseInteger(text.substr(0, x), 160, 3840, w) ||
+        !ParseInteger(text.substr(x + 1), 120, 2160, h) || w % 8 != 0 || h % 8 != 0)
         return false;
+    const bool large = (w == 2560 && h == 1440) || (w == 3840 && h == 2160);
+    if (!large && (w > 1920 || h > 1200)) return false;
     width = static_cast<int>(w);
     height = static_cast<int>(h);
     return true;
@@ -237,7 +246,7 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
             ok =
                 ParseIndexed(value, index, text) && ParseCodecName(text, options.live[index].codec);
         } else if (name == "--bitrate") {
-            ok = ParseIndexed(value, index, text) && ParseInteger(text, 50, 20000, number);
+            ok = ParseIndexed(value, index, text) && ParseInteger(text, 50, 50000, number);
             if (ok) options.live[index].bitRateKbit = static_cast<int>(number);
         } else if (name == "--replay") {
             ok = value == "all" || ParseInteger(value, 0, 254, number);
@@ -318,6 +327,13 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
                 "channel " + std::to_string(channel) + ": ps carries only " + ProgramStreamSizes();
             return false;
         }
+        const bool sizeBytes = live.format == ContainerFormat::kPrivate ||
+                               live.format == ContainerFormat::kChecksummed;
+        if (LargeSize(live.width, live.height) && (!sizeBytes || live.codec != VideoCodec::kH264)) {
+            error = "channel " + std::to_string(channel) +
+                    ": sizes over 2040 only as H.264 in private or checksummed packets";
+            return false;
+        }
         if (live.format == ContainerFormat::kSequenced && live.codec != VideoCodec::kMpeg4) {
             error = "channel " + std::to_string(channel) +
                     ": sequenced carries only MPEG-4 (--codec " + std::to_string(channel) +
@@ -357,7 +373,8 @@ std::string SimHelp() {
         "Requests: login, heartbeat, channel-names, channel-records, stream, ptz,\n"
         "announce, unknown. Events: listening, connected, closed, fault, bad-request,\n"
         "live (a live channel starts: format, codec, size, bit rate, replay), live-end\n"
-        "(frames sent, the mean time to draw and encode one), error, stopped. Every line\n"
+        "(frames sent, the largest key picture, the mean time to draw and encode one),\n"
+        "error, stopped. Every line\n"
         "but the listening, restart and stopped lines names its \"connection\". Channel\n"
         "indices are 0-based, as on the wire. SIGINT or SIGTERM stop it cleanly.\n"
         "Faults (the --...-after options) count their seconds (fractions allowed) from\n"

@@ -27,7 +27,7 @@ namespace tavix::probe {
 namespace {
 
 constexpr int kDefaultChunk = 2048;
-constexpr int kMaxChunk = 1048576;  // the decoder's packet queue holds no more
+constexpr int kMaxChunk = kPacketByteLimit;  // the decoder's packet queue holds no more
 
 struct Options {
     std::string file;

@@ -58,8 +58,9 @@ void PrintHelp() {
         "status texts the live view would show (OPENING_V, BUFFERING, PLAYING, STOP, OPEN_ERR)\n"
         "and a summary per channel: pictures shown, their size, pictures per second, the time\n"
         "from the stream result to the first picture, media bytes received and chunks the\n"
-        "decoder refused. Pictures that carry tavix-sim's frame stamp add the frames lost and\n"
-        "the delay from capture to the tick (mean, 95th percentile, largest). The CPU time of\n"
+        "decoder refused. Pictures that carry tavix-sim's frame stamp add the frames lost, the\n"
+        "pictures not the encoder's (no readable stamp, or a frame shown before) and the\n"
+        "delay from capture to the tick (mean, 95th percentile, largest). The CPU time of\n"
         "the client's threads (session and decoders) and of the probe's own thread per second\n"
         "played is given for the whole client: in the summary with one channel, in a last\n"
         "\"client\" line with several. PASSWORD - reads the password from the first line of\n"
@@ -347,6 +348,9 @@ void ChannelPlayer::Summary(const std::vector<Figure>& clientFigures) {
                        {{"stamped", static_cast<double>(stamped), 0},
                         {"framesSpanned", spanned, 0},
                         {"framesLost", spanned - static_cast<double>(frames.size()), 0},
+                        // No readable stamp, or one already shown: decoded from damaged bytes.
+                        {"wrongPictures",
+                         static_cast<double>(pictures - static_cast<int64_t>(frames.size())), 0},
                         {"delayMsMean", sum / static_cast<double>(sorted.size()), 1},
                         {"delayMsP95", static_cast<double>(sorted[sorted.size() * 95 / 100]), 0},
                         {"delayMsMax", static_cast<double>(sorted.back()), 0}});
