@@ -88,3 +88,16 @@ void operator delete[](void* block) noexcept {
 void operator delete[](void* block, size_t) noexcept {
     Release(block);
 }
+
+// The parsers grow their buffers with the nothrow form: it must come from the same place.
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    Release(block);
+}
