@@ -122,51 +122,58 @@ void DeviceClient::Run() {
 
 void DeviceClient::KeepLinks() {
     if (!reconnect.load(std::memory_order_acquire)) return;
-    const int64_t now = clock();
-    if (!sessionWanted.load(std::memory_order_acquire)) {
-        retry.Cancel();  // the user logged out: no more tries
-        return;
-    }
-    if (userLogins.load(std::memory_order_acquire) > 0) return;
-    if (retry.Active()) {
-        if (retry.Due(now)) TryLoginAgain();
-        return;
-    }
-    if (!session->LoggedIn()) return;
-    // A device that has frozen still takes our bytes, but answers nothing.
-    if (session->LastHeartbeatSent() > session->LastHeartbeatReply() &&
-        now - session->LastHeartbeatSent() > kSilentMs) {
-        session->Logout();
-        LoseSession(now, kReconnectSilent);
-        return;
-    }
+    Carry(keeper.Tick(clock(), LinkView()));
+}
 
+LinkKeeper::View DeviceClient::LinkView() {
+    LinkKeeper::View view{sessionWanted.load(std::memory_order_acquire),
+                          userLogins.load(std::memory_order_acquire) > 0,
+                          session->LoggedIn(),
+                          session->LastHeartbeatSent(),
+                          session->LastHeartbeatReply(),
+                          listOwed.load(std::memory_order_acquire),
+                          {}};
     for (auto& [channel, record] : PlayedChannels()) {
-        bool streaming = false;
-        {
-            std::lock_guard<std::mutex> hold(record->lock);
-            streaming = record->wanted && record->routed;
-        }
-        if (!streaming) {
-            record->stalled = false;
-            continue;
-        }
-        if (!record->stalled &&
-            now - record->lastMediaMs.load(std::memory_order_relaxed) > kStallMs) {
-            record->stalled = true;
-            record->tries = 0;
-            record->nextTryMs = now;
-            if (IDeviceEvents* to = sink.load(std::memory_order_acquire))
-                to->OnReconnecting(channel, kReconnectStalled);
-        }
-        if (record->stalled && now >= record->nextTryMs) {
-            Reopen(channel, *record, true, true);
-            record->nextTryMs = now + RetrySchedule::PauseMs(record->tries++);
+        std::lock_guard<std::mutex> hold(record->lock);
+        view.channels.push_back({channel, record->wanted, record->routed,
+                                 record->lastMediaMs.load(std::memory_order_relaxed)});
+    }
+    return view;
+}
+
+void DeviceClient::Carry(const std::vector<LinkAction>& actions) {
+    IDeviceEvents* to = sink.load(std::memory_order_acquire);
+    for (const LinkAction& action : actions) {
+        switch (action.kind) {
+            case LinkAction::kTellReconnecting:
+                if (to) to->OnReconnecting(action.channel, action.value);
+                break;
+            case LinkAction::kTellReconnected:
+                if (to) to->OnReconnected(action.channel);
+                break;
+            case LinkAction::kTellRefused:
+                sessionWanted.store(false, std::memory_order_release);
+                if (to) to->OnLoginResult(action.value, 0);
+                break;
+            case LinkAction::kEndSession:
+                session->Logout();
+                break;
+            case LinkAction::kLoginAgain:
+                TryLoginAgain();
+                break;
+            case LinkAction::kReopen:
+                // Nothing is opened on a session lost meanwhile.
+                if (session->LoggedIn()) Reopen(action.channel, action.fresh, action.silent);
+                break;
+            case LinkAction::kAskChannelList:
+                if (session->LoggedIn()) session->RequestChannelList();
+                break;
         }
     }
 }
 
-void DeviceClient::Reopen(int channel, PlayedChannel& played, bool fresh, bool silent) {
+void DeviceClient::Reopen(int channel, bool fresh, bool silent) {
+    PlayedChannel& played = Channel(channel);
     int streamType = 1;
     {
         std::lock_guard<std::mutex> hold(played.lock);
@@ -182,49 +189,13 @@ void DeviceClient::Reopen(int channel, PlayedChannel& played, bool fresh, bool s
     policyOpen = -1;
 }
 
-void DeviceClient::LoseSession(int64_t now, int reason) {
-    retry.Lost(now);
-    if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnReconnecting(-1, reason);
-}
-
 void DeviceClient::TryLoginAgain() {
     const LoginParameters last = session->LastLogin();
     relogin.inFlight = true;
     relogin.result = -1;
-    retry.TryStarted();
     session->Login(last.host, last.port, last.user, last.password, kReloginTimeoutMs);
     relogin.inFlight = false;
-    const int code = relogin.result;
-    // A device may answer the login and close the link in the same breath: that try failed.
-    if (code == kEventOk && session->LoggedIn()) {
-        retry.Up(clock());
-        if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnReconnected(-1);
-        // The channels the user plays play again, each on a media connection of the new
-        // session; one that streamed before is the client's to bring back, one whose open had
-        // failed hears how this one went.
-        for (auto& [channel, record] : PlayedChannels()) {
-            bool wanted = false;
-            bool routed = false;
-            {
-                std::lock_guard<std::mutex> hold(record->lock);
-                wanted = record->wanted;
-                routed = record->routed;
-            }
-            record->stalled = false;
-            if (wanted) Reopen(channel, *record, false, routed);
-        }
-        // The list may have been lost with the link while its reply was awaited.
-        if (listOwed.load(std::memory_order_acquire) && session->LoggedIn())
-            session->RequestChannelList();
-        return;
-    }
-    if (IsLoginRefusal(code)) {
-        retry.Cancel();
-        sessionWanted.store(false, std::memory_order_release);
-        if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnLoginResult(code, 0);
-        return;
-    }
-    retry.Failed(clock());
+    Carry(keeper.TryResult(clock(), relogin.result, LinkView()));
 }
 
 void DeviceClient::OnLoginResult(int code, int channelCount) {
@@ -235,8 +206,7 @@ void DeviceClient::OnLoginResult(int code, int channelCount) {
     // The user's own login: whatever its outcome, the tries for the one before it are over.
     if (userLogins.load(std::memory_order_acquire) > 0)
         userLogins.fetch_sub(1, std::memory_order_acq_rel);
-    retry.Cancel();
-    if (code == kEventOk) retry.Up(clock());
+    keeper.UserLoginResult(clock(), code);
     if (IDeviceEvents* to = sink.load(std::memory_order_acquire))
         to->OnLoginResult(code, channelCount);
 }
@@ -252,9 +222,7 @@ void DeviceClient::OnMediaData(int channel, const uint8_t* data, int length) {
     // Media of a channel nobody plays (being closed, or not started yet) is dropped.
     if (!played.routed) return;
     played.lastMediaMs.store(clock(), std::memory_order_relaxed);
-    if (played.stalled) {
-        played.stalled = false;
-        played.tries = 0;
+    if (reconnect.load(std::memory_order_acquire) && keeper.MediaCame(channel)) {
         if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnReconnected(channel);
     }
     played.mediaBytes.fetch_add(length, std::memory_order_relaxed);
@@ -292,7 +260,7 @@ void DeviceClient::OnDisconnected(int code, int detail) {
     if (relogin.inFlight) return;  // a try of our own, lost at once: it failed
     if (reconnect.load(std::memory_order_acquire) &&
         sessionWanted.load(std::memory_order_acquire)) {
-        LoseSession(clock(), detail);
+        Carry(keeper.SessionLost(clock(), detail));
         return;
     }
     if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnDisconnected(code, detail);

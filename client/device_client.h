@@ -6,16 +6,11 @@
 // starts and stops with that channel's stream. Channels play side by side; opening one leaves
 // the others alone.
 //
-// With SetReconnect(true) it also keeps the links up, the same way for every user interface:
-// a playing channel without media for kStallMs is reopened on a fresh media connection, and a
-// lost session (closed, out of step, failed heartbeat, or a heartbeat unanswered for
-// kSilentMs) is logged in again with the last login's credentials, after which every channel
-// the user plays is opened again and a channel list asked for but not received is asked for
-// again. Tries come as RetrySchedule says. A logout or a new login of the user's ends them; a
-// login the device refuses ends them with that OnLoginResult. The sink hears OnReconnecting
-// and OnReconnected instead of OnDisconnected, and a failed try of its own for a channel that
-// streamed stays silent (the channel is tried again); a channel whose open had failed before
-// the loss hears its new result.
+// With SetReconnect(true) it also keeps the links up, the same way for every user interface,
+// as LinkKeeper's rules say and with the last login's credentials. The sink hears OnReconnecting
+// and OnReconnected instead of OnDisconnected, and a failed try of the client's own for a
+// channel that streamed stays silent (the channel is tried again); a channel whose open had
+// failed before the loss hears its new result.
 //
 // Threads:
 // - the user-interface threads (the window's, and the live view's tick): the operations,
@@ -39,7 +34,7 @@
 
 #include "client/device_events.h"
 #include "client/device_session.h"
-#include "client/retry_schedule.h"
+#include "client/link_keeper.h"
 #include "client/wire_messages.h"
 #include "platform/thread.h"
 #include "video/decoder.h"
@@ -90,8 +85,6 @@ class DeviceClient : public IDeviceEvents {
     // Whether the client brings lost links back by itself (see above). Off at construction.
     void SetReconnect(bool on) { reconnect.store(on, std::memory_order_release); }
 
-    static constexpr int64_t kStallMs = 5000;
-    static constexpr int64_t kSilentMs = 5000;  // after a heartbeat went out
     static constexpr int kReloginTimeoutMs = 10000;
 
     // The channel's decoder, for GetPicture / ReleasePicture / SetDisplayBits: made at the
@@ -127,23 +120,20 @@ class DeviceClient : public IDeviceEvents {
         int streamType = 1;    // of the user's last open
         std::atomic<int64_t> mediaBytes{0};
         std::atomic<int64_t> refusedChunks{0};
-        // Keeping the stream up: when media last came (or the stream last started); the
-        // client thread's own otherwise.
+        // Keeping the stream up: when media last came (or the stream last started).
         std::atomic<int64_t> lastMediaMs{0};
-        bool stalled = false;
-        int tries = 0;
-        int64_t nextTryMs = 0;
     };
 
     static void ClientThread(void* self);
     void Run();
-    // Client thread, after each pass: the reconnection rules.
+    // Client thread, after each pass: the reconnection rules, and what they ask for.
     void KeepLinks();
-    void LoseSession(int64_t now, int reason);
+    LinkKeeper::View LinkView();
+    void Carry(const std::vector<LinkAction>& actions);
     void TryLoginAgain();
     // Opens the channel again (`fresh`: on a new media connection, the old one dropped first);
     // `silent`: as the client's own try, whose failure the sink does not hear.
-    void Reopen(int channel, PlayedChannel& played, bool fresh, bool silent);
+    void Reopen(int channel, bool fresh, bool silent);
     // The channel's record, made with its decoder at the first call; every record made so far.
     PlayedChannel& Channel(int channel);
     std::vector<std::pair<int, PlayedChannel*>> PlayedChannels();
@@ -170,8 +160,8 @@ class DeviceClient : public IDeviceEvents {
     std::atomic<int> userLogins{0};
     // The user asked for the channel list and no list has come since.
     std::atomic<bool> listOwed{false};
-    // The client thread's: the session is being logged in again.
-    RetrySchedule retry;
+    // The client thread's.
+    LinkKeeper keeper;
     struct {
         bool inFlight = false;  // our own login is running: its events are ours
         int result = -1;

@@ -2,9 +2,9 @@
 // its first data, creates the parser for it and hands out the parser's frames.
 //
 // Ownership: owns its parser and the 512 KiB work buffer it lends the parser (which grows past
-// it, as large pictures need, into storage of its own). Frames returned
-// by NextFrame and NextKeyFrame (and the bytes they point to) stay valid until the next Feed or
-// Reset, and only while the chunk given to the last Feed is alive: copy what you keep.
+// it, as large pictures need, into storage of its own). Frames returned by NextFrame and
+// NextKeyFrame (and the bytes they point to) stay valid until the next Feed or Reset, and only
+// while the chunk given to the last Feed is alive: copy what you keep.
 // Threads: none inside; one thread at a time.
 #pragma once
 
