@@ -142,8 +142,9 @@ LinkKeeper::View DeviceClient::LinkView() {
 }
 
 void DeviceClient::Carry(const std::vector<LinkAction>& actions) {
-    IDeviceEvents* to = sink.load(std::memory_order_acquire);
     for (const LinkAction& action : actions) {
+        // Looked up for each: a login of our own may take seconds, and the sink may change.
+        IDeviceEvents* to = sink.load(std::memory_order_acquire);
         switch (action.kind) {
             case LinkAction::kTellReconnecting:
                 if (to) to->OnReconnecting(action.channel, action.value);
