@@ -320,7 +320,8 @@ TEST(FacadeReconnects, ALostLinkComesBackByItselfUnlessTheUserLogsOutOrTheDevice
         EXPECT_EQ(c.lost.channel, rig.listener.Reconnected()[0]);
         const int64_t bytes = rig.client.MediaBytes(0);
         EXPECT_TRUE(WaitUntil([&] { return rig.client.MediaBytes(0) > bytes; }));
-        EXPECT_EQ(2u, sim.WaitForRequests("announce", 2).size());
+        // (More than one new connection where a slow run saw no media within a retry's pause.)
+        EXPECT_LE(2u, sim.WaitForRequests("announce", 2).size());
         EXPECT_TRUE(rig.listener.Disconnects().empty());
     }
 }
