@@ -46,14 +46,6 @@ void DeviceClient::RequestChannelList() {
     session->Enqueue(SessionCommand::ChannelList());
 }
 
-std::vector<std::pair<int, DeviceClient::PlayedChannel*>> DeviceClient::PlayedChannels() {
-    std::vector<std::pair<int, PlayedChannel*>> played;
-    std::lock_guard<std::mutex> hold(channelsLock);
-    for (auto& [channel, record] : channels)
-        played.emplace_back(channel, record.get());
-    return played;
-}
-
 DeviceClient::PlayedChannel& DeviceClient::Channel(int channel) {
     std::lock_guard<std::mutex> hold(channelsLock);
     std::unique_ptr<PlayedChannel>& played = channels[channel];
@@ -125,16 +117,18 @@ void DeviceClient::KeepLinks() {
     Carry(keeper.Tick(clock(), LinkView()));
 }
 
-LinkKeeper::View DeviceClient::LinkView() {
-    LinkKeeper::View view{sessionWanted.load(std::memory_order_acquire),
-                          userLogins.load(std::memory_order_acquire) > 0,
-                          session->LoggedIn(),
-                          session->LastHeartbeatSent(),
-                          session->LastHeartbeatReply(),
-                          listOwed.load(std::memory_order_acquire),
-                          {}};
-    for (auto& [channel, record] : PlayedChannels()) {
-        std::lock_guard<std::mutex> hold(record->lock);
+const LinkKeeper::View& DeviceClient::LinkView() {
+    // Made after every pass: the one view is filled anew, its channel list keeps its room.
+    view.sessionWanted = sessionWanted.load(std::memory_order_acquire);
+    view.userLoginQueued = userLogins.load(std::memory_order_acquire) > 0;
+    view.loggedIn = session->LoggedIn();
+    view.heartbeatSentMs = session->LastHeartbeatSent();
+    view.heartbeatReplyMs = session->LastHeartbeatReply();
+    view.listOwed = listOwed.load(std::memory_order_acquire);
+    view.channels.clear();
+    std::lock_guard<std::mutex> hold(channelsLock);
+    for (auto& [channel, record] : channels) {
+        std::lock_guard<std::mutex> holdChannel(record->lock);
         view.channels.push_back({channel, record->wanted, record->routed,
                                  record->lastMediaMs.load(std::memory_order_relaxed)});
     }

@@ -128,7 +128,7 @@ class DeviceClient : public IDeviceEvents {
     void Run();
     // Client thread, after each pass: the reconnection rules, and what they ask for.
     void KeepLinks();
-    LinkKeeper::View LinkView();
+    const LinkKeeper::View& LinkView();
     void Carry(const std::vector<LinkAction>& actions);
     void TryLoginAgain();
     // Opens the channel again (`fresh`: on a new media connection, the old one dropped first);
@@ -136,7 +136,6 @@ class DeviceClient : public IDeviceEvents {
     void Reopen(int channel, bool fresh, bool silent);
     // The channel's record, made with its decoder at the first call; every record made so far.
     PlayedChannel& Channel(int channel);
-    std::vector<std::pair<int, PlayedChannel*>> PlayedChannels();
 
     std::unique_ptr<DeviceSession> session;
     DeviceSession::Clock clock;
@@ -162,6 +161,7 @@ class DeviceClient : public IDeviceEvents {
     std::atomic<bool> listOwed{false};
     // The client thread's.
     LinkKeeper keeper;
+    LinkKeeper::View view{};
     struct {
         bool inFlight = false;  // our own login is running: its events are ours
         int result = -1;

@@ -29,11 +29,12 @@ std::vector<LinkAction> LinkKeeper::Tick(int64_t now, const View& view) {
     for (const Channel& c : view.channels) {
         Stall& stall = stalls[c.channel];
         if (!c.wanted || !c.streaming) {
-            stall.stalled = false;
+            Clear(stall);
             continue;
         }
         if (!stall.stalled && now - c.lastMediaMs > kStallMs) {
             stall = {true, 0, now};
+            ++stalledCount;
             actions.push_back({LinkAction::kTellReconnecting, c.channel, kReconnectStalled});
         }
         if (stall.stalled && now >= stall.nextTryMs) {
@@ -57,7 +58,7 @@ std::vector<LinkAction> LinkKeeper::TryResult(int64_t now, int code, const View&
         // A channel that streamed is the client's to bring back; one whose open had failed
         // hears how this one goes.
         for (const Channel& c : view.channels) {
-            stalls[c.channel].stalled = false;
+            Clear(stalls[c.channel]);
             if (c.wanted)
                 actions.push_back({LinkAction::kReopen, c.channel, 0, false, c.streaming});
         }
@@ -78,10 +79,16 @@ void LinkKeeper::UserLoginResult(int64_t now, int code) {
 }
 
 bool LinkKeeper::MediaCame(int channel) {
+    if (stalledCount == 0) return false;
     auto found = stalls.find(channel);
     if (found == stalls.end() || !found->second.stalled) return false;
-    found->second = {};
+    Clear(found->second);
     return true;
+}
+
+void LinkKeeper::Clear(Stall& stall) {
+    if (stall.stalled) --stalledCount;
+    stall = {};
 }
 
 }  // namespace tavix

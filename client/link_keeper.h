@@ -23,12 +23,12 @@ struct LinkAction {
     enum Kind {
         kTellReconnecting,  // to the sink: `channel` (-1 the session) is being brought back,
                             // `value` the reason
-        kTellReconnected,  // to the sink: `channel` (-1 the session) is back
-        kTellRefused,      // to the sink: our login was refused with `value`; the user is asked
-        kEndSession,       // the device has gone silent: end the session without a word
-        kLoginAgain,       // log in with the last login's credentials, then report TryResult
-        kReopen,           // open `channel` again; `fresh`: on a new media connection; `silent`:
-                           // its failure is the client's own, not the sink's
+        kTellReconnected,   // to the sink: `channel` (-1 the session) is back
+        kTellRefused,       // to the sink: our login was refused with `value`; the user is asked
+        kEndSession,        // the device has gone silent: end the session without a word
+        kLoginAgain,        // log in with the last login's credentials, then report TryResult
+        kReopen,            // open `channel` again; `fresh`: on a new media connection; `silent`:
+                            // its failure is the client's own, not the sink's
         kAskChannelList,
     };
     Kind kind;
@@ -82,8 +82,11 @@ class LinkKeeper {
         int64_t nextTryMs = 0;
     };
 
+    void Clear(Stall& stall);
+
     RetrySchedule retry;
     std::map<int, Stall> stalls;
+    int stalledCount = 0;  // MediaCame, called for every chunk, looks no further while 0
 };
 
 }  // namespace tavix

@@ -28,7 +28,6 @@ class RetrySchedule {
 
     bool Active() const { return active; }
     bool Due(int64_t now) const { return active && now >= nextTryMs; }
-    int Tries() const { return tries; }
     int64_t NextTryMs() const { return nextTryMs; }
 
     // The pause after `tries` tries; the last one repeats.
