@@ -6,12 +6,8 @@
 
 namespace tavix {
 
-DeviceClient::DeviceClient() : DeviceClient([] { return std::make_unique<CDecoder>(); }) {}
-
-DeviceClient::DeviceClient(DecoderMaker makeDecoder, DeviceSession::Clock clock)
-    : session(std::make_unique<DeviceSession>(*this, clock)),
-      clock(std::move(clock)),
-      makeDecoder(std::move(makeDecoder)) {
+DeviceClient::DeviceClient(DeviceSession::Clock clock)
+    : session(std::make_unique<DeviceSession>(*this, clock)), clock(std::move(clock)) {
     running.store(true, std::memory_order_release);
     if (thread.Start(ClientThread, this) != 0) running.store(false, std::memory_order_release);
 }
@@ -49,11 +45,18 @@ void DeviceClient::RequestChannelList() {
 DeviceClient::PlayedChannel& DeviceClient::Channel(int channel) {
     std::lock_guard<std::mutex> hold(channelsLock);
     std::unique_ptr<PlayedChannel>& played = channels[channel];
-    if (!played) {
-        played = std::make_unique<PlayedChannel>();
-        played->decoder = makeDecoder();
-    }
+    if (!played) played = std::make_unique<PlayedChannel>();
     return *played;
+}
+
+void DeviceClient::SetMediaSink(int channel, IMediaSink* media) {
+    PlayedChannel& played = Channel(channel);
+    std::lock_guard<std::mutex> hold(played.lock);
+    if (played.media == media) return;
+    if (played.media && played.routed) played.media->StreamStopped(channel);
+    played.media = media;
+    // The new sink hears the stream start with its next result.
+    played.routed = false;
 }
 
 void DeviceClient::OpenChannel(int channel, int streamType) {
@@ -73,15 +76,12 @@ void DeviceClient::CloseChannel(int channel) {
     std::lock_guard<std::mutex> hold(played.lock);
     played.wanted = false;
     played.routed = false;
-    played.decoder->Stop(channel);
+    if (played.media) played.media->StreamStopped(channel);
+    played.media = nullptr;
 }
 
 void DeviceClient::Ptz(int channel, PtzAction action, int speed) {
     session->Enqueue(SessionCommand::Ptz(channel, static_cast<int>(action), speed));
-}
-
-CDecoder& DeviceClient::Decoder(int channel) {
-    return *Channel(channel).decoder;
 }
 
 bool DeviceClient::Playing(int channel) {
@@ -222,7 +222,7 @@ void DeviceClient::OnMediaData(int channel, const uint8_t* data, int length) {
     }
     played.mediaBytes.fetch_add(length, std::memory_order_relaxed);
     mediaBytes.fetch_add(length, std::memory_order_relaxed);
-    if (played.decoder->PushData(data, length) == 0)
+    if (played.media && !played.media->Media(channel, data, length))
         played.refusedChunks.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -238,13 +238,13 @@ void DeviceClient::OnStreamResult(int channel, int code) {
         // one ends that stream on the device.
         current = played.wanted && played.pendingOpens == 0;
         if (current && code == kEventOk) {
-            played.decoder->Start(channel);
+            if (played.media) played.media->StreamStarted(channel);
             played.routed = true;
             played.lastMediaMs.store(clock(), std::memory_order_relaxed);
         } else if (current && played.routed && !ownTry) {
             // Opened anew and failed: nothing streams any more.
             played.routed = false;
-            played.decoder->Stop(channel);
+            if (played.media) played.media->StreamStopped(channel);
         }
     }
     if (!current || (ownTry && code != kEventOk)) return;

@@ -1,10 +1,9 @@
 // DeviceClient: the one object through which the user interface reaches the device. It owns
-// the device session, the client thread that drives the session, and the decoders: each
-// channel the user plays has a decoder of its own (Decoder(channel)). Its operations only
-// queue commands, whose outcomes come back later through the interface's event sink. Its own
-// job between the two: each channel's media goes into that channel's decoder, and the decoder
-// starts and stops with that channel's stream. Channels play side by side; opening one leaves
-// the others alone.
+// the device session and the client thread that drives the session. Its operations only queue
+// commands, whose outcomes come back later through the interface's event sink. Its own job
+// between the two: each channel's media goes to that channel's media sink (whoever plays it,
+// SetMediaSink), which hears its stream start and stop. Channels play side by side; opening
+// one leaves the others alone.
 //
 // With SetReconnect(true) it also keeps the links up, the same way for every user interface,
 // as LinkKeeper's rules say and with the last login's credentials. The sink hears OnReconnecting
@@ -13,8 +12,7 @@
 // failed before the loss hears its new result.
 //
 // Threads:
-// - the user-interface threads (the window's, and the live view's tick): the operations,
-//   Decoder(channel) for pictures;
+// - the user-interface threads: the operations;
 // - the client thread, started by the constructor and joined by the destructor: runs the
 //   session (commands, connections, heartbeat) and raises every event of the sink.
 //
@@ -35,27 +33,20 @@
 #include "client/device_events.h"
 #include "client/device_session.h"
 #include "client/link_keeper.h"
+#include "client/media_sink.h"
 #include "client/wire_messages.h"
 #include "platform/thread.h"
-#include "video/decoder.h"
 
 namespace tavix {
 
 class DeviceClient : public IDeviceEvents {
   public:
-    // Makes the decoder of one channel; never null.
-    using DecoderMaker = std::function<std::unique_ptr<CDecoder>()>;
-
-    // Creates the session and starts the client thread; decoders are made as channels are
-    // first played (the first builds the colour tables).
-    DeviceClient();
-    // The same with decoders of the caller's (tests: ones reading a recording frame source)
-    // and the session's clock (tests: one they move through the heartbeat's 10 and 60 s).
-    explicit DeviceClient(DecoderMaker makeDecoder, DeviceSession::Clock clock = MonotonicMs);
+    // Creates the session and starts the client thread; `clock` is the session's (tests: one
+    // they move through the heartbeat's 10 and 60 s).
+    explicit DeviceClient(DeviceSession::Clock clock = MonotonicMs);
     // Ends every wait of the session, stops the client thread and waits for it, then closes the
-    // session (every connection) and destroys the decoders (joining their threads). No thread
-    // of this object outlives it; it returns promptly even while a login or channel list is
-    // awaited.
+    // session (every connection). No thread of this object outlives it; it returns promptly
+    // even while a login or channel list is awaited.
     ~DeviceClient() override;
     DeviceClient(const DeviceClient&) = delete;
     DeviceClient& operator=(const DeviceClient&) = delete;
@@ -72,13 +63,17 @@ class DeviceClient : public IDeviceEvents {
     void Logout();
     // Outcome: OnChannelList.
     void RequestChannelList();
+    // Where `channel`'s media goes from now on (null: nowhere). A sink that had a stream
+    // running hears it stop first. The sink must stay alive until it is replaced or the
+    // channel is closed.
+    void SetMediaSink(int channel, IMediaSink* media);
     // Plays `channel` (as well as any other that plays). Outcome: OnStreamResult; with 0 the
-    // channel's decoder starts and takes its media. A result that comes after the channel was
-    // closed again (or opened once more) is not the user's any more: it starts nothing and
-    // does not reach the sink.
+    // channel's media sink hears the stream start and takes its media. A result that comes
+    // after the channel was closed again (or opened once more) is not the user's any more: it
+    // starts nothing and does not reach the event sink.
     void OpenChannel(int channel, int streamType);
-    // Queues the close and stops the channel's decoder at once (its late media is dropped);
-    // also when `channel` is not playing. Other channels play on.
+    // Queues the close, stops the channel's stream at its media sink at once and forgets the
+    // sink (late media is dropped); also when `channel` is not playing. Other channels play on.
     void CloseChannel(int channel);
     void Ptz(int channel, PtzAction action, int speed);
 
@@ -87,13 +82,9 @@ class DeviceClient : public IDeviceEvents {
 
     static constexpr int kReloginTimeoutMs = 10000;
 
-    // The channel's decoder, for GetPicture / ReleasePicture / SetDisplayBits: made at the
-    // first call and kept for the life of this object. Any thread.
-    CDecoder& Decoder(int channel);
-
-    // Whether `channel`'s media goes to its decoder now. Any thread.
+    // Whether `channel`'s media goes to its sink now. Any thread.
     bool Playing(int channel);
-    // Media of playing channels that reached their decoders (accepted or refused), and the
+    // Media of playing channels that reached their sinks (accepted or refused), and the
     // chunks refused for lack of room, since construction: of one channel, or of all. Any
     // thread.
     int64_t MediaBytes(int channel);
@@ -110,13 +101,13 @@ class DeviceClient : public IDeviceEvents {
   private:
     // One channel the user has played.
     struct PlayedChannel {
-        std::unique_ptr<CDecoder> decoder;
-        // Guarded by `lock`, which also keeps the decoder's Start (client thread) and Stop
-        // (interface thread) apart, and a chunk of a channel just stopped out of its decoder.
+        // Guarded by `lock`, which also keeps the sink's start (client thread) and stop
+        // (interface thread) apart, and a chunk of a channel just stopped out of its sink.
         std::mutex lock;
+        IMediaSink* media = nullptr;
         bool wanted = false;   // opened by the user and not closed since
         int pendingOpens = 0;  // opens queued whose result has not come
-        bool routed = false;   // its media goes to the decoder
+        bool routed = false;   // its media goes to the sink
         int streamType = 1;    // of the user's last open
         std::atomic<int64_t> mediaBytes{0};
         std::atomic<int64_t> refusedChunks{0};
@@ -134,18 +125,17 @@ class DeviceClient : public IDeviceEvents {
     // Opens the channel again (`fresh`: on a new media connection, the old one dropped first);
     // `silent`: as the client's own try, whose failure the sink does not hear.
     void Reopen(int channel, bool fresh, bool silent);
-    // The channel's record, made with its decoder at the first call; every record made so far.
+    // The channel's record, made at the first call.
     PlayedChannel& Channel(int channel);
 
     std::unique_ptr<DeviceSession> session;
     DeviceSession::Clock clock;
-    DecoderMaker makeDecoder;
     WorkerThread thread;
     std::atomic<bool> running{false};
     std::atomic<IDeviceEvents*> sink{nullptr};
 
-    // Records are added, never removed, until this object goes: a record (and its decoder)
-    // found once stays valid.
+    // Records are added, never removed, until this object goes: a record found once stays
+    // valid.
     std::mutex channelsLock;
     std::map<int, std::unique_ptr<PlayedChannel>> channels;  // guarded by channelsLock
 

@@ -1,15 +1,13 @@
-// LiveTile: one tile of the live page's wall, playing one channel. It shows the pictures of the
-// channel's own decoder (DeviceClient::Decoder) fitted whole into the tile and letterboxed, in
-// the enlarged view on a tall screen turned a quarter where that fills it better, and keeps the
-// live view's status: opening, buffering, playing, stopped, open error. With a caption (grid
-// layouts) the channel's name and the status are drawn over the picture; a selected tile has a
-// frame.
+// LiveTile: one tile of the live page's wall, playing one channel through a LiveChannel of its
+// own. The channel's decoder converts each picture straight into the tile's image, fitted whole
+// into the tile and letterboxed (in the enlarged view on a tall screen turned a quarter where
+// that fills it better), and the window's thread draws it as soon as it is there. The tile
+// shows the channel's status; with a caption (grid layouts) the channel's name and the status
+// are drawn over the picture; a selected tile has a frame.
 //
-// Threads: everything runs on the window's thread except Tick, which the wall's periodic tick
-// calls on its own thread. Tick shares only atomics with the window's thread, and the lock that
-// keeps a picture from being presented while Stop clears the tile; the placement a new picture
-// size needs is made on the window's thread (through the wall's post function) while the tick
-// waits.
+// Threads: everything runs on the window's thread except the picture screen's calls, which
+// come on the channel's decoding thread; they share atomics with the window's thread and the
+// lock that keeps the image apart from a stop or a new placement.
 #pragma once
 
 #include <QWidget>
@@ -17,19 +15,20 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
+#include <vector>
 
+#include <QTimer>
+
+#include "live/live_channel.h"
 #include "ui/video_presenter.h"
+#include "video/picture_screen.h"
 
 class QLabel;
 
 namespace tavix {
 
-class CDecoder;
-class DeviceClient;
-
-class LiveTile : public QWidget {
+class LiveTile : public QWidget, private IPictureScreen {
     Q_OBJECT
 
   public:
@@ -53,7 +52,7 @@ class LiveTile : public QWidget {
     // other status comes until its stream starts again.
     void SetReconnecting();
 
-    int Channel() const { return channel.load(std::memory_order_relaxed); }
+    int Channel() const { return live.Channel(); }
     QString ChannelName() const { return channelName; }
     // The status text shown last (empty before the first open).
     QString StatusText() const { return statusText; }
@@ -70,12 +69,12 @@ class LiveTile : public QWidget {
     // For tests: pictures are converted to and presented at `bits` per pixel (16, 24 or 32)
     // whatever the depth of the display; 0 follows the display.
     void UseDisplayBits(int bits);
-    // Bits per pixel of the presenter, as it reported it (0 before the first picture).
+    // Bits per pixel of the tile's image: the display's (or the forced) depth.
     int DisplayBits() const { return displayBits.load(std::memory_order_relaxed); }
 
     // The next picture of the channel comes as SnapshotTaken: an image of its decoded size,
     // upright. Nothing comes while the tile plays nothing; Stop drops the request.
-    void TakeSnapshot() { snapshotWanted.store(true, std::memory_order_release); }
+    void TakeSnapshot();
     // The statistics drawn over the tile: codec and size, pictures per second, kbit/s
     // received, decode time, what was dropped (chunks refused, waits for a key picture after a
     // loss), and the delay from capture where the pictures carry tavix-sim's frame stamp.
@@ -83,11 +82,11 @@ class LiveTile : public QWidget {
     // About once a second: the figures of the last `periodMs`.
     void UpdateStatistics(int64_t periodMs);
 
-    // Tick thread: takes at most one picture from the decoder and presents it; a status change
-    // goes to the window's thread.
-    void Tick();
-    // The window is going: the tick waits for nothing any more.
-    void Close() { closing.store(true, std::memory_order_release); }
+    // The window is going: the channel is closed without a status.
+    void Close();
+
+    // How often the status follows the picture flow while no picture comes.
+    static constexpr int kStatusPollMs = 250;
 
   signals:
     // Window's thread: the status text changed; a snapshot asked for is here.
@@ -100,58 +99,58 @@ class LiveTile : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    // The picture screen (decoding thread).
+    ScreenReady BeginPicture(int width, int height, ScreenImage& image) override;
+    void EndPicture(const PictureFacts& facts) override;
+    void SnapshotReady(std::vector<uint8_t> picture, int width, int height) override;
+
+    void ShowStatus();
+    void PollStatus();
     void SetStatus(const char16_t* key);
     void UpdateCaption();
     // The video area inside the frame.
     QRect VideoRect() const;
-    bool Refit(int width, int height);
-    // Places a picture of width x height (fit, turn, presenter) on the window's thread while
-    // the tick waits; where it lands, in screen coordinates.
-    ScreenRect Place(int width, int height);
+    // The area, the depth or the view changed: the next picture is placed anew.
+    void Replace();
 
-    DeviceClient& client;
     Post post;
+    LiveChannel live;
     QWidget* videoArea = nullptr;  // what the presenter draws into
     QLabel* caption = nullptr;
     QLabel* statistics = nullptr;
     bool statisticsShown = false;
-    int64_t presentedBefore = 0;  // the counts of the last statistics update
-    int64_t bytesBefore = 0;
-    int64_t delaySumBefore = 0;
-    int64_t delayCountBefore = 0;
+    LiveFigures before;  // the counts of the last statistics update
     QString channelName;
     QString statusText;
-    bool reconnecting = false;  // the status says so until a picture comes
     bool captioned = false;
     bool selected = false;
     int forcedBits = 0;
+    QTimer statusTimer;  // runs while a stream plays
 
-    // Shared with the tick. The channel is published after its decoder (release / acquire).
-    std::atomic<int> channel{-1};
-    std::atomic<CDecoder*> decoder{nullptr};
-    std::atomic<bool> opened{false};     // the stream started: the decoder's status counts
-    std::atomic<int> generation{0};      // counts opens and stops: older statuses are dropped
-    std::atomic<int> bufferingShown{0};  // the status shows buffering (1) or playing (0)
+    // Shared with the decoding thread.
+    std::atomic<int> generation{0};  // counts opens and stops: older posts are dropped
     std::atomic<bool> enlarged{false};
     std::atomic<bool> shown{true};
-    std::atomic<bool> geometryDirty{true};
-    std::atomic<int> pictureWidth{0};  // size of the picture placed last
+    std::atomic<int> placement{0};  // counts changes of area, depth and view
+    std::atomic<int> areaWidth{0};  // the video area's size
+    std::atomic<int> areaHeight{0};
+    std::atomic<int> pictureWidth{0};  // decoded size of the picture shown last
     std::atomic<int> pictureHeight{0};
-    std::atomic<int> displayBits{0};
-    std::atomic<bool> closing{false};
-    std::atomic<bool> snapshotWanted{false};
-    std::atomic<int64_t> presented{0};  // pictures presented since construction
-    // While the statistics show: the delays read from tavix-sim's frame stamps, added up.
-    std::atomic<bool> stampsWanted{false};
-    std::atomic<int64_t> delaySumMs{0};
-    std::atomic<int64_t> delayCount{0};
+    std::atomic<int> displayBits{32};
+    std::atomic<bool> pollOnPicture{false};  // the next picture has the status followed
+    std::atomic<bool> snapshotAsked{false};
 
-    // Held by the tick while it presents and by Stop while it clears: a picture of a stopped
-    // channel never reaches the screen after the stop.
-    std::mutex presentLock;
-    // The tick's own; the placement's part runs on the window's thread while the tick waits.
-    std::unique_ptr<uint8_t[]> rotateBuffer;  // the picture turned, when the view is turned
-    ScreenRect destination;                   // where the picture lands, screen coordinates
+    // Held by the decoding thread while it converts a picture and by the window's thread while
+    // it stops the tile: a picture of a stopped channel never reaches the screen after the
+    // stop.
+    std::mutex screenLock;
+    // The decoding thread's, under screenLock: the placement the image was made for.
+    int placedFor = -1;
+    int placedWidth = 0;
+    int placedHeight = 0;
+    QRect destination;
+    QSize imageSize;
+    bool turned = false;
     VideoPresenter presenter;
 };
 

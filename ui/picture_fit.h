@@ -21,10 +21,4 @@ struct PictureFit {
 // Divisions round toward zero.
 PictureFit FitPicture(QSize area, QSize picture, bool enlarged);
 
-// Writes `picture` (width x height pixels of `bits` per pixel: 16 stored top row first, 24 and
-// 32 bottom row first, rows packed) turned a quarter clockwise into `turned`: height x width
-// pixels of the same depth, rows packed, top row first. Row i of `turned` is the picture's
-// column i from its bottom edge to its top edge. Other depths leave `turned` as it was.
-void TurnPicture(const uint8_t* picture, int width, int height, int bits, uint8_t* turned);
-
 }  // namespace tavix

@@ -4,6 +4,8 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QWidget>
+
+#include <atomic>
 #include <cstring>
 
 namespace tavix {
@@ -12,9 +14,13 @@ namespace tavix {
 // thread while the surface paints it on the widget's thread.
 struct PresentedPicture {
     std::mutex mutex;
-    QImage image;            // guarded by mutex
-    ScreenRect destination;  // guarded by mutex
-    bool presented = false;  // guarded by mutex: the image holds a picture
+    QImage image;                           // guarded by mutex
+    ScreenRect destination;                 // guarded by mutex: Present's, in screen coordinates
+    QRect local;                            // guarded by mutex: BeginPicture's, in the window's
+    bool inWindow = false;                  // guarded by mutex: `local` holds the destination
+    bool turned = false;                    // guarded by mutex
+    bool presented = false;                 // guarded by mutex: the image holds a picture
+    std::atomic<bool> updatePosted{false};  // a paint is asked for and has not begun
 };
 
 // A transparent child covering the window: the window paints its own background, the surface
@@ -30,12 +36,26 @@ class VideoSurface : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent*) override {
+        shared->updatePosted.store(false, std::memory_order_release);
         std::lock_guard<std::mutex> lock(shared->mutex);
         if (!shared->presented) return;
-        const ScreenRect& d = shared->destination;
-        const QPoint topLeft = mapFromGlobal(QPoint(d.left, d.top));
         QPainter painter(this);
-        painter.drawImage(QRect(topLeft, QSize(d.right - d.left, d.bottom - d.top)), shared->image);
+        if (!shared->inWindow) {
+            const ScreenRect& d = shared->destination;
+            const QPoint topLeft = mapFromGlobal(QPoint(d.left, d.top));
+            painter.drawImage(QRect(topLeft, QSize(d.right - d.left, d.bottom - d.top)),
+                              shared->image);
+            return;
+        }
+        const QRect& d = shared->local;
+        if (shared->turned) {
+            // A quarter clockwise: the image's left column becomes the top row.
+            painter.translate(d.left() + d.width(), d.top());
+            painter.rotate(90);
+            painter.drawImage(QPoint(0, 0), shared->image);
+        } else {
+            painter.drawImage(d.topLeft(), shared->image);
+        }
     }
 
   private:
@@ -115,12 +135,65 @@ void VideoPresenter::Present(const uint8_t* picture, const ScreenRect& destinati
             std::memcpy(image.scanLine(row), picture + source * rowBytes, rowBytes);
         }
         target->destination = destination;
+        target->inWindow = false;
         target->presented = true;
     }
     // Posting is safe from any thread; the call is dropped if the surface is gone by then. It
     // is called by name, so that Qt makes the call record itself and the picture's lock is the
     // only hand-over between the threads.
     QMetaObject::invokeMethod(surface.data(), "update", Qt::QueuedConnection);
+}
+
+void VideoPresenter::Attach(QWidget* window) {
+    if (window == nullptr) return;
+    if (!shared) shared = std::make_shared<PresentedPicture>();
+    if (surface == nullptr) {
+        surface = new VideoSurface(window, shared);
+    } else {
+        surface->setGeometry(window->rect());
+    }
+}
+
+bool VideoPresenter::BeginPicture(QSize size, int bitsPerPixel, const QRect& destination,
+                                  bool turned, ScreenImage& image) {
+    if (!shared || surface == nullptr || size.isEmpty()) return false;
+    shared->mutex.lock();
+    QImage& target = shared->image;
+    const QImage::Format format = FormatForBits(bitsPerPixel);
+    if (target.size() != size || target.format() != format) {
+        target = QImage(size, format);
+        if (target.isNull()) {
+            shared->presented = false;
+            shared->mutex.unlock();
+            return false;
+        }
+    }
+    shared->local = destination;
+    shared->inWindow = true;
+    shared->turned = turned;
+    width = size.width();
+    height = size.height();
+    bits = bitsPerPixel == 16 || bitsPerPixel == 24 ? bitsPerPixel : 32;
+    frameBytes = bits / 8 * height * width;
+    image = {target.bits(), width, height, static_cast<int>(target.bytesPerLine()), bits};
+    return true;
+}
+
+void VideoPresenter::EndPicture() {
+    shared->presented = true;
+    shared->mutex.unlock();
+    // One paint asked for at a time: a slow window draws the newest picture, once.
+    if (!shared->updatePosted.exchange(true, std::memory_order_acq_rel))
+        QMetaObject::invokeMethod(surface.data(), "update", Qt::QueuedConnection);
+}
+
+void VideoPresenter::Clear() {
+    if (!shared) return;
+    {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->presented = false;
+    }
+    if (surface != nullptr) surface->update();
 }
 
 void VideoPresenter::Release() {

@@ -1,9 +1,11 @@
-// Puts converted pictures on the screen: an off-screen image of the picture's size in the
-// display's own pixel format, drawn scaled into a destination rectangle of a Qt widget.
+// Puts converted pictures on the screen: an off-screen image in the display's own pixel format,
+// drawn into a destination rectangle of a Qt widget. Either a caller's picture is copied into
+// it (Create, Present), or a decoder converts each picture straight into it at the size it is
+// shown (Attach, BeginPicture, EndPicture), and it is drawn as it is.
 //
-// Threads: Create and Release on the widget's thread. Present on any thread (the live view's
-// timer), but not while Create or Release runs; it copies the picture at once and has the
-// widget's thread draw it.
+// Threads: Create, Attach, Clear and Release on the widget's thread. Present, BeginPicture and
+// EndPicture on any one thread, but not while Create, Attach or Release runs; the widget's
+// thread draws the picture.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,9 @@
 #include <mutex>
 
 #include <QPointer>
+#include <QRect>
+
+#include "video/picture_screen.h"
 
 class QWidget;
 
@@ -55,6 +60,20 @@ class VideoPresenter {
     // `destination` is where the picture is drawn, scaled, in screen coordinates; the window
     // clips it. Does nothing before a successful Create.
     void Present(const uint8_t* picture, const ScreenRect& destination, RowOrder order);
+
+    // Draws on `window` from now on, over all of it (again after the window's size changed).
+    void Attach(QWidget* window);
+    // Locks the image for the next picture: `size` pixels of `bits` per pixel (16, 24 or 32),
+    // drawn at `destination` (window coordinates), turned a quarter clockwise when `turned`
+    // (the image then has the destination's height as its width). The image is made anew when
+    // its size or format changes. false (nothing locked) before Attach or for a bad size.
+    bool BeginPicture(QSize size, int bits, const QRect& destination, bool turned,
+                      ScreenImage& image);
+    // Unlocks the image and has the widget's thread draw it; a picture not drawn yet is
+    // replaced, never queued.
+    void EndPicture();
+    // The window shows no picture until the next one.
+    void Clear();
 
     // Drops the image and stops drawing on the window.
     void Release();

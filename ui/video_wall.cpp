@@ -34,11 +34,6 @@ VideoWall::VideoWall(DeviceClient& client, LiveTile::Post post, QWidget* parent)
         for (LiveTile* tile : tiles)
             tile->UpdateStatistics(kStatisticsPeriodMs);
     });
-    // The tick runs for the whole life of the wall, also while nothing plays.
-    timer.Start(kTickMs, [this] {
-        for (LiveTile* tile : tiles)
-            tile->Tick();
-    });
 }
 
 VideoWall::~VideoWall() {
@@ -48,7 +43,6 @@ VideoWall::~VideoWall() {
 void VideoWall::Shutdown() {
     for (LiveTile* tile : tiles)
         tile->Close();
-    timer.Stop();
 }
 
 void VideoWall::SetSide(int newSide) {

@@ -1,10 +1,8 @@
 // VideoWall: the live page's wall of tiles: 1, 2x2, 3x3 or 4x4 of them, one selected, and one
-// of them shown alone over the whole wall when asked. It owns the tiles and the one periodic
-// tick that serves them all, every kTickMs on a thread of its own from construction to Shutdown,
-// taking at most one picture per tile a tick. The wall reports taps; what they mean is the
-// window's to say.
+// of them shown alone over the whole wall when asked. It owns the tiles, each showing its
+// pictures as they come. The wall reports taps; what they mean is the window's to say.
 //
-// Threads: the window's thread, but for the tick.
+// Threads: the window's thread.
 #pragma once
 
 #include <QWidget>
@@ -14,7 +12,6 @@
 #include <array>
 
 #include "ui/live_tile.h"
-#include "ui/periodic_timer.h"
 
 namespace tavix {
 
@@ -22,7 +19,6 @@ class VideoWall : public QWidget {
     Q_OBJECT
 
   public:
-    static constexpr int kTickMs = 33;
     static constexpr int kMaxSide = 4;
     static constexpr int kMaxTiles = kMaxSide * kMaxSide;
     static constexpr int kStatisticsPeriodMs = 1000;
@@ -31,8 +27,8 @@ class VideoWall : public QWidget {
     // Shuts down first.
     ~VideoWall() override;
 
-    // Stops the tick (waiting for a running one) and tells the tiles that the window is going;
-    // the window calls it before anything the tick's posts reach goes away.
+    // Ends every tile's stream quietly (waiting for its decoding thread); the window calls it
+    // before anything the tiles' posts reach goes away.
     void Shutdown();
 
     // Tiles per side (1..4); the channels of tiles it no longer shows are stopped.
@@ -87,7 +83,6 @@ class VideoWall : public QWidget {
     bool shown = true;
     bool pressedInside = false;
     QTimer statisticsTimer;
-    PeriodicTimer timer;
 };
 
 }  // namespace tavix

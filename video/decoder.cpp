@@ -31,7 +31,7 @@ constexpr int64_t kMaxPicturePixels = 8192LL * 4320;
 constexpr int32_t kLargestStatedSize = 255 * 8;
 
 constexpr int kIdle = 8;  // a step that found nothing to do
-constexpr int kIdleWaitMs = 20;
+constexpr int kIdleWaitMs = 250;
 
 std::unique_ptr<uint8_t[]> ZeroedBuffer(size_t bytes) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]());
@@ -166,28 +166,47 @@ const uint8_t* CDecoder::GetPicture(int& width, int& height, int& status) {
         lastPictureMs = clock();
         return picture.get();
     }
+    status = IdleStatus(status);
+    return nullptr;
+}
+
+int CDecoder::ScreenStatus(int status) {
+    const int64_t shown = screenPictures.load(std::memory_order_acquire);
+    if (shown != screenPicturesSeen) {
+        screenPicturesSeen = shown;
+        buffering.store(false, std::memory_order_relaxed);
+        lastPictureMs = clock();
+        return kStatusPlaying;
+    }
+    return IdleStatus(status);
+}
+
+int CDecoder::IdleStatus(int status) {
     const int32_t rate = frameRate.load(std::memory_order_relaxed);
     if (rate <= 0) {
-        status = kStatusBuffering;
         buffering.store(false, std::memory_order_relaxed);
-        return nullptr;
+        return kStatusBuffering;
     }
     const int32_t queued = frameCount.load(std::memory_order_relaxed);
     if (buffering.load(std::memory_order_relaxed)) {
-        if (queued < rate) {
-            status = kStatusBuffering;
-        } else {
-            status = kStatusPlaying;
-            buffering.store(false, std::memory_order_relaxed);
-        }
-        return nullptr;
+        if (queued < rate) return kStatusBuffering;
+        buffering.store(false, std::memory_order_relaxed);
+        return kStatusPlaying;
     }
     if (queued == 0 && pendingPictures.load(std::memory_order_relaxed) <= 0 &&
         clock() - lastPictureMs >= kRunDryMs) {
-        status = kStatusBuffering;
         buffering.store(true, std::memory_order_relaxed);
+        return kStatusBuffering;
     }
-    return nullptr;
+    return status;
+}
+
+void CDecoder::ScreenFree() {
+    {
+        std::lock_guard<std::mutex> lock(packetLock);
+        pictureFreed = true;
+    }
+    workArrived.notify_one();
 }
 
 void CDecoder::ReleasePicture() {
@@ -300,10 +319,13 @@ void CDecoder::DemultiplexStep() {
 int CDecoder::DecodeStep() {
     // Nothing is decoded while a decoded picture waits for conversion.
     int result = pendingPictures.load(std::memory_order_relaxed) != 0 ? kIdle : DecodeOneFrame();
-    if (pendingPictures.load(std::memory_order_relaxed) > 0 &&
-        readyPictures.load(std::memory_order_acquire) == PictureState::kFree) {
-        Convert();
-        result = 0;
+    if (pendingPictures.load(std::memory_order_relaxed) > 0) {
+        if (IPictureScreen* to = screen.load(std::memory_order_acquire)) {
+            if (ConvertToScreen(*to)) result = 0;
+        } else if (readyPictures.load(std::memory_order_acquire) == PictureState::kFree) {
+            Convert();
+            result = 0;
+        }
     }
     return result;
 }
@@ -443,6 +465,42 @@ void CDecoder::Convert() {
         readyPictures.store(PictureState::kReady, std::memory_order_release);
     }
     pendingPictures.fetch_sub(1, std::memory_order_release);
+}
+
+bool CDecoder::ConvertToScreen(IPictureScreen& to) {
+    const uint8_t* yuv = yuvBuffer.get();
+    ScreenImage image;
+    const ScreenReady ready =
+        yuv != nullptr ? to.BeginPicture(yuvWidth, yuvHeight, image) : ScreenReady::kSkip;
+    if (ready == ScreenReady::kBusy) return false;
+    if (ready == ScreenReady::kConvert) {
+        PictureFacts facts;
+        facts.width = yuvWidth;
+        facts.height = yuvHeight;
+        if (stampsWanted.load(std::memory_order_relaxed)) {
+            // From the luma plane: the stamp's cells are black and white.
+            const int width = yuvWidth;
+            facts.stamped = ReadStamp(
+                yuvWidth, yuvHeight,
+                [yuv, width](int x, int y) { return int{yuv[static_cast<size_t>(y) * width + x]}; },
+                facts.stamp);
+        }
+        scaler.Convert(yuv, yuvWidth, yuvHeight, image);
+        screenPictures.fetch_add(1, std::memory_order_release);
+        to.EndPicture(facts);
+    }
+    if (yuv != nullptr && snapshotWanted.exchange(false, std::memory_order_acq_rel)) {
+        try {
+            std::vector<uint8_t> shot(static_cast<size_t>(yuvWidth) * yuvHeight * 4);
+            const ScreenImage whole{shot.data(), yuvWidth, yuvHeight, yuvWidth * 4, 32};
+            if (scaler.Convert(yuv, yuvWidth, yuvHeight, whole))
+                to.SnapshotReady(std::move(shot), yuvWidth, yuvHeight);
+        } catch (const std::bad_alloc&) {
+            // No room for it: the snapshot is not taken.
+        }
+    }
+    pendingPictures.fetch_sub(1, std::memory_order_release);
+    return true;
 }
 
 }  // namespace tavix

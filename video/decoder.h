@@ -9,7 +9,8 @@
 //   other codecs are dropped) and converts the picture to the display's format.
 // Two queues decouple them: received chunks (at most 10 MiB, under packetLock) and demultiplexed
 // video frames (about two seconds; while it holds more, chunks are refused). One converted
-// picture at a time passes to the display.
+// picture at a time passes to the display: by default the caller takes it (GetPicture); with a
+// screen (SetScreen) the decoding thread converts it straight into the screen's image.
 #pragma once
 
 #include <atomic>
@@ -25,6 +26,8 @@
 #include "platform/thread.h"
 #include "video/frame_source.h"
 #include "video/picture_decoder.h"
+#include "video/picture_scaler.h"
+#include "video/picture_screen.h"
 
 namespace tavix {
 
@@ -89,6 +92,21 @@ class CDecoder {
     void SetDisplayBits(int bits) { displayBits.store(bits, std::memory_order_relaxed); }
     int DisplayBits() const { return displayBits.load(std::memory_order_relaxed); }
 
+    // Where pictures go instead of GetPicture (null: back to GetPicture), from the next picture
+    // on; the screen must outlive this decoder or be replaced first. Its image may have any
+    // size: the one conversion scales the picture to it.
+    void SetScreen(IPictureScreen* to) { screen.store(to, std::memory_order_release); }
+    // The screen has shown its picture (any thread): a picture kept for it may go now.
+    void ScreenFree();
+    // GetPicture's `status` for a decoder with a screen: kStatusPlaying once the screen has had
+    // a picture since the last call, else as GetPicture without a picture. The display's thread.
+    int ScreenStatus(int status);
+    // The next picture also goes to the screen's SnapshotReady at its own size (false: no
+    // longer).
+    void TakeSnapshot(bool on = true) { snapshotWanted.store(on, std::memory_order_release); }
+    // Whether pictures for the screen have their frame stamp read (PictureFacts).
+    void SetStampsWanted(bool on) { stampsWanted.store(on, std::memory_order_relaxed); }
+
     // Frames per second of the stream, from its first usable key frame; 0 while unknown.
     int FrameRate() const { return frameRate.load(std::memory_order_relaxed); }
 
@@ -134,6 +152,10 @@ class CDecoder {
     bool OpenLibrary(const FrameInfo& frame);
     void CloseLibrary();
     void Convert();
+    // Hands the decoded picture to the screen; false while the screen is busy with the last.
+    bool ConvertToScreen(IPictureScreen& to);
+    // GetPicture's status when it has no picture to give.
+    int IdleStatus(int status);
 
     std::unique_ptr<FrameSource> demuxer;
 
@@ -193,6 +215,14 @@ class CDecoder {
     int32_t pictureHeight = 0;
     int32_t readyWidth = 0;  // size of the converted picture in it
     int32_t readyHeight = 0;
+
+    // Screen mode.
+    std::atomic<IPictureScreen*> screen{nullptr};
+    std::atomic<int64_t> screenPictures{0};  // pictures the screen took
+    int64_t screenPicturesSeen = 0;          // ScreenStatus's thread
+    std::atomic<bool> snapshotWanted{false};
+    std::atomic<bool> stampsWanted{false};
+    PictureScaler scaler;  // the decoding thread's
 
     // The display waits for the frame queue to fill (user-interface thread; Start clears it).
     std::atomic<bool> buffering{false};

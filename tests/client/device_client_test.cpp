@@ -1,9 +1,6 @@
-// The client facade: the routing of events and media (events raised by the test itself, the
-// decoder reading a recording frame source), and the whole client against tavix-sim on an
-// ephemeral port.
+// The client facade: the routing of events and media (events raised by the test itself, media
+// into recording sinks), and the whole client against tavix-sim on an ephemeral port.
 #include <gtest/gtest.h>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <memory>
@@ -15,8 +12,6 @@
 #include "platform/thread.h"
 #include "tests/client/session_rig.h"
 #include "tests/tools/sim_process.h"
-#include "tools/sim/test_pattern.h"
-#include "video/frame_stamp.h"
 
 namespace tavix {
 namespace {
@@ -32,64 +27,46 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     return true;
 }
 
-// What the decoder's thread fed to the demultiplexer, and when the demultiplexer was reset.
-// Gives no frames.
-class RecordingSource : public FrameSource {
+// What the client put into a channel's media sink, and how often its stream stopped.
+class RecordingSink : public IMediaSink {
   public:
-    struct Log {
-        std::mutex lock;
-        std::vector<Bytes> chunks;  // guarded by lock
-        int resets = 0;             // guarded by lock
-    };
-    explicit RecordingSource(std::shared_ptr<Log> log) : log(std::move(log)) {}
-
-    int Feed(const uint8_t* data, int length) override {
-        std::lock_guard<std::mutex> hold(log->lock);
-        log->chunks.emplace_back(data, data + length);
-        return 0;
+    void StreamStarted(int) override {}
+    void StreamStopped(int) override {
+        std::lock_guard<std::mutex> hold(lock);
+        ++stops;
     }
-    FrameInfo* NextFrame() override { return nullptr; }
-    FrameInfo* NextKeyFrame() override { return nullptr; }
-    int Reset(int, int) override {
-        std::lock_guard<std::mutex> hold(log->lock);
-        ++log->resets;
-        return 0;
+    bool Media(int, const uint8_t* data, int length) override {
+        std::lock_guard<std::mutex> hold(lock);
+        chunks.emplace_back(data, data + length);
+        return true;
     }
 
-  private:
-    std::shared_ptr<Log> log;
+    std::mutex lock;
+    std::vector<Bytes> chunks;  // guarded by lock
+    int stops = 0;              // guarded by lock
 };
 
-// A facade whose decoders read recording sources, one log for each of channels 0..3, with a
-// recording sink and a test clock.
+// A facade with a recording media sink for each of channels 0..3, a recording event sink and a
+// test clock.
 struct FacadeRig {
     static constexpr int kChannels = 4;
 
     // `sink`: the recording listener is the client's sink from the start; `clockScale`: how
     // much faster than real time the client's clock runs.
     explicit FacadeRig(bool sink = true, int64_t clockScale = 1)
-        : clock(clockScale),
-          listener([this] { return clock.Now(); }),
-          client(
-              [this] {
-                  auto log = std::make_shared<RecordingSource::Log>();
-                  logs.push_back(log);
-                  return std::make_unique<CDecoder>(std::make_unique<RecordingSource>(log));
-              },
-              clock.Function()) {
-        // Decoders are made in the order of their channels' first use.
+        : clock(clockScale), listener([this] { return clock.Now(); }), client(clock.Function()) {
         for (int channel = 0; channel < kChannels; ++channel)
-            client.Decoder(channel);
+            client.SetMediaSink(channel, &media[channel]);
         if (sink) client.SetEventSink(&listener);
     }
 
     std::vector<Bytes> Chunks(int channel) {
-        std::lock_guard<std::mutex> hold(logs[channel]->lock);
-        return logs[channel]->chunks;
+        std::lock_guard<std::mutex> hold(media[channel].lock);
+        return media[channel].chunks;
     }
-    int Resets(int channel) {
-        std::lock_guard<std::mutex> hold(logs[channel]->lock);
-        return logs[channel]->resets;
+    int Stops(int channel) {
+        std::lock_guard<std::mutex> hold(media[channel].lock);
+        return media[channel].stops;
     }
     bool LoginTo(uint16_t port) {
         size_t before = listener.Logins().size();
@@ -105,7 +82,7 @@ struct FacadeRig {
         });
     }
 
-    std::vector<std::shared_ptr<RecordingSource::Log>> logs;  // by channel
+    RecordingSink media[kChannels];  // outlive the client
     TestClock clock;
     RecordingListener listener;
     DeviceClient client;
@@ -122,7 +99,7 @@ Bytes ToBytes(const std::string& text) {
 
 // ---- routing, with the session's events raised by the test
 
-TEST(FacadeRouting, ChannelsPlaySideBySideEachIntoItsOwnDecoder) {
+TEST(FacadeRouting, ChannelsPlaySideBySideEachIntoItsOwnSink) {
     FacadeRig rig;
     // A result for a channel nobody opened starts nothing and reaches nobody.
     rig.client.OnStreamResult(3, 0);
@@ -141,8 +118,8 @@ TEST(FacadeRouting, ChannelsPlaySideBySideEachIntoItsOwnDecoder) {
     Raise(rig.client, 3, "three");
     ASSERT_TRUE(WaitUntil([&] { return rig.Chunks(1).size() == 1 && rig.Chunks(2).size() == 1; }));
 
-    // Closing one stops its decoder at once and drops its late media; the other plays on.
-    const int resetsOfTwo = rig.Resets(2);
+    // Closing one stops its stream at once and drops its late media; the other plays on.
+    const int stopsOfTwo = rig.Stops(2);
     rig.client.CloseChannel(1);
     EXPECT_FALSE(rig.client.Playing(1));
     Raise(rig.client, 1, "late");
@@ -152,7 +129,8 @@ TEST(FacadeRouting, ChannelsPlaySideBySideEachIntoItsOwnDecoder) {
     EXPECT_EQ(std::vector<Bytes>{ToBytes("one")}, rig.Chunks(1));
     EXPECT_EQ((std::vector<Bytes>{ToBytes("two"), ToBytes("more")}), rig.Chunks(2));
     EXPECT_TRUE(rig.Chunks(3).empty());
-    EXPECT_EQ(resetsOfTwo, rig.Resets(2));
+    EXPECT_EQ(1, rig.Stops(1));
+    EXPECT_EQ(stopsOfTwo, rig.Stops(2));
     EXPECT_EQ(3, rig.client.MediaBytes(1));
 
     // A failed open of a playing channel stops it. The sink hears the results, never media.
@@ -401,40 +379,6 @@ TEST(FacadeWithDevice, AClosedOrSilentDeviceEndsInOnDisconnected) {
     }
 }
 
-int ThreadCount() {
-    int count = 0;
-    if (DIR* tasks = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(tasks))
-            if (entry->d_name[0] != '.') ++count;
-        closedir(tasks);
-    }
-    return count;
-}
-
-TEST(FacadeLifetime, DestroyedWhileAStreamPlaysNoThreadIsLeft) {
-    SimProcess sim;
-    int before = ThreadCount();
-    {
-        // The sink outlives the client. The real decoder: its own thread runs while the
-        // stream plays.
-        RecordingListener listener([] { return MonotonicMs(); });
-        DeviceClient client;
-        client.SetEventSink(&listener);
-        client.Login("127.0.0.1", sim.Port(), "admin", "702914", 10000);
-        ASSERT_TRUE(WaitUntil([&] { return !listener.Logins().empty(); }));
-        client.OpenChannel(0, 1);
-        client.OpenChannel(1, 1);
-        ASSERT_TRUE(
-            WaitUntil([&] { return client.MediaBytes(0) > 5000 && client.MediaBytes(1) > 5000; }));
-        EXPECT_EQ(before + 3, ThreadCount());  // the client thread and two decoding threads
-    }
-    EXPECT_EQ(before, ThreadCount());
-    // The session closed its three connections on the way out.
-    int closed = 0;
-    EXPECT_TRUE(
-        sim.WaitFor([&](const SimLine& l) { return l.Is("event", "closed") && ++closed == 3; }));
-}
-
 TEST(FacadeLifetime, DestroyedWhileALoginIsAwaitedItEndsAtOnce) {
     // The login waits 10 s for a reply that never comes; the client must not.
     SimProcess sim({"--stall-login"});
@@ -444,193 +388,6 @@ TEST(FacadeLifetime, DestroyedWhileALoginIsAwaitedItEndsAtOnce) {
     const int64_t start = MonotonicMs();
     client.reset();
     EXPECT_LT(MonotonicMs() - start, 1000);
-}
-
-// ---- pictures: the real decoder and demultiplexer on the simulator's live video
-
-struct Colour {
-    int r;
-    int g;
-    int b;
-};
-
-// A 32-bit picture as the decoder hands it over (BGRA, bottom row first), copied.
-struct Snapshot {
-    int width = 0;
-    int height = 0;
-    Bytes bytes;
-
-    Colour At(int x, int y) const {
-        const uint8_t* p = &bytes[(static_cast<size_t>(height - 1 - y) * width + x) * 4];
-        return {p[2], p[1], p[0]};
-    }
-    // Mean of the 7 x 7 pixels around (x, y): the simulator's grain averages out.
-    Colour Mean(int x, int y) const {
-        Colour sum{0, 0, 0};
-        for (int dy = -3; dy <= 3; ++dy)
-            for (int dx = -3; dx <= 3; ++dx) {
-                Colour c = At(x + dx, y + dy);
-                sum.r += c.r;
-                sum.g += c.g;
-                sum.b += c.b;
-            }
-        return {sum.r / 49, sum.g / 49, sum.b / 49};
-    }
-};
-
-::testing::AssertionResult Near(const sim::Rgb& want, const Colour& got) {
-    constexpr int kTolerance = 24;
-    if (std::abs(want.r - got.r) <= kTolerance && std::abs(want.g - got.g) <= kTolerance &&
-        std::abs(want.b - got.b) <= kTolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "want " << int{want.r} << "," << int{want.g} << "," << int{want.b} << " got " << got.r
-           << "," << got.g << "," << got.b;
-}
-
-// Takes pictures as the live view's tick does, every 33 ms, until `accept` takes one or
-// timeoutMs passes; the accepted picture, or an empty one.
-Snapshot TakePicture(CDecoder& decoder, const std::function<bool(const Snapshot&)>& accept,
-                     int timeoutMs = 8000) {
-    int status = kStatusBuffering;
-    int64_t deadline = MonotonicMs() + timeoutMs;
-    while (MonotonicMs() < deadline) {
-        int width = 0;
-        int height = 0;
-        if (const uint8_t* picture = decoder.GetPicture(width, height, status)) {
-            Snapshot shot{width, height,
-                          Bytes(picture, picture + static_cast<size_t>(width) * height * 4)};
-            decoder.ReleasePicture();
-            if (accept(shot)) return shot;
-        }
-        SleepMs(33);
-    }
-    return {};
-}
-
-void ExpectBarsAndSteps(const Snapshot& shot) {
-    for (int i = 0; i < 8; ++i) {
-        SCOPED_TRACE("column " + std::to_string(i));
-        int x = (2 * i + 1) * shot.width / 16;
-        EXPECT_TRUE(
-            Near(sim::kBarColours[static_cast<size_t>(i)], shot.Mean(x, 3 * shot.height / 8)));
-        uint8_t grey = sim::kGreySteps[static_cast<size_t>(i)];
-        EXPECT_TRUE(Near({grey, grey, grey}, shot.Mean(x, 25 * shot.height / 32)));
-    }
-}
-
-bool Stamped(const Snapshot& shot, FrameStamp& stamp) {
-    return ReadStamp(
-        shot.width, shot.height,
-        [&](int x, int y) {
-            Colour c = shot.At(x, y);
-            return (c.r + c.g + c.b) / 3;
-        },
-        stamp);
-}
-
-// The real client, decoder and demultiplexer, logged in to the simulator, taking 32-bit
-// pictures.
-struct LivePlayer {
-    explicit LivePlayer(uint16_t port) {
-        client.SetEventSink(&listener);
-        for (int channel = 0; channel < 2; ++channel)
-            client.Decoder(channel).SetDisplayBits(32);
-        client.Login("127.0.0.1", port, "admin", "702914", 10000);
-        loggedIn =
-            WaitUntil([&] { return !listener.Logins().empty(); }) && listener.Logins()[0].code == 0;
-    }
-
-    RecordingListener listener{[] { return MonotonicMs(); }};  // outlives the client
-    DeviceClient client;
-    bool loggedIn = false;
-};
-
-TEST(FacadeWithDevice, TakesInMoreThanTwentyMegabitsASecond) {
-    // The device sends as fast as the socket takes. The client once took in about 0.45 MB/s
-    // whatever came; 2.5 MB/s is 20 Mbit/s, far below what loopback carries even for
-    // instrumented builds on a loaded machine.
-    const std::string file = MediaFile("fast", 1 << 20, 3);
-    SimProcess sim({"--media", "0=" + file, "--rate", "0", "--chunk", "8192"});
-    LivePlayer player(sim.Port());
-    ASSERT_TRUE(player.loggedIn);
-    DeviceClient& client = player.client;
-    client.OpenChannel(0, 1);
-    ASSERT_TRUE(WaitUntil([&] { return client.MediaBytes(0) > 0; }));
-    const int64_t from = client.MediaBytes(0);
-    const int64_t start = MonotonicMs();
-    SleepMs(2000);
-    const double bytesPerSecond = static_cast<double>(client.MediaBytes(0) - from) * 1000 /
-                                  static_cast<double>(MonotonicMs() - start);
-    EXPECT_GT(bytesPerSecond, 2.5e6);
-    client.CloseChannel(0);
-    std::remove(file.c_str());
-}
-
-struct PlayCase {
-    const char* format;
-    const char* size;
-    int width;
-    int height;
-};
-
-TEST(FacadePlays, EachContainerGivesThePatternsPicture) {
-    const PlayCase cases[] = {
-        {"private", "352x288", 352, 288},
-        {"checksummed", "352x288", 352, 288},
-        {"ps", "352x288", 352, 288},
-        {"private", "1920x1080", 1920, 1080},
-    };
-    for (const PlayCase& c : cases) {
-        SCOPED_TRACE(std::string(c.format) + " " + c.size);
-        SimProcess sim({"--format", std::string("1=") + c.format, "--size",
-                        std::string("1=") + c.size, "--name", "1=Dock"});
-        LivePlayer player(sim.Port());
-        ASSERT_TRUE(player.loggedIn);
-        DeviceClient& client = player.client;
-        client.OpenChannel(1, 1);
-        // A second's worth of pictures in, so that the encoder has settled.
-        FrameStamp stamp;
-        Snapshot shot = TakePicture(client.Decoder(1), [&](const Snapshot& s) {
-            return Stamped(s, stamp) && stamp.frameNumber >= 25;
-        });
-        ASSERT_EQ(c.width, shot.width);
-        ASSERT_EQ(c.height, shot.height);
-        ExpectBarsAndSteps(shot);
-        // A sanitizer build, sharing the cores with other tests, may decode and convert 1080p
-        // slower than it comes, and a queue past two seconds refuses chunks; the intake at that
-        // size is measured on its own (TakesInMoreThanTwentyMegabitsASecond, the probe).
-        if (c.width <= 704) {
-            EXPECT_EQ(0, client.RefusedChunks(1));
-        }
-        client.CloseChannel(1);
-    }
-}
-
-TEST(FacadePlays, PtzStepsShowInThePicture) {
-    SimProcess sim;
-    LivePlayer player(sim.Port());
-    ASSERT_TRUE(player.loggedIn);
-    DeviceClient& client = player.client;
-    client.OpenChannel(0, 1);
-    Snapshot still = TakePicture(client.Decoder(0), [](const Snapshot&) { return true; });
-    ASSERT_EQ(352, still.width);
-    const int barY = 3 * 288 / 8;
-    EXPECT_TRUE(Near(sim::kBarColours[0], still.Mean(22, barY)));
-
-    // One step right: the bars move left by one; yellow stands where white stood.
-    int64_t sentAt = MonotonicMs();
-    client.Ptz(0, PtzAction::kRight, 0);
-    FrameStamp stamp;
-    // A picture captured well after the command left.
-    Snapshot moved = TakePicture(client.Decoder(0), [&](const Snapshot& s) {
-        if (!Stamped(s, stamp)) return false;
-        uint32_t after = (stamp.captureMs - static_cast<uint32_t>(sentAt)) & kStampTimeMask;
-        return after > 200 && after < 100000;
-    });
-    ASSERT_EQ(352, moved.width);
-    EXPECT_TRUE(Near(sim::kBarColours[1], moved.Mean(22, barY)));
-    EXPECT_TRUE(Near(sim::kBarColours[7], moved.Mean(22 + 6 * 44, barY)));
 }
 
 }  // namespace

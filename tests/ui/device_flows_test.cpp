@@ -68,7 +68,7 @@ TEST_F(DeviceFlowTest, DeviceDroppingTheConnectionShowsDDisThenTheLoginAgain) {
     // Heartbeats every 10 s of a clock that runs 20 times fast: the lost connection shows
     // within a second.
     TestClock clock(20);
-    DeviceClient fast([] { return std::make_unique<CDecoder>(); }, clock.Function());
+    DeviceClient fast(clock.Function());
     fast.SetEventSink(&DeviceEventRelay::Instance());
     CDlgMain window(fast);
     ModalDriver driver;

@@ -42,33 +42,6 @@ TEST(PictureFitTest, FitsLetterboxesAndTurnsOnlyWhereThatFillsATallScreen) {
     }
 }
 
-TEST(TurnPictureTest, EveryDepthTurnsTheStoredPictureTheSameWay) {
-    // A 3 x 2 picture whose pixel at (x, y) has the value 10 y + x + 1 in every byte, stored as
-    // the decoder stores it: 16 bits top row first, 24 and 32 bits bottom row first.
-    const int width = 3, height = 2;
-    for (int bits : {16, 24, 32}) {
-        SCOPED_TRACE(bits);
-        const int bytes = bits / 8;
-        std::vector<uint8_t> picture(width * height * bytes);
-        for (int y = 0; y < height; ++y) {
-            const int storedRow = bits == 16 ? y : height - 1 - y;
-            for (int x = 0; x < width; ++x)
-                std::memset(&picture[(storedRow * width + x) * bytes], 10 * y + x + 1, bytes);
-        }
-        std::vector<uint8_t> turned(picture.size(), 0);
-        TurnPicture(picture.data(), width, height, bits, turned.data());
-        // Top row first, 2 wide and 3 high: row i is column i from the bottom up.
-        const int expected[3][2] = {{11, 1}, {12, 2}, {13, 3}};
-        for (int i = 0; i < width; ++i)
-            for (int j = 0; j < height; ++j)
-                for (int k = 0; k < bytes; ++k)
-                    EXPECT_EQ(expected[i][j], turned[(i * height + j) * bytes + k]) << i << j;
-    }
-    std::vector<uint8_t> untouched(24, 7);
-    TurnPicture(std::vector<uint8_t>(24, 1).data(), 3, 2, 8, untouched.data());
-    EXPECT_EQ(std::vector<uint8_t>(24, 7), untouched);
-}
-
 class LiveViewTest : public DeviceTest {
   protected:
     static QRect VideoPlace(CDlgMain& window) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <set>
 #include <string>
@@ -22,6 +23,7 @@ extern "C" {
 #include <QString>
 
 #include "client/device_client.h"
+#include "live/live_channel.h"
 #include "platform/thread.h"
 #include "tools/sim/json_line.h"
 #include "tools/tavix-probe/commands.h"
@@ -35,7 +37,6 @@ namespace {
 using sim::JsonLine;
 
 constexpr int kTickMs = 33;
-constexpr int kStreamType = 1;
 
 struct PlayOptions {
     DeviceArguments device;
@@ -138,8 +139,9 @@ void PrintFigures(const PlayOptions& options, JsonLine line, const std::string& 
     if (options.json) line.Print();
 }
 
-// One channel on the live view's tick: its status texts, its pictures, its figures. With
-// several channels every line it prints names the channel.
+// One channel as the live view plays it (LiveChannel), taking its pictures on a tick: its
+// status texts, its pictures, its figures. With several channels every line it prints names
+// the channel.
 class ChannelPlayer {
   public:
     ChannelPlayer(const PlayOptions& options, DeviceClient& client, int channel, bool keepPicture)
@@ -148,7 +150,7 @@ class ChannelPlayer {
           channel(channel),
           named(options.channels.size() > 1),
           keepPicture(keepPicture),
-          decoder(client.Decoder(channel)) {}
+          live(client) {}
 
     void Open();
     // The channel's stream result; false when it could not be opened.
@@ -176,15 +178,15 @@ class ChannelPlayer {
     // Text lines of a channel among several start with its name.
     std::string Prefix() const { return named ? "channel " + std::to_string(channel) + " " : ""; }
     void Status(const char* key);
+    void ShowStatus() { Status(StatusKey(live.Status())); }
 
     const PlayOptions& options;
     DeviceClient& client;
     const int channel;
     const bool named;
     const bool keepPicture;
-    CDecoder& decoder;
+    LiveChannel live;
 
-    int bufferingShown = 1;
     bool openFailed = false;
     int64_t streamAtMs = -1;
     int64_t firstPictureAtMs = -1;
@@ -221,22 +223,20 @@ void ChannelPlayer::Status(const char* key) {
 }
 
 void ChannelPlayer::Open() {
-    decoder.SetDisplayBits(options.depth);
+    live.Decoder().SetDisplayBits(options.depth);
     bytesAtStart = client.MediaBytes(channel);
     refusedAtStart = client.RefusedChunks(channel);
-    client.OpenChannel(channel, kStreamType);
-    Status("OPENING_V");
+    live.Open(channel, kMainStream);
+    ShowStatus();
 }
 
 bool ChannelPlayer::Opened(int code) {
     Report(options, "stream", "channel", channel, "code", code);
+    if (live.OnStreamResult(code)) ShowStatus();
     if (code != 0) {
-        Status("OPEN_ERR");
         openFailed = true;
         return false;
     }
-    bufferingShown = 1;
-    Status("BUFFERING");
     // A stream opened again after an outage goes on counting from the first open; its
     // pictures end the outage.
     if (streamAtMs < 0) streamAtMs = MonotonicMs();
@@ -247,19 +247,20 @@ bool ChannelPlayer::Opened(int code) {
 void ChannelPlayer::Lost() {
     if (outageAtMs < 0) outageAtMs = MonotonicMs();
     reopened = false;
-    Status("RECONNECTING");
+    if (live.OnReconnecting()) ShowStatus();
 }
 
 void ChannelPlayer::Tick() {
     int pictureWidth = 0;
     int pictureHeight = 0;
-    int flag = bufferingShown;
-    const uint8_t* picture = decoder.GetPicture(pictureWidth, pictureHeight, flag);
-    if (flag != bufferingShown) {
-        Status(flag == kStatusBuffering ? "BUFFERING" : "PLAYING");
-        bufferingShown = flag;
+    bool changed = false;
+    const uint8_t* picture = live.TakePicture(pictureWidth, pictureHeight, changed);
+    if (changed) ShowStatus();
+    if (picture == nullptr) return;
+    if (pictureWidth <= 0 || pictureHeight <= 0) {
+        live.ReleasePicture();
+        return;
     }
-    if (picture == nullptr || pictureWidth <= 0 || pictureHeight <= 0) return;
     int64_t now = MonotonicMs();
     if (firstPictureAtMs < 0) firstPictureAtMs = now;
     lastPictureAtMs = now;
@@ -298,13 +299,13 @@ void ChannelPlayer::Tick() {
         line.Print();
     }
     if (keepPicture) lastPicture.assign(picture, picture + bytes);
-    decoder.ReleasePicture();
+    live.ReleasePicture();
 }
 
 void ChannelPlayer::Close() {
     if (streamAtMs >= 0) playedMs = MonotonicMs() - streamAtMs;
-    client.CloseChannel(channel);
-    Status("STOP");
+    live.Close();
+    ShowStatus();
 }
 
 bool ChannelPlayer::Save(const std::string& path) const {
@@ -476,8 +477,7 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
         std::printf("login: %d, %d channels\n", loginCode, answered ? login.value : 0);
     if (loginCode != 0) return kExitLogin;
 
-    std::vector<ChannelPlayer> players;
-    players.reserve(options.channels.size());
+    std::deque<ChannelPlayer> players;  // each stays where it is made: the client holds it
     for (int channel : options.channels)
         players.emplace_back(options, client, channel,
                              players.empty() && !options.snapshot.empty());

@@ -1,0 +1,165 @@
+#include "live/live_channel.h"
+
+#include <utility>
+
+#include "platform/thread.h"
+
+namespace tavix {
+
+const char* StatusKey(LiveStatus status) {
+    switch (status) {
+        case LiveStatus::kOpening:
+            return "OPENING_V";
+        case LiveStatus::kBuffering:
+            return "BUFFERING";
+        case LiveStatus::kPlaying:
+            return "PLAYING";
+        case LiveStatus::kReconnecting:
+            return "RECONNECTING";
+        case LiveStatus::kOpenError:
+            return "OPEN_ERR";
+        case LiveStatus::kStopped:
+            return "STOP";
+        case LiveStatus::kNone:
+            break;
+    }
+    return "";
+}
+
+LiveChannel::LiveChannel(DeviceClient& client, std::unique_ptr<CDecoder> decoder)
+    : client(client), decoder(decoder ? std::move(decoder) : std::make_unique<CDecoder>()) {}
+
+LiveChannel::~LiveChannel() {
+    Close();
+    decoder->SetScreen(nullptr);
+}
+
+void LiveChannel::Open(int channelIndex, int streamType) {
+    Close();
+    channel = channelIndex;
+    opened = false;
+    reconnecting = false;
+    decoderStatus = kStatusBuffering;
+    client.SetMediaSink(channel, this);
+    client.OpenChannel(channel, streamType);
+    Set(LiveStatus::kOpening);
+}
+
+void LiveChannel::Close() {
+    if (channel == -1) return;
+    // The client stops the decoder before it returns: no media of the channel comes after.
+    client.CloseChannel(channel);
+    channel = -1;
+    opened = false;
+    reconnecting = false;
+    Set(LiveStatus::kStopped);
+}
+
+bool LiveChannel::OnStreamResult(int code) {
+    if (channel == -1) return false;
+    if (code != 0) {
+        // Nothing streams: the decoder's waiting must not read as buffering.
+        opened = false;
+        reconnecting = false;
+        return Set(LiveStatus::kOpenError);
+    }
+    opened = true;
+    decoderStatus = kStatusBuffering;
+    // A stream opened again while the link is brought back is still reconnecting until its
+    // first picture says "playing".
+    return reconnecting ? false : Set(LiveStatus::kBuffering);
+}
+
+bool LiveChannel::OnReconnecting() {
+    if (channel == -1) return false;
+    opened = false;
+    reconnecting = true;
+    return Set(LiveStatus::kReconnecting);
+}
+
+bool LiveChannel::Poll() {
+    if (!opened) return false;
+    return Follow(decoder->ScreenStatus(decoderStatus));
+}
+
+const uint8_t* LiveChannel::TakePicture(int& width, int& height, bool& changed) {
+    changed = false;
+    width = height = 0;
+    // Before the stream has started the decoder has nothing to say.
+    if (!opened) return nullptr;
+    int flow = decoderStatus;
+    const uint8_t* picture = decoder->GetPicture(width, height, flow);
+    changed = Follow(flow);
+    if (picture != nullptr) ++taken;
+    return picture;
+}
+
+bool LiveChannel::Follow(int flow) {
+    if (flow == decoderStatus && !(flow == kStatusPlaying && reconnecting)) return false;
+    decoderStatus = flow;
+    if (flow == kStatusPlaying) {
+        reconnecting = false;
+        return Set(LiveStatus::kPlaying);
+    }
+    return Set(LiveStatus::kBuffering);
+}
+
+bool LiveChannel::Set(LiveStatus to) {
+    if (status == to) return false;
+    status = to;
+    return true;
+}
+
+void LiveChannel::SetScreen(IPictureScreen* to) {
+    screen.store(to, std::memory_order_release);
+    decoder->SetScreen(to != nullptr ? this : nullptr);
+}
+
+LiveFigures LiveChannel::Figures() const {
+    LiveFigures figures;
+    figures.pictures = taken + shown.load(std::memory_order_relaxed);
+    figures.bytes = bytes.load(std::memory_order_relaxed);
+    figures.refusedChunks = refused.load(std::memory_order_relaxed);
+    figures.keyWaits = decoder->KeyWaits();
+    figures.delaySumMs = delaySumMs.load(std::memory_order_relaxed);
+    figures.delayCount = delayCount.load(std::memory_order_relaxed);
+    figures.codec = decoder->Codec();
+    figures.decodeMicroseconds = decoder->DecodeMicroseconds();
+    return figures;
+}
+
+void LiveChannel::StreamStarted(int) {
+    decoder->Start(channel);
+}
+
+void LiveChannel::StreamStopped(int) {
+    decoder->Stop(channel);
+}
+
+bool LiveChannel::Media(int, const uint8_t* data, int length) {
+    bytes.fetch_add(length, std::memory_order_relaxed);
+    if (decoder->PushData(data, length) != 0) return true;
+    refused.fetch_add(1, std::memory_order_relaxed);
+    return false;
+}
+
+ScreenReady LiveChannel::BeginPicture(int width, int height, ScreenImage& image) {
+    IPictureScreen* to = screen.load(std::memory_order_acquire);
+    return to != nullptr ? to->BeginPicture(width, height, image) : ScreenReady::kSkip;
+}
+
+void LiveChannel::EndPicture(const PictureFacts& facts) {
+    shown.fetch_add(1, std::memory_order_relaxed);
+    if (facts.stamped) {
+        delaySumMs.fetch_add(StampDelayMs(facts.stamp, MonotonicMs()), std::memory_order_relaxed);
+        delayCount.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (IPictureScreen* to = screen.load(std::memory_order_acquire)) to->EndPicture(facts);
+}
+
+void LiveChannel::SnapshotReady(std::vector<uint8_t> picture, int width, int height) {
+    if (IPictureScreen* to = screen.load(std::memory_order_acquire))
+        to->SnapshotReady(std::move(picture), width, height);
+}
+
+}  // namespace tavix

@@ -1,0 +1,126 @@
+// LiveChannel: one channel played live, whoever shows it (a tile of the wall, tavix-probe): its
+// decoder, which is the channel's media sink at the client; its status, decided here and
+// nowhere else; and its figures. Pictures either go to a screen (SetScreen: the decoder
+// converts each one straight into the screen's image) or are taken one at a time
+// (TakePicture).
+//
+// Threads: the owner's thread (the window's, the probe's main thread) for everything but the
+// sink, which the client calls on its thread, and the screen, which the decoding thread calls.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "client/device_client.h"
+#include "client/media_sink.h"
+#include "video/decoder.h"
+#include "video/picture_screen.h"
+
+namespace tavix {
+
+// The stream types a device serves.
+constexpr int kMainStream = 1;
+
+enum class LiveStatus {
+    kNone,
+    kOpening,
+    kBuffering,
+    kPlaying,
+    kReconnecting,
+    kOpenError,
+    kStopped
+};
+
+// The language text key of a status: "OPENING_V", "BUFFERING", "PLAYING", "RECONNECTING",
+// "OPEN_ERR", "STOP"; empty for kNone.
+const char* StatusKey(LiveStatus status);
+
+// Counts since the channel object was made; a reader takes differences.
+struct LiveFigures {
+    int64_t pictures = 0;       // shown (or taken)
+    int64_t bytes = 0;          // media received
+    int64_t refusedChunks = 0;  // media refused for lack of room
+    int64_t keyWaits = 0;       // waits for a key picture after a loss
+    int64_t delaySumMs = 0;     // capture to screen, over the stamped pictures
+    int64_t delayCount = 0;
+    int codec = -1;
+    int decodeMicroseconds = 0;
+};
+
+class LiveChannel final : public IMediaSink, private IPictureScreen {
+  public:
+    // `decoder`: null makes the real one.
+    explicit LiveChannel(DeviceClient& client, std::unique_ptr<CDecoder> decoder = nullptr);
+    // Closes the channel.
+    ~LiveChannel() override;
+    LiveChannel(const LiveChannel&) = delete;
+    LiveChannel& operator=(const LiveChannel&) = delete;
+
+    // Plays `channel` here (kOpening), closing what played before.
+    void Open(int channel, int streamType = kMainStream);
+    // Closes it (kStopped); nothing when none plays.
+    void Close();
+
+    // The events of the played channel, on the owner's thread. Each returns whether the
+    // status changed. 0 gives kBuffering (while reconnecting, the status stays until the first
+    // picture), else kOpenError, and no other status until the next open.
+    bool OnStreamResult(int code);
+    // The client is bringing the channel back: kReconnecting until a picture comes.
+    bool OnReconnecting();
+    // Follows the decoder's picture flow: buffering, playing. For a screen; TakePicture does
+    // it by itself. Cheap enough for every picture and a slow timer.
+    bool Poll();
+
+    // Without a screen: the ready picture (as CDecoder::GetPicture has it), or null; `changed`
+    // is set when the status changed. Give it back with ReleasePicture.
+    const uint8_t* TakePicture(int& width, int& height, bool& changed);
+    void ReleasePicture() { decoder->ReleasePicture(); }
+
+    // Where pictures go from the next one on (null: TakePicture). `screen` must outlive this
+    // object or be replaced first. Its calls come on the decoding thread.
+    void SetScreen(IPictureScreen* screen);
+    // The screen has shown the picture it was given.
+    void ScreenFree() { decoder->ScreenFree(); }
+    // Whether the delay figures are read from pictures' frame stamps (a screen's only).
+    void SetStampsWanted(bool on) { decoder->SetStampsWanted(on); }
+
+    int Channel() const { return channel; }
+    LiveStatus Status() const { return status; }
+    bool Streaming() const { return opened; }
+    LiveFigures Figures() const;
+    CDecoder& Decoder() { return *decoder; }
+
+    // The client's media sink (client thread, and the closing thread).
+    void StreamStarted(int channel) override;
+    void StreamStopped(int channel) override;
+    bool Media(int channel, const uint8_t* data, int length) override;
+
+  private:
+    ScreenReady BeginPicture(int width, int height, ScreenImage& image) override;
+    void EndPicture(const PictureFacts& facts) override;
+    void SnapshotReady(std::vector<uint8_t> picture, int width, int height) override;
+
+    bool Set(LiveStatus to);
+    // The decoder's status (kStatusPlaying / kStatusBuffering) as the channel's.
+    bool Follow(int decoderStatus);
+
+    DeviceClient& client;
+    std::unique_ptr<CDecoder> decoder;
+    // The owner's.
+    int channel = -1;
+    LiveStatus status = LiveStatus::kNone;
+    bool opened = false;        // the stream started: the decoder's flow counts
+    bool reconnecting = false;  // the status says so until a picture comes
+    int decoderStatus = kStatusBuffering;
+    int64_t taken = 0;  // pictures taken without a screen
+    // Shared with the decoding thread.
+    std::atomic<IPictureScreen*> screen{nullptr};
+    std::atomic<int64_t> shown{0};
+    std::atomic<int64_t> delaySumMs{0};
+    std::atomic<int64_t> delayCount{0};
+    std::atomic<int64_t> bytes{0};
+    std::atomic<int64_t> refused{0};
+};
+
+}  // namespace tavix
