@@ -5,12 +5,13 @@
 # tick), and beside them, as the anchor, the CPU of ffplay showing the same number of streams
 # of the same size and bit rate as one mosaic (xstack) in a window of the same size.
 #
-#   bench/wall_figures.sh [SECONDS]      (default 20; needs a build in build/, Xvfb, ffplay)
+#   bench/wall_figures.sh [SECONDS]      (default 20; needs a build in build/ or TAVIX_BIN, Xvfb,
+#                                         ffplay)
 #
 # Cases: 16 channels of 352x288 in 4x4, 4 of 704x576 in 2x2, 1 of 1920x1080 alone.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bin="$top/build/bin"
+bin="${TAVIX_BIN:-$top/build/bin}"
 seconds=${1:-20}
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT

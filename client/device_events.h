@@ -7,7 +7,7 @@
 
 namespace tavix {
 
-// Event codes beyond the device's own login refusals (4097..4105 and 4, see LoginResultCode).
+// Event codes beyond the device's own login refusals (see LoginResultCode).
 constexpr int kEventOk = 0;
 constexpr int kListNotBuilt = 1;            // OnChannelList: the device reported no channels
 constexpr int kListTimedOut = 3;            // OnChannelList: no reply within 15 s
@@ -27,10 +27,11 @@ constexpr int kDisconnectedOutOfStep = -3;  // OnDisconnected(0, -3): replies lo
 constexpr int kReconnectSilent = -4;
 constexpr int kReconnectStalled = 1;
 
-// Whether a login result is the device's own refusal (4 and 4097..4105 bar the time-out): the
-// credentials will not do, and trying them again is no use.
+// Whether a login result is the device's own refusal (the time-out shares the refusals' range
+// but is not one): the credentials will not do, and trying them again is no use.
 constexpr bool IsLoginRefusal(int code) {
-    return code == 4 || (code >= 4097 && code <= 4105 && code != kLoginTimedOut);
+    return code == kLoginRefusedUnknown ||
+           (code >= kLoginRefused && code <= kLoginRefusedLast && code != kLoginTimedOut);
 }
 
 // The listener of a DeviceSession. Every call comes on the client thread; data passed in is

@@ -116,9 +116,11 @@ uint8_t PtzWireCode(PtzAction action) {
 
 int32_t LoginResultCode(uint8_t result, uint8_t reason) {
     if (result == 0) return 0;
-    if (result == 1) return reason <= 7 ? 4098 + reason : 4;
-    if (result == 3) return 4101;
-    return 4097;
+    if (result == 1)
+        return reason <= kLoginRefusedLast - kLoginRefusedReason ? kLoginRefusedReason + reason
+                                                                 : kLoginRefusedUnknown;
+    if (result == 3) return kLoginRefusedResult3;
+    return kLoginRefused;
 }
 
 WireRequest BuildLogin(std::string_view user, std::string_view password) {

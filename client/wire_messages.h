@@ -127,7 +127,14 @@ WireRequest BuildAnnounce(int channel, const std::array<uint8_t, 4>& sessionId);
 // The wire code for a PTZ action; 0 for a value outside the enumeration.
 uint8_t PtzWireCode(PtzAction action);
 
-// The session's event code for a login reply: 0, 4097..4105 or 4.
+// The device's login refusals as event codes.
+constexpr int32_t kLoginRefusedUnknown = 4;    // refused, for a reason beyond the known ones
+constexpr int32_t kLoginRefused = 4097;        // refused without a reason
+constexpr int32_t kLoginRefusedReason = 4098;  // + the reason (0..7): 4098..4105
+constexpr int32_t kLoginRefusedLast = kLoginRefusedReason + 7;
+constexpr int32_t kLoginRefusedResult3 = 4101;  // the reply's result 3
+
+// The session's event code for a login reply: 0, or one of the refusals above.
 int32_t LoginResultCode(uint8_t result, uint8_t reason);
 
 // Parses one complete message of `totalLength` bytes (header included). Fields past the end

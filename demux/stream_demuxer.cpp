@@ -21,8 +21,8 @@ StreamDemuxer::StreamDemuxer(int type) : StreamDemuxer() {
         case kFormatTagged:
         case kFormatPrivate:
         case kFormatSequenced:
-            formatType = type;
-            parser = NewParser(type);
+            formatType = static_cast<StreamFormat>(type);
+            parser = NewParser(formatType);
             break;
         default:
             break;
@@ -47,7 +47,7 @@ std::unique_ptr<StreamDemuxer> StreamDemuxer::Create(int type) {
     }
 }
 
-std::unique_ptr<StreamParser> StreamDemuxer::NewParser(int type, const FormatScan* scan) {
+std::unique_ptr<StreamParser> StreamDemuxer::NewParser(StreamFormat type, const FormatScan* scan) {
     uint8_t* buffer = workBuffer.get();
     try {
         switch (type) {
@@ -71,9 +71,10 @@ std::unique_ptr<StreamParser> StreamDemuxer::NewParser(int type, const FormatSca
                 return std::make_unique<AsfParser>(
                     buffer, scan ? static_cast<int32_t>(scan->asfPacketSize) : 0,
                     scan ? scan->asfVideoStream : 1);
-            default:
-                return nullptr;
+            case kFormatNone:
+                break;
         }
+        return nullptr;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -83,14 +84,14 @@ int StreamDemuxer::Recognize(const uint8_t* data, int length) {
     const FormatScan scan = ScanFormats(data, length);
     vopCount = scan.vopCount;
     // The most specific format found wins.
-    int type = scan.sequenced        ? kFormatSequenced
-               : scan.asf            ? kFormatAsf
-               : scan.avi            ? kFormatMpeg4Es
-               : scan.checksummed    ? kFormatChecksummed
-               : scan.privatePackets ? kFormatPrivate
-               : scan.programStream  ? kFormatProgramStream
-               : scan.vop            ? kFormatMpeg4Es
-                                     : kFormatNone;
+    const StreamFormat type = scan.sequenced        ? kFormatSequenced
+                              : scan.asf            ? kFormatAsf
+                              : scan.avi            ? kFormatMpeg4Es
+                              : scan.checksummed    ? kFormatChecksummed
+                              : scan.privatePackets ? kFormatPrivate
+                              : scan.programStream  ? kFormatProgramStream
+                              : scan.vop            ? kFormatMpeg4Es
+                                                    : kFormatNone;
     if (type != kFormatNone) {
         parser.reset();
         formatType = type;

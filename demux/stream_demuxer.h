@@ -17,24 +17,27 @@
 
 namespace tavix {
 
-// Format types: each selects one parser class. There is no type 2.
-constexpr int kFormatNone = 0;           // not recognised yet
-constexpr int kFormatMpeg4Es = 1;        // MPEG-4 Visual elementary stream (also inside AVI)
-constexpr int kFormatTagged = 3;         // device packets introduced by "KRLW"
-constexpr int kFormatPrivate = 4;        // device packets 00 00 01 F0, F1, FA-FE
-constexpr int kFormatSequenced = 5;      // device packets 00 00 01 F2 (video) and F0 (audio)
-constexpr int kFormatPrivateAudio = 6;   // type 4's parser, chosen on audio packets alone
-constexpr int kFormatProgramStream = 7;  // MPEG-2 program stream
-constexpr int kFormatChecksummed = 8;    // device packets "ZQMF" with a checksum
-constexpr int kFormatAsf = 9;            // ASF file or stream
+// The container formats: each selects one parser class. The numbers are the format types
+// tools and stored settings give (tavix-probe --format); no format has the number 2.
+enum StreamFormat : int {
+    kFormatNone = 0,           // not recognised yet
+    kFormatMpeg4Es = 1,        // MPEG-4 Visual elementary stream (also inside AVI)
+    kFormatTagged = 3,         // device packets introduced by "KRLW"
+    kFormatPrivate = 4,        // device packets 00 00 01 F0, F1, FA-FE
+    kFormatSequenced = 5,      // device packets 00 00 01 F2 (video) and F0 (audio)
+    kFormatPrivateAudio = 6,   // type 4's parser, chosen on audio packets alone
+    kFormatProgramStream = 7,  // MPEG-2 program stream
+    kFormatChecksummed = 8,    // device packets "ZQMF" with a checksum
+    kFormatAsf = 9,            // ASF file or stream
+};
 
 class StreamDemuxer {
   public:
     // Nothing recognised yet, no parser. Throws std::bad_alloc when the buffer cannot be had.
     StreamDemuxer();
-    // Creates the parser of `formatType` at once: types 1 (a plain elementary stream), 3, 4 and
-    // 5 are accepted; any other value leaves the type 0 and no parser.
-    explicit StreamDemuxer(int formatType);
+    // Creates the parser of `format` at once: a plain elementary stream, tagged, private and
+    // sequenced packets are accepted; any other value leaves kFormatNone and no parser.
+    explicit StreamDemuxer(int format);
     ~StreamDemuxer();
     StreamDemuxer(const StreamDemuxer&) = delete;
     StreamDemuxer& operator=(const StreamDemuxer&) = delete;
@@ -59,7 +62,7 @@ class StreamDemuxer {
     // parser.
     int Reset(int mode, int kind);
 
-    int FormatType() const { return formatType; }
+    StreamFormat FormatType() const { return formatType; }
     // VOP start codes seen by the last recognition pass.
     int VopCount() const { return vopCount; }
     bool HasParser() const { return parser != nullptr; }
@@ -71,11 +74,11 @@ class StreamDemuxer {
     int Recognize(const uint8_t* data, int length);
     // The parser of a format type, or null (unknown type, or out of memory). `scan` gives the
     // stream properties of ASF and AVI.
-    std::unique_ptr<StreamParser> NewParser(int type, const FormatScan* scan = nullptr);
+    std::unique_ptr<StreamParser> NewParser(StreamFormat type, const FormatScan* scan = nullptr);
 
     std::unique_ptr<uint8_t[]> workBuffer;  // kWorkBufferSize bytes, lent to the parser
     std::unique_ptr<StreamParser> parser;
-    int formatType = kFormatNone;
+    StreamFormat formatType = kFormatNone;
     int vopCount = 0;
 };
 

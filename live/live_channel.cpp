@@ -129,11 +129,11 @@ LiveFigures LiveChannel::Figures() const {
 }
 
 void LiveChannel::StreamStarted(int) {
-    decoder->Start(channel);
+    decoder->Start();
 }
 
 void LiveChannel::StreamStopped(int) {
-    decoder->Stop(channel);
+    decoder->Stop();
 }
 
 bool LiveChannel::Media(int, const uint8_t* data, int length) {

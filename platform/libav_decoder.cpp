@@ -21,6 +21,16 @@ void CopyPlane(uint8_t* destination, int destinationStride, const uint8_t* sourc
 
 }  // namespace
 
+void CopyPicture(const PictureView& view, DecodedPlanes& planes) {
+    const int w = view.width;
+    const int h = view.height;
+    CopyPlane(planes.y, w, view.y, view.yStride, w, h);
+    CopyPlane(planes.u, w / 2, view.u, view.uvStride, w / 2, h / 2);
+    CopyPlane(planes.v, w / 2, view.v, view.uvStride, w / 2, h / 2);
+    planes.width = w;
+    planes.height = h;
+}
+
 LibavDecoder::~LibavDecoder() = default;
 
 std::unique_ptr<LibavDecoder> LibavDecoder::Open(const char* name, int32_t width, int32_t height) {
@@ -33,8 +43,9 @@ std::unique_ptr<LibavDecoder> LibavDecoder::Open(const char* name, int32_t width
     if (!decoder) return nullptr;
     decoder->context.reset(avcodec_alloc_context3(codec));
     decoder->frame.reset(av_frame_alloc());
+    decoder->lent.reset(av_frame_alloc());
     decoder->packet.reset(av_packet_alloc());
-    if (!decoder->context || !decoder->frame || !decoder->packet) return nullptr;
+    if (!decoder->context || !decoder->frame || !decoder->lent || !decoder->packet) return nullptr;
     AVCodecContext* context = decoder->context.get();
     // One picture out per frame in: no frame threading (it delays output by a frame per
     // thread) and no reordering delay.
@@ -71,9 +82,17 @@ bool LibavDecoder::H264PictureSize(const uint8_t* payload, int32_t length, int32
 }
 
 int LibavDecoder::Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes) {
-    if (payload == nullptr || length <= 0 || planes.y == nullptr || planes.u == nullptr ||
-        planes.v == nullptr)
-        return -1;
+    if (planes.y == nullptr || planes.u == nullptr || planes.v == nullptr) return -1;
+    PictureView view;
+    if (Lend(payload, length, view) != 0) return -1;
+    CopyPicture(view, planes);
+    av_frame_unref(lent.get());
+    return 0;
+}
+
+int LibavDecoder::Lend(const uint8_t* payload, int32_t length, PictureView& view) {
+    av_frame_unref(lent.get());
+    if (payload == nullptr || length <= 0) return -1;
     // Not reference-counted: libavcodec copies the bytes (with its padding) before reading.
     packet->data = const_cast<uint8_t*>(payload);
     packet->size = length;
@@ -90,18 +109,17 @@ int LibavDecoder::Decode(const uint8_t* payload, int32_t length, DecodedPlanes& 
             (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) &&
             frame->width > 0 && frame->height > 0 && frame->width <= width &&
             frame->height <= height && (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0 &&
-            frame->decode_error_flags == 0;
-        if (usable) {
-            const int w = frame->width;
-            const int h = frame->height;
-            CopyPlane(planes.y, w, frame->data[0], frame->linesize[0], w, h);
-            CopyPlane(planes.u, w / 2, frame->data[1], frame->linesize[1], w / 2, h / 2);
-            CopyPlane(planes.v, w / 2, frame->data[2], frame->linesize[2], w / 2, h / 2);
-            planes.width = w;
-            planes.height = h;
-            result = 0;
+            frame->decode_error_flags == 0 && frame->linesize[0] > 0 && frame->linesize[1] > 0 &&
+            frame->linesize[1] == frame->linesize[2];
+        if (!usable) {
+            av_frame_unref(frame.get());
+            continue;
         }
-        av_frame_unref(frame.get());
+        av_frame_unref(lent.get());
+        av_frame_move_ref(lent.get(), frame.get());
+        view = {lent->data[0],     lent->data[1], lent->data[2], lent->linesize[0],
+                lent->linesize[1], lent->width,   lent->height};
+        result = 0;
     }
     return result;
 }

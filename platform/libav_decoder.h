@@ -24,6 +24,21 @@ struct DecodedPlanes {
     int32_t height;
 };
 
+// A decoded picture the decoder lends: planar YUV 4:2:0, rows `yStride` (luma) and `uvStride`
+// (chroma) bytes apart; valid until the decoder's next Decode or Lend, or its destruction.
+struct PictureView {
+    const uint8_t* y = nullptr;
+    const uint8_t* u = nullptr;
+    const uint8_t* v = nullptr;
+    int32_t yStride = 0;
+    int32_t uvStride = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Copies a lent picture into the caller's planes as Decode writes them; sets their size.
+void CopyPicture(const PictureView& view, DecodedPlanes& planes);
+
 class LibavDecoder {
   public:
     // libavcodec's decoder `name` ("h264", "mpeg4") for pictures up to width x height, or null
@@ -41,6 +56,9 @@ class LibavDecoder {
     // headers, a picture that is not 8-bit 4:2:0, or one wider or higher than the opened size
     // (it would not fit the planes). Decoding goes on with the next call either way.
     int Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes);
+    // As Decode, but the picture stays in the decoder's own buffers and `view` shows it: no
+    // copy. The size limit is the same.
+    int Lend(const uint8_t* payload, int32_t length, PictureView& view);
 
     // The picture size that the stream headers in an H.264 payload state (cropped), for a
     // container whose size fields cannot hold it. False when the payload has none.
@@ -52,6 +70,7 @@ class LibavDecoder {
 
     CodecContextHandle context;
     FrameHandle frame;
+    FrameHandle lent;  // the picture Lend showed last
     PacketHandle packet;
     int32_t width = 0;  // the size the caller's planes are made for
     int32_t height = 0;

@@ -264,10 +264,12 @@ ScreenReady LiveTile::BeginPicture(int width, int height, ScreenImage& image) {
         placedFor = now;
         placedWidth = width;
         placedHeight = height;
-        destination = fit.destination;
         turned = fit.turned;
-        // A turned picture is converted upright and drawn turned.
-        imageSize = turned ? fit.destination.size().transposed() : fit.destination.size();
+        // The conversion writes row and column pairs: the image's sides are even. A turned
+        // picture is converted upright and drawn turned.
+        const QSize shown(fit.destination.width() & ~1, fit.destination.height() & ~1);
+        destination = QRect(fit.destination.topLeft(), shown);
+        imageSize = turned ? shown.transposed() : shown;
         pictureWidth.store(width, std::memory_order_relaxed);
         pictureHeight.store(height, std::memory_order_relaxed);
     }

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QMetaObject>
 #include <QPainter>
+#include <QRegion>
 #include <QWidget>
 
 #include <atomic>
@@ -38,7 +39,7 @@ class VideoSurface : public QWidget {
     void paintEvent(QPaintEvent*) override {
         shared->updatePosted.store(false, std::memory_order_release);
         std::lock_guard<std::mutex> lock(shared->mutex);
-        if (!shared->presented) return;
+        if (!shared->presented && !shared->inWindow) return;
         QPainter painter(this);
         if (!shared->inWindow) {
             const ScreenRect& d = shared->destination;
@@ -47,7 +48,13 @@ class VideoSurface : public QWidget {
                               shared->image);
             return;
         }
+        // Drawn over the whole surface, picture and black around it, so that nothing beneath
+        // has to be painted first.
         const QRect& d = shared->local;
+        const QRect picture = shared->presented ? d : QRect();
+        for (const QRect& around : QRegion(rect()).subtracted(picture))
+            painter.fillRect(around, Qt::black);
+        if (!shared->presented) return;
         if (shared->turned) {
             // A quarter clockwise: the image's left column becomes the top row.
             painter.translate(d.left() + d.width(), d.top());
@@ -149,6 +156,9 @@ void VideoPresenter::Attach(QWidget* window) {
     if (!shared) shared = std::make_shared<PresentedPicture>();
     if (surface == nullptr) {
         surface = new VideoSurface(window, shared);
+        surface->setAttribute(Qt::WA_OpaquePaintEvent);
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->inWindow = true;
     } else {
         surface->setGeometry(window->rect());
     }

@@ -31,6 +31,8 @@ constexpr int64_t kMaxPicturePixels = 8192LL * 4320;
 constexpr int32_t kLargestStatedSize = 255 * 8;
 
 constexpr int kIdle = 8;  // a step that found nothing to do
+// Chunk and frame buffers kept for reuse, each.
+constexpr size_t kSpareBuffers = 8;
 constexpr int kIdleWaitMs = 250;
 
 std::unique_ptr<uint8_t[]> ZeroedBuffer(size_t bytes) {
@@ -52,12 +54,12 @@ CDecoder::CDecoder(std::unique_ptr<FrameSource> source, std::function<int64_t()>
 }
 
 CDecoder::~CDecoder() {
-    if (thread.Started()) Stop(0);
+    if (thread.Started()) Stop();
     CloseLibrary();
 }
 
-void CDecoder::Start(int) {
-    if (thread.Started() || libraryOpen) Stop(0);
+void CDecoder::Start() {
+    if (thread.Started() || libraryOpen) Stop();
     {
         // Chunks pushed after the last Stop belong to the old stream.
         std::lock_guard<std::mutex> lock(packetLock);
@@ -80,7 +82,7 @@ void CDecoder::Start(int) {
     if (thread.Start(DecodingLoop, this) != 0) running.store(false, std::memory_order_relaxed);
 }
 
-void CDecoder::Stop(int) {
+void CDecoder::Stop() {
     Trace("CDecoder::Stop  00\n");
     running.store(false, std::memory_order_relaxed);
     {
@@ -93,13 +95,16 @@ void CDecoder::Stop(int) {
         // queuedBytes is reset by the next Start.
         std::lock_guard<std::mutex> lock(packetLock);
         packets.clear();
+        spareChunks.clear();
     }
     frames.clear();
+    spareFrames.clear();
     frameCount.store(0, std::memory_order_relaxed);
     if (demuxer) demuxer->Reset(0, 0);
     CloseLibrary();
-    yuvBuffer.reset();
-    yuvCapacity = 0;
+    decoded = {};
+    packed.reset();
+    packedCapacity = 0;
     libraryOpen = false;
     Trace("CDecoder::Stop  11\n");
 }
@@ -121,13 +126,17 @@ int CDecoder::Push(const uint8_t* bytes, int length, bool countLoss) {
         return 0;
     }
     MediaPacket packet;
-    packet.bytes.reset(new (std::nothrow) uint8_t[length]);
-    if (!packet.bytes) {
+    // A kept buffer; one that is too small grows (and stays grown).
+    if (!spareChunks.empty()) {
+        packet.bytes = std::move(spareChunks.back());
+        spareChunks.pop_back();
+    }
+    try {
+        packet.bytes.assign(bytes, bytes + length);
+    } catch (const std::bad_alloc&) {
         overflow = 1;
         return 0;
     }
-    std::memcpy(packet.bytes.get(), bytes, length);
-    packet.length = length;
     packet.discontinuity = overflow;
     queuedBytes += length;
     packets.push_back(std::move(packet));
@@ -245,14 +254,18 @@ void CDecoder::WaitForWork() {
 }
 
 void CDecoder::DemultiplexStep() {
+    // The buffer of the chunk fed last, to be given back under the next lock.
+    std::vector<uint8_t> used;
     for (;;) {
         MediaPacket packet;
         {
             std::lock_guard<std::mutex> lock(packetLock);
+            if (!used.empty() && spareChunks.size() < kSpareBuffers)
+                spareChunks.push_back(std::move(used));
             if (packets.empty()) return;
             packet = std::move(packets.front());
             packets.pop_front();
-            queuedBytes -= packet.length;
+            queuedBytes -= static_cast<int32_t>(packet.bytes.size());
             demultiplexing.store(true, std::memory_order_relaxed);
         }
         if (packet.discontinuity) {
@@ -262,9 +275,10 @@ void CDecoder::DemultiplexStep() {
         }
         if (!demuxer) {
             demultiplexing.store(false, std::memory_order_release);
+            used = std::move(packet.bytes);
             continue;
         }
-        demuxer->Feed(packet.bytes.get(), packet.length);
+        demuxer->Feed(packet.bytes.data(), static_cast<int>(packet.bytes.size()));
         for (;;) {
             FrameInfo* f;
             const bool waited = waitKeyFrame;
@@ -293,6 +307,10 @@ void CDecoder::DemultiplexStep() {
             // The frame's bytes live only until the next Feed: keep a copy.
             try {
                 FrameCopy copy;
+                if (!spareFrames.empty()) {
+                    copy.bytes = std::move(spareFrames.back());
+                    spareFrames.pop_back();
+                }
                 copy.info = *f;
                 const int32_t length =
                     f->payload != nullptr && f->payloadLength > 0 ? f->payloadLength : 0;
@@ -312,6 +330,8 @@ void CDecoder::DemultiplexStep() {
                 bufferMs * 0.001 * frameRate.load(std::memory_order_relaxed))
                 dropping.store(1, std::memory_order_relaxed);
         }
+        // The frames are copied: the chunk is done with.
+        used = std::move(packet.bytes);
         demultiplexing.store(false, std::memory_order_release);
     }
 }
@@ -337,6 +357,7 @@ int CDecoder::DecodeOneFrame() {
     if (dropping.load(std::memory_order_relaxed) != 0 && frames.size() < 3)
         dropping.store(0, std::memory_order_relaxed);
     const int result = Decode(f.info);
+    if (spareFrames.size() < kSpareBuffers) spareFrames.push_back(std::move(f.bytes));
     // Counted until now, so that a frame being decoded never looks like an empty queue.
     frameCount.store(static_cast<int32_t>(frames.size()), std::memory_order_release);
     return result;
@@ -359,18 +380,13 @@ int CDecoder::Decode(const FrameInfo& frame) {
     if (info.dependent == 0 && info.width > 0 && info.height > 0) {
         const int64_t pixels = static_cast<int64_t>(info.width) * info.height;
         if (pixels > kMaxPicturePixels) return 1;
-        const size_t yuvBytes = static_cast<size_t>(pixels) * 3 / 2;
-        if (!yuvBuffer || yuvCapacity < yuvBytes) {
-            yuvBuffer = ZeroedBuffer(yuvBytes);
-            yuvCapacity = yuvBuffer ? yuvBytes : 0;
-        }
         // The picture buffer follows this size at the next conversion, once the display has
         // given back the picture it may be showing.
         wantedWidth = info.width;
         wantedHeight = info.height;
         if (info.codec != openCodec || info.width != decodeWidth || info.height != decodeHeight ||
             !libraryOpen) {
-            if (!yuvBuffer || !OpenLibrary(info)) {
+            if (!OpenLibrary(info)) {
                 libraryOpen = false;
                 return 1;
             }
@@ -385,11 +401,10 @@ int CDecoder::Decode(const FrameInfo& frame) {
     // Only frames of the codec the library was opened for (H.264 under either of its values).
     if (libraryOpen && FindPictureDecoder(info.codec) == FindPictureDecoder(openCodec) &&
         info.payloadLength > 0) {
-        const size_t area = static_cast<size_t>(decodeWidth) * decodeHeight;
-        DecodedPlanes output{yuvBuffer.get(), yuvBuffer.get() + area,
-                             yuvBuffer.get() + area * 5 / 4, 0, 0};
         const auto started = std::chrono::steady_clock::now();
-        if (library->Decode(info.payload, info.payloadLength, output) == 0) {
+        // The picture stays in the library's buffers until the next frame is decoded, and no
+        // frame is decoded while it waits for its conversion.
+        if (library->Decode(info.payload, info.payloadLength, decoded) == 0) {
             const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
                 std::chrono::steady_clock::now() - started);
             // A running mean over about the last eight pictures.
@@ -397,15 +412,6 @@ int CDecoder::Decode(const FrameInfo& frame) {
             decodeMicroseconds.store(mean + (static_cast<int32_t>(took.count()) - mean) / 8,
                                      std::memory_order_relaxed);
             decodedPictures.fetch_add(1, std::memory_order_relaxed);
-            yuvWidth = output.width;
-            yuvHeight = output.height;
-            // A picture smaller than the opened size: close up its planes so that they lie
-            // where the conversions look for them (U at width x height, V a quarter behind).
-            const size_t decoded = static_cast<size_t>(yuvWidth) * yuvHeight;
-            if (decoded != area) {
-                std::memmove(yuvBuffer.get() + decoded, output.u, decoded / 4);
-                std::memmove(yuvBuffer.get() + decoded * 5 / 4, output.v, decoded / 4);
-            }
             pendingPictures.fetch_add(1, std::memory_order_release);
         }
     }
@@ -445,56 +451,71 @@ void CDecoder::Convert() {
     }
     const int bits = displayBits.load(std::memory_order_relaxed);
     const int bytesPerPixel = bits == 16 ? 2 : bits == 24 ? 3 : 4;
-    const size_t area = static_cast<size_t>(yuvWidth) * yuvHeight;
+    const int width = decoded.width;
+    const int height = decoded.height;
+    const size_t area = static_cast<size_t>(width) * height;
     // A picture that does not fit (or no buffer) is dropped rather than left pending, which
     // would stop decoding for good.
-    if (picture && yuvWidth > 0 && yuvHeight > 0 && area * bytesPerPixel <= pictureCapacity) {
-        const uint8_t* y = yuvBuffer.get();
-        const uint8_t* u = y + area;
-        const uint8_t* v = u + area / 4;
-        if (bits == 16)
-            ConvertTo565(yuvWidth, yuvHeight, y, picture.get());
-        else if (bits == 24)
-            ConvertTo24(picture.get(), yuvWidth, y, u, v, yuvWidth, yuvWidth / 2, yuvWidth,
-                        -yuvHeight);
-        else
-            ConvertTo32(picture.get(), yuvWidth, y, u, v, yuvWidth, yuvWidth / 2, yuvWidth,
-                        -yuvHeight);
-        readyWidth = yuvWidth;
-        readyHeight = yuvHeight;
-        readyPictures.store(PictureState::kReady, std::memory_order_release);
+    if (picture && width > 0 && height > 0 && area * bytesPerPixel <= pictureCapacity) {
+        bool converted = true;
+        if (bits == 16) {
+            // The 16-bit conversion reads packed planes.
+            if (packedCapacity < area * 3 / 2) {
+                packed = ZeroedBuffer(area * 3 / 2);
+                packedCapacity = packed ? area * 3 / 2 : 0;
+            }
+            converted = packed != nullptr;
+            if (converted) {
+                DecodedPlanes planes{packed.get(), packed.get() + area, packed.get() + area * 5 / 4,
+                                     0, 0};
+                CopyPicture(decoded, planes);
+                ConvertTo565(width, height, packed.get(), picture.get());
+            }
+        } else if (bits == 24) {
+            ConvertTo24(picture.get(), width, decoded.y, decoded.u, decoded.v, decoded.yStride,
+                        decoded.uvStride, width, -height);
+        } else {
+            ConvertTo32(picture.get(), width, decoded.y, decoded.u, decoded.v, decoded.yStride,
+                        decoded.uvStride, width, -height);
+        }
+        if (converted) {
+            readyWidth = width;
+            readyHeight = height;
+            readyPictures.store(PictureState::kReady, std::memory_order_release);
+        }
     }
     pendingPictures.fetch_sub(1, std::memory_order_release);
 }
 
 bool CDecoder::ConvertToScreen(IPictureScreen& to) {
-    const uint8_t* yuv = yuvBuffer.get();
+    const int width = decoded.width;
+    const int height = decoded.height;
     ScreenImage image;
-    const ScreenReady ready =
-        yuv != nullptr ? to.BeginPicture(yuvWidth, yuvHeight, image) : ScreenReady::kSkip;
+    const ScreenReady ready = to.BeginPicture(width, height, image);
     if (ready == ScreenReady::kBusy) return false;
     if (ready == ScreenReady::kConvert) {
         PictureFacts facts;
-        facts.width = yuvWidth;
-        facts.height = yuvHeight;
+        facts.width = width;
+        facts.height = height;
         if (stampsWanted.load(std::memory_order_relaxed)) {
             // From the luma plane: the stamp's cells are black and white.
-            const int width = yuvWidth;
+            const PictureView& from = decoded;
             facts.stamped = ReadStamp(
-                yuvWidth, yuvHeight,
-                [yuv, width](int x, int y) { return int{yuv[static_cast<size_t>(y) * width + x]}; },
+                width, height,
+                [&from](int x, int y) {
+                    return int{from.y[static_cast<ptrdiff_t>(y) * from.yStride + x]};
+                },
                 facts.stamp);
         }
-        scaler.Convert(yuv, yuvWidth, yuvHeight, image);
+        scaler.Convert(decoded, image);
         screenPictures.fetch_add(1, std::memory_order_release);
         to.EndPicture(facts);
     }
-    if (yuv != nullptr && snapshotWanted.exchange(false, std::memory_order_acq_rel)) {
+    if (snapshotWanted.exchange(false, std::memory_order_acq_rel)) {
         try {
-            std::vector<uint8_t> shot(static_cast<size_t>(yuvWidth) * yuvHeight * 4);
-            const ScreenImage whole{shot.data(), yuvWidth, yuvHeight, yuvWidth * 4, 32};
-            if (scaler.Convert(yuv, yuvWidth, yuvHeight, whole))
-                to.SnapshotReady(std::move(shot), yuvWidth, yuvHeight);
+            std::vector<uint8_t> shot(static_cast<size_t>(width) * height * 4);
+            const ScreenImage whole{shot.data(), width, height, width * 4, 32};
+            if (scaler.Convert(decoded, whole)) to.SnapshotReady(std::move(shot), width, height);
         } catch (const std::bad_alloc&) {
             // No room for it: the snapshot is not taken.
         }

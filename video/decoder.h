@@ -54,13 +54,13 @@ class CDecoder {
 
     // Begins decoding a new stream (stopping the one before): empty queues, waiting for a key
     // frame, frame rate unknown. A converted picture the display has taken stays its own until
-    // it is released; one it has not taken is dropped. `channel` is not used.
-    void Start(int channel);
+    // it is released; one it has not taken is dropped.
+    void Start();
 
     // Ends decoding: joins the decoding thread, frees the queued chunks and frames, resets the
     // demultiplexer so that the next stream is recognised afresh, closes the decoder library.
-    // The picture buffer stays until the next stream replaces it. `channel` is not used.
-    void Stop(int channel);
+    // The picture buffer stays until the next stream replaces it.
+    void Stop();
 
     // Queues a copy of one received chunk. Returns 1 when it was queued, 0 when it was refused
     // (no room: more than kPacketByteLimit queued, or the frame queue is over its limit, or no
@@ -132,8 +132,7 @@ class CDecoder {
 
   private:
     struct MediaPacket {
-        std::unique_ptr<uint8_t[]> bytes;
-        int32_t length = 0;
+        std::vector<uint8_t> bytes;
         int32_t discontinuity = 0;  // chunks were refused just before this one
     };
     // A demultiplexed video frame: the record, its payload pointing into `bytes`, packet null.
@@ -166,6 +165,9 @@ class CDecoder {
     std::condition_variable workArrived;
     bool pictureFreed = false;
     std::deque<MediaPacket> packets;
+    // Chunk buffers given back by the decoding thread, kept for the next chunks: a stream
+    // reuses a few buffers instead of allocating one for each chunk.
+    std::vector<std::vector<uint8_t>> spareChunks;
     int32_t queuedBytes = 0;
     int32_t byteLimit = kPacketByteLimit;
     int32_t overflow = 0;
@@ -194,16 +196,16 @@ class CDecoder {
     // The decoding thread's while it runs; Start and Stop touch them only while it does not.
     bool waitKeyFrame = true;
     std::deque<FrameCopy> frames;
+    std::vector<std::vector<uint8_t>> spareFrames;  // frame buffers, as spareChunks
     int32_t bufferMs = kFrameBufferMs;
     int32_t openCodec = -1;
     bool libraryOpen = false;
     std::unique_ptr<PictureDecoder> library;  // for openCodec
     int32_t decodeWidth = 0;                  // size the library was opened with
     int32_t decodeHeight = 0;
-    std::unique_ptr<uint8_t[]> yuvBuffer;  // Y, U, V of the last decoded picture
-    size_t yuvCapacity = 0;
-    int32_t yuvWidth = 0;  // size of the last decoded picture
-    int32_t yuvHeight = 0;
+    PictureView decoded;                // the last decoded picture, in the library's buffers
+    std::unique_ptr<uint8_t[]> packed;  // its planes packed, for the 16-bit conversion
+    size_t packedCapacity = 0;
     int32_t wantedWidth = 0;   // picture size of the last key frame; the buffer follows it
     int32_t wantedHeight = 0;  // when the display has given the picture back
 

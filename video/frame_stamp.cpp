@@ -49,8 +49,7 @@ bool ReadStamp(int width, int height, const std::function<int(int x, int y)>& br
     return true;
 }
 
-bool ReadPictureStamp(const uint8_t* picture, int width, int height, int bits,
-                      FrameStamp& stamp) {
+bool ReadPictureStamp(const uint8_t* picture, int width, int height, int bits, FrameStamp& stamp) {
     return ReadStamp(
         width, height,
         [&](int x, int y) {
@@ -60,8 +59,7 @@ bool ReadPictureStamp(const uint8_t* picture, int width, int height, int bits,
                 return ((pixel >> 11 << 3) + ((pixel >> 5 & 63) << 2) + ((pixel & 31) << 3)) / 3;
             }
             const int bytes = bits / 8;
-            const uint8_t* p =
-                picture + (static_cast<size_t>(height - 1 - y) * width + x) * bytes;
+            const uint8_t* p = picture + (static_cast<size_t>(height - 1 - y) * width + x) * bytes;
             return (p[0] + p[1] + p[2]) / 3;
         },
         stamp);

@@ -39,8 +39,7 @@ bool ReadStamp(int width, int height, const std::function<int(int x, int y)>& br
 
 // The same from a picture as the decoder hands it over: `bits` per pixel (16: RGB565 top row
 // first; 24, 32: B, G, R(, A) bottom row first), rows packed.
-bool ReadPictureStamp(const uint8_t* picture, int width, int height, int bits,
-                      FrameStamp& stamp);
+bool ReadPictureStamp(const uint8_t* picture, int width, int height, int bits, FrameStamp& stamp);
 
 // Milliseconds from the stamp's capture to `nowMs` (MonotonicMs).
 inline int64_t StampDelayMs(const FrameStamp& stamp, int64_t nowMs) {

@@ -1,4 +1,5 @@
-// H.264 through the decoder library's five entry points.
+// H.264 through the decoder library's entry points; pictures are lent from the handle (a
+// LibavDecoder) rather than copied out by H264_Dec_Decode.
 #include "platform/h264_decoder.h"
 #include "video/picture_decoder.h"
 
@@ -12,9 +13,9 @@ class H264PictureDecoder final : public PictureDecoder {
         H264_Dec_Close(handle);
         H264_Dec_DeInit();
     }
-    int Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes) override {
-        const H264DecodeInput input{payload, length, {1, 1, 0, 0}};
-        return H264_Dec_Decode(handle, &input, &planes, 0) == -1 ? -1 : 0;
+    using PictureDecoder::Decode;
+    int Decode(const uint8_t* payload, int32_t length, PictureView& view) override {
+        return handle->Lend(payload, length, view);
     }
 
   private:

@@ -10,8 +10,9 @@ class Mpeg4PictureDecoder final : public PictureDecoder {
   public:
     explicit Mpeg4PictureDecoder(std::unique_ptr<LibavDecoder> library)
         : library(std::move(library)) {}
-    int Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes) override {
-        return library->Decode(payload, length, planes);
+    using PictureDecoder::Decode;
+    int Decode(const uint8_t* payload, int32_t length, PictureView& view) override {
+        return library->Lend(payload, length, view);
     }
 
   private:

@@ -24,6 +24,14 @@ constexpr CodecEntry kCodecs[] = {
 
 }  // namespace
 
+int PictureDecoder::Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes) {
+    if (planes.y == nullptr || planes.u == nullptr || planes.v == nullptr) return -1;
+    PictureView view;
+    if (Decode(payload, length, view) != 0) return -1;
+    CopyPicture(view, planes);
+    return 0;
+}
+
 PictureDecoderMaker FindPictureDecoder(int32_t codec) {
     for (const CodecEntry& entry : kCodecs)
         if (entry.codec == codec) return entry.make;

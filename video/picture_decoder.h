@@ -17,9 +17,11 @@ namespace tavix {
 class PictureDecoder {
   public:
     virtual ~PictureDecoder() = default;
-    // Decodes one frame's payload into the caller's planes, as LibavDecoder::Decode: 0 with the
-    // picture written and its size set, -1 when no picture came out (nothing written).
-    virtual int Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes) = 0;
+    // Decodes one frame's payload, as LibavDecoder::Lend: 0 with `view` showing the picture
+    // (until the next call), -1 when no picture came out.
+    virtual int Decode(const uint8_t* payload, int32_t length, PictureView& view) = 0;
+    // The same, copied into the caller's planes as LibavDecoder::Decode writes them.
+    int Decode(const uint8_t* payload, int32_t length, DecodedPlanes& planes);
 };
 
 // Makes a codec's decoder for pictures up to width x height; null when it cannot be set up.

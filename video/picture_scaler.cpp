@@ -1,61 +1,81 @@
 #include "video/picture_scaler.h"
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-#include <libswscale/swscale.h>
-}
+#include <algorithm>
+#include <cstddef>
 
 #include "video/colour_conversion.h"
 
 namespace tavix {
 
-PictureScaler::~PictureScaler() {
-    sws_freeContext(context);
+namespace {
+
+// The source index nearest to the middle of output index i of `to`, over `from`.
+int Nearest(int i, int to, int from) {
+    return std::min(from - 1, static_cast<int>((int64_t{2} * i + 1) * from / (int64_t{2} * to)));
 }
 
-bool PictureScaler::Convert(const uint8_t* yuv, int width, int height, const ScreenImage& image) {
-    if (yuv == nullptr || image.bytes == nullptr || width <= 0 || height <= 0 || image.width <= 0 ||
-        image.height <= 0)
+}  // namespace
+
+bool PictureScaler::Convert(const PictureView& picture, const ScreenImage& image) {
+    const int width = picture.width;
+    const int height = picture.height;
+    const int outWidth = image.width & ~1;
+    const int outHeight = image.height & ~1;
+    if (picture.y == nullptr || picture.u == nullptr || picture.v == nullptr ||
+        image.bytes == nullptr || width < 2 || height < 2 || outWidth < 2 || outHeight < 2)
         return false;
-    const int bytesPerPixel = image.bits / 8;
-    if ((image.bits != 16 && image.bits != 24 && image.bits != 32) ||
-        image.stride < image.width * bytesPerPixel)
-        return false;
-    const size_t area = static_cast<size_t>(width) * height;
-    const uint8_t* u = yuv + area;
-    const uint8_t* v = u + area / 4;
-    if (image.width == width && image.height == height) {
-        // The vector kernels; 565 only on packed rows.
-        if (image.bits == 24 && image.stride % 3 == 0) {
-            ConvertTo24(image.bytes, image.stride / 3, yuv, u, v, width, width / 2, width, height);
-            return true;
-        }
-        if (image.bits == 32 && image.stride % 4 == 0) {
-            ConvertTo32(image.bytes, image.stride / 4, yuv, u, v, width, width / 2, width, height);
-            return true;
-        }
-        if (image.bits == 16 && image.stride == width * 2) {
-            ConvertTo565(width, height, yuv, image.bytes);
-            return true;
-        }
+    const ColourConverter& converter = *AvailableConverters().back();
+    const RowPairKernel kernel = image.bits == 16   ? converter.rows565
+                                 : image.bits == 24 ? converter.rows24
+                                 : image.bits == 32 ? converter.rows32
+                                                    : nullptr;
+    if (kernel == nullptr || image.stride < outWidth * (image.bits / 8)) return false;
+
+    const int chromaWidth = width / 2;
+    const int chromaHeight = height / 2;
+    // Columns are gathered only when the width changes; rows are picked, never copied.
+    const bool sameWidth = outWidth == width;
+    if (!sameWidth && (static_cast<int>(columns.size()) != outWidth || columnsFrom != width)) {
+        columns.resize(static_cast<size_t>(outWidth));
+        for (int x = 0; x < outWidth; ++x)
+            columns[static_cast<size_t>(x)] = Nearest(x, outWidth, width);
+        columnsFrom = width;
+        gathered.resize(static_cast<size_t>(outWidth) * 3);
     }
-    const AVPixelFormat format = image.bits == 16   ? AV_PIX_FMT_RGB565LE
-                                 : image.bits == 24 ? AV_PIX_FMT_BGR24
-                                                    : AV_PIX_FMT_BGRA;
-    // The chroma planes hold width / 2 x height / 2 samples: an odd last column or row is
-    // left out, as the program's own conversion does.
-    const int evenWidth = width & ~1;
-    const int evenHeight = height & ~1;
-    if (evenWidth == 0 || evenHeight == 0) return false;
-    context =
-        sws_getCachedContext(context, evenWidth, evenHeight, AV_PIX_FMT_YUV420P, image.width,
-                             image.height, format, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-    if (context == nullptr) return false;
-    const uint8_t* const planes[3] = {yuv, u, v};
-    const int strides[3] = {width, width / 2, width / 2};
-    uint8_t* const destination[1] = {image.bytes};
-    const int destinationStrides[1] = {image.stride};
-    return sws_scale(context, planes, strides, 0, evenHeight, destination, destinationStrides) > 0;
+
+    for (int row = 0; row < outHeight; row += 2) {
+        const int source0 = Nearest(row, outHeight, height);
+        const int source1 = Nearest(row + 1, outHeight, height);
+        const int chromaRow = std::min(source0 / 2, chromaHeight - 1);
+        const uint8_t* luma0 = picture.y + static_cast<ptrdiff_t>(source0) * picture.yStride;
+        const uint8_t* luma1 = picture.y + static_cast<ptrdiff_t>(source1) * picture.yStride;
+        const uint8_t* blue = picture.u + static_cast<ptrdiff_t>(chromaRow) * picture.uvStride;
+        const uint8_t* red = picture.v + static_cast<ptrdiff_t>(chromaRow) * picture.uvStride;
+        if (!sameWidth) {
+            uint8_t* const y0 = gathered.data();
+            uint8_t* const y1 = y0 + outWidth;
+            uint8_t* const u = y1 + outWidth;
+            uint8_t* const v = u + outWidth / 2;
+            for (int x = 0; x < outWidth; ++x) {
+                const int32_t from = columns[static_cast<size_t>(x)];
+                y0[x] = luma0[from];
+                y1[x] = luma1[from];
+            }
+            for (int pair = 0; pair < outWidth / 2; ++pair) {
+                const int32_t from =
+                    std::min(columns[static_cast<size_t>(pair) * 2] / 2, chromaWidth - 1);
+                u[pair] = blue[from];
+                v[pair] = red[from];
+            }
+            luma0 = y0;
+            luma1 = y1;
+            blue = u;
+            red = v;
+        }
+        uint8_t* const out = image.bytes + static_cast<ptrdiff_t>(row) * image.stride;
+        kernel(out, out + image.stride, luma0, luma1, blue, red, outWidth / 2);
+    }
+    return true;
 }
 
 }  // namespace tavix

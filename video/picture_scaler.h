@@ -1,29 +1,29 @@
-// Converts a decoded YUV 4:2:0 picture into a screen image in one pass, scaling it to the
-// image's size on the way: the program's own conversion where no scaling is needed,
-// libswscale's bilinear scaler where it is. One thread at a time.
+// Converts a decoded YUV 4:2:0 picture into a screen image in one pass, scaled to the image's
+// size on the way: each output pixel takes the nearest source pixel (as a plain scaled blit
+// does), gathered a row pair at a time into a small buffer that the vector colour kernels then
+// convert. One thread at a time.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "platform/libav_decoder.h"
 #include "video/picture_screen.h"
-
-struct SwsContext;
 
 namespace tavix {
 
 class PictureScaler {
   public:
-    PictureScaler() = default;
-    ~PictureScaler();
-    PictureScaler(const PictureScaler&) = delete;
-    PictureScaler& operator=(const PictureScaler&) = delete;
-
-    // `yuv`: width x height luma, then the quarter-size U and V planes, rows packed. false when
-    // nothing was written (a size of 0, a depth other than 16, 24, 32, no scaler).
-    bool Convert(const uint8_t* yuv, int width, int height, const ScreenImage& image);
+    // The image's width and height are used rounded down to even numbers. false when nothing
+    // was written (a size below 2, a depth other than 16, 24 or 32, rows too short).
+    bool Convert(const PictureView& picture, const ScreenImage& image);
 
   private:
-    SwsContext* context = nullptr;  // kept while the sizes and format stay the same
+    // The source column of each output column, for the sizes last converted.
+    std::vector<int32_t> columns;
+    int columnsFrom = 0;
+    // One gathered row pair: two luma rows, one chroma row of each plane.
+    std::vector<uint8_t> gathered;
 };
 
 }  // namespace tavix

@@ -25,8 +25,8 @@ TEST(StreamDemuxerTest, TypedConstructorAcceptsTheElementaryStreamOnly) {
     StreamDemuxer es(kFormatMpeg4Es);
     EXPECT_EQ(kFormatMpeg4Es, es.FormatType());
     EXPECT_TRUE(es.HasParser());
-    for (int type : {-1, 0, 2, kFormatPrivateAudio, kFormatProgramStream, kFormatChecksummed,
-                     kFormatAsf, 10}) {
+    for (int type : std::initializer_list<int>{-1, 0, 2, kFormatPrivateAudio, kFormatProgramStream,
+                                               kFormatChecksummed, kFormatAsf, 10}) {
         StreamDemuxer other(type);
         EXPECT_EQ(kFormatNone, other.FormatType()) << type;
         EXPECT_FALSE(other.HasParser()) << type;

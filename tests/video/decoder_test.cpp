@@ -157,7 +157,7 @@ bool PushAndSettle(CDecoder& decoder, const std::vector<uint8_t>& chunk) {
 
 TEST(DecoderTest, GetPictureRightAfterStartIsNullWhileBuffering) {
     auto decoder = NewDecoder();
-    decoder->Start(0);
+    decoder->Start();
     int width = -1, height = -1, status = kStatusPlaying;
     EXPECT_EQ(nullptr, decoder->GetPicture(width, height, status));
     EXPECT_EQ(kStatusBuffering, status);
@@ -175,7 +175,7 @@ TEST(DecoderTest, EveryFrameBecomesTheRightPictureAtEveryDepth) {
         const std::vector<Picture> expected = Expected(frames, 176, 144, bits, h264);
         ASSERT_EQ(frames.size(), expected.size());
         auto decoder = NewDecoder(bits);
-        decoder->Start(0);
+        decoder->Start();
         for (const auto& frame : frames)
             ASSERT_EQ(1, decoder->PushData(Chunk(frame, {176, 144, 25, codec}).data(),
                                            Chunk(frame, {}).size()));
@@ -188,7 +188,7 @@ TEST(DecoderTest, EveryFrameBecomesTheRightPictureAtEveryDepth) {
         }
         EXPECT_EQ(25, decoder->FrameRate());
         EXPECT_TRUE(WaitFor([&] { return decoder->Drained(); }));
-        decoder->Stop(0);
+        decoder->Stop();
     }
 }
 
@@ -204,7 +204,7 @@ TEST(DecoderTest, AudioInFrontOfTheKeyPictureDoesNotHideIt) {
     const test::Bytes stream = test::WritePrivateStream(units, test::PictureInfo{});
     CDecoder decoder;  // the product's own demultiplexer
     decoder.SetDisplayBits(32);
-    decoder.Start(0);
+    decoder.Start();
     for (size_t at = 0; at < stream.size(); at += 65536) {
         const int length = static_cast<int>(std::min<size_t>(65536, stream.size() - at));
         ASSERT_TRUE(WaitFor([&] { return decoder.TryPushData(stream.data() + at, length) == 1; }));
@@ -212,13 +212,13 @@ TEST(DecoderTest, AudioInFrontOfTheKeyPictureDoesNotHideIt) {
     Picture first;
     ASSERT_TRUE(TakePicture(decoder, first)) << "the first key picture was passed over";
     EXPECT_TRUE(first.bytes == Expected(frames, 176, 144, 32)[0].bytes);
-    decoder.Stop(0);
+    decoder.Stop();
 }
 
 TEST(DecoderTest, DropsAtFiftyOneQueuedFramesAndMarksTheNextAcceptedChunk) {
     const auto frames = test::EncodeH264Frames(176, 144, 80, 60);
     auto decoder = NewDecoder();
-    decoder->Start(0);
+    decoder->Start();
     // No picture is taken: the first is converted, the second decoded and waiting; the rest
     // queue up.
     size_t i = 0;
@@ -250,7 +250,7 @@ TEST(DecoderTest, DropsAtFiftyOneQueuedFramesAndMarksTheNextAcceptedChunk) {
 TEST(DecoderTest, ATriedPushThatFindsNoRoomLosesNothing) {
     const auto frames = test::EncodeH264Frames(176, 144, 60, 60);
     auto decoder = NewDecoder();
-    decoder->Start(0);
+    decoder->Start();
     size_t i = 0;
     while (!decoder->Dropping())
         ASSERT_TRUE(PushAndSettle(*decoder, Chunk(frames[i++], {})));
@@ -268,7 +268,7 @@ TEST(DecoderTest, ALargerKeyFrameNeverReplacesThePictureTheDisplayHolds) {
     const auto small = test::EncodeH264Frames(176, 144, 1);
     const auto large = test::EncodeMpeg4Frames(352, 288, 3);
     auto decoder = NewDecoder();
-    decoder->Start(0);
+    decoder->Start();
     ASSERT_TRUE(PushAndSettle(*decoder, Chunk(small[0], {})));
     int width = 0, height = 0, status = kStatusBuffering;
     const uint8_t* held = nullptr;
@@ -300,17 +300,17 @@ TEST(DecoderTest, StopFreesQueuedChunksAndStartBeginsAfresh) {
     const auto frames = test::EncodeH264Frames(176, 144, 40);
     auto decoder = NewDecoder();
     TraceCapture trace;
-    decoder->Start(0);
+    decoder->Start();
     for (const auto& f : frames)
         decoder->PushData(Chunk(f, {}).data(), Chunk(f, {}).size());
-    decoder->Stop(0);
+    decoder->Stop();
     EXPECT_EQ(std::vector<std::string>({"CDecoder::Stop  00\n", "CDecoder::Stop  11\n"}),
               trace.Lines());
     EXPECT_EQ(0, decoder->QueuedFrames());
 
     // Chunks still arriving between Stop and Start belong to the old stream.
     decoder->PushData(Chunk(frames[0], {}).data(), Chunk(frames[0], {}).size());
-    decoder->Start(0);
+    decoder->Start();
     EXPECT_EQ(0, decoder->QueuedBytes());
     int width = 0, height = 0, status = kStatusPlaying;
     EXPECT_EQ(nullptr, decoder->GetPicture(width, height, status));
@@ -328,7 +328,7 @@ TEST(DecoderTest, BuffersAfterTheStreamRunsDryUntilFramesComeAgain) {
     const auto frames = test::EncodeH264Frames(176, 144, 40);
     int64_t now = 0;  // the display's clock
     auto decoder = NewDecoder(32, [&] { return now; });
-    decoder->Start(0);
+    decoder->Start();
     for (size_t i = 0; i < 5; ++i)
         decoder->PushData(Chunk(frames[i], {}).data(), Chunk(frames[i], {}).size());
     Picture p;
@@ -355,7 +355,7 @@ TEST(DecoderTest, ALiveStreamSlowerThanTheTickKeepsPlaying) {
     const auto frames = test::EncodeH264Frames(176, 144, 12);
     int64_t now = 0;
     auto decoder = NewDecoder(32, [&] { return now; });
-    decoder->Start(0);
+    decoder->Start();
     int width = 0, height = 0, status = kStatusBuffering;
     for (const auto& frame : frames) {
         decoder->PushData(Chunk(frame, {}).data(), Chunk(frame, {}).size());
@@ -381,7 +381,7 @@ TEST(DecoderTest, CorruptPayloadsAndLyingHeadersCostPicturesNotTheStream) {
     for (size_t i = 8; i < frames[5].bytes.size(); ++i)
         frames[5].bytes[i] ^= static_cast<uint8_t>(i * 37);
     auto decoder = NewDecoder();
-    decoder->Start(0);
+    decoder->Start();
     // A key frame whose header claims less than it holds: the picture would not fit, so none.
     ASSERT_TRUE(PushAndSettle(*decoder, Chunk(large[0], {})));
     // One whose header claims more: the picture is shown at its real size.
@@ -405,7 +405,7 @@ TEST(DecoderTest, CorruptPayloadsAndLyingHeadersCostPicturesNotTheStream) {
 TEST(DecoderTest, FramesOfOtherCodecsAreDropped) {
     const auto frames = test::EncodeH264Frames(176, 144, 3);
     auto decoder = NewDecoder();
-    decoder->Start(0);
+    decoder->Start();
     const Header third{176, 144, 25, kCodecUnsupported};
     for (const auto& f : frames)
         ASSERT_TRUE(PushAndSettle(*decoder, Chunk(f, third)));

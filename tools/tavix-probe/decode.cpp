@@ -210,7 +210,7 @@ int RunDecode(int argc, char** argv) {
     decoder.SetDisplayBits(options.depth);
     PictureSink sink(options, decoder);
     const auto begin = std::chrono::steady_clock::now();
-    decoder.Start(0);
+    decoder.Start();
     std::vector<uint8_t> chunk(static_cast<size_t>(options.chunk));
     long long bytesRead = 0;
     bool ok = true;
@@ -235,7 +235,7 @@ int RunDecode(int argc, char** argv) {
         if (drained && !took) break;
         if (!took) SleepMs(1);
     }
-    decoder.Stop(0);
+    decoder.Stop();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 

@@ -11,8 +11,11 @@
 #include <cstdlib>
 #include <deque>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -46,13 +49,15 @@ struct PlayOptions {
     std::string snapshot;
     bool json = false;
     bool reconnect = false;
+    int screenWidth = 0;  // --screen: pictures converted into an image of this size
+    int screenHeight = 0;
 };
 
 void PrintHelp() {
     std::printf(
         "Usage: tavix-probe play HOST PORT USER PASSWORD CHANNEL[,CHANNEL...] [--seconds S]\n"
         "                        [--depth 16|24|32] [--snapshot FILE.png] [--json]\n"
-        "                        [--reconnect]\n"
+        "                        [--reconnect] [--screen WxH]\n"
         "\n"
         "Logs in, opens each CHANNEL (0-based) with stream type 1 and takes their pictures on\n"
         "one 33 ms tick, as the live view's wall does, for S seconds from the open. Prints the\n"
@@ -85,6 +90,10 @@ void PrintHelp() {
         "                  outage, \"back\" (backAfterMs: from the reconnecting event); the\n"
         "                  summary adds the outages and the process's threads, open\n"
         "                  descriptors and resident memory at the first picture and at the end\n"
+        "  --screen WxH    as the viewer's tile shows pictures: each is converted by the\n"
+        "                  decoding thread straight into an image of W x H pixels (scaled)\n"
+        "                  as soon as it is decoded, no tick; the delay is taken then, and\n"
+        "                  md5 is of that image; --snapshot is not taken\n"
         "  --help          show this help\n"
         "\n"
         "Exit status: 0 pictures were shown (with --reconnect: after the last outage), 1 the\n"
@@ -149,8 +158,20 @@ class ChannelPlayer {
           client(client),
           channel(channel),
           named(options.channels.size() > 1),
-          keepPicture(keepPicture),
-          live(client) {}
+          keepPicture(keepPicture && options.screenWidth == 0),
+          live(client) {
+        if (options.screenWidth > 0) {
+            screen = std::make_unique<Screen>(options);
+            live.SetScreen(screen.get());
+            live.SetStampsWanted(true);
+        }
+    }
+    ~ChannelPlayer() {
+        live.Close();
+        live.SetScreen(nullptr);
+    }
+    ChannelPlayer(const ChannelPlayer&) = delete;
+    ChannelPlayer& operator=(const ChannelPlayer&) = delete;
 
     void Open();
     // The channel's stream result; false when it could not be opened.
@@ -174,6 +195,47 @@ class ChannelPlayer {
     bool Save(const std::string& path) const;
 
   private:
+    // --screen: the image the decoding thread converts into, and what it converted since the
+    // main thread last looked.
+    class Screen final : public IPictureScreen {
+      public:
+        Screen(const PlayOptions& options)
+            : options(options),
+              image(static_cast<size_t>(options.screenWidth) * options.screenHeight *
+                    (options.depth / 8)) {}
+        ScreenReady BeginPicture(int, int, ScreenImage& to) override {
+            to = {image.data(), options.screenWidth, options.screenHeight,
+                  options.screenWidth * (options.depth / 8), options.depth};
+            return ScreenReady::kConvert;
+        }
+        void EndPicture(const PictureFacts& facts) override {
+            Shown shown{facts, MonotonicMs(), {}};
+            if (options.json) av_md5_sum(shown.md5, image.data(), image.size());
+            std::lock_guard<std::mutex> hold(lock);
+            pictures.push_back(shown);
+        }
+        void SnapshotReady(std::vector<uint8_t>, int, int) override {}
+
+        struct Shown {
+            PictureFacts facts;
+            int64_t atMs;
+            uint8_t md5[16];
+        };
+        std::vector<Shown> Take() {
+            std::lock_guard<std::mutex> hold(lock);
+            return std::exchange(pictures, {});
+        }
+
+      private:
+        const PlayOptions& options;
+        std::vector<uint8_t> image;  // the decoding thread's
+        std::mutex lock;
+        std::vector<Shown> pictures;  // guarded by lock
+    };
+
+    // One picture taken or shown: the figures and its event.
+    void Count(int pictureWidth, int pictureHeight, int64_t now, bool hasStamp,
+               const FrameStamp& stamp, const uint8_t* md5);
     JsonLine Line(const char* name) const;
     // Text lines of a channel among several start with its name.
     std::string Prefix() const { return named ? "channel " + std::to_string(channel) + " " : ""; }
@@ -185,6 +247,7 @@ class ChannelPlayer {
     const int channel;
     const bool named;
     const bool keepPicture;
+    std::unique_ptr<Screen> screen;
     LiveChannel live;
 
     bool openFailed = false;
@@ -251,6 +314,13 @@ void ChannelPlayer::Lost() {
 }
 
 void ChannelPlayer::Tick() {
+    if (screen) {
+        if (live.Poll()) ShowStatus();
+        for (const Screen::Shown& shown : screen->Take())
+            Count(shown.facts.width, shown.facts.height, shown.atMs, shown.facts.stamped,
+                  shown.facts.stamp, shown.md5);
+        return;
+    }
     int pictureWidth = 0;
     int pictureHeight = 0;
     bool changed = false;
@@ -261,7 +331,19 @@ void ChannelPlayer::Tick() {
         live.ReleasePicture();
         return;
     }
-    int64_t now = MonotonicMs();
+    FrameStamp stamp;
+    const bool hasStamp =
+        ReadPictureStamp(picture, pictureWidth, pictureHeight, options.depth, stamp);
+    const size_t bytes = static_cast<size_t>(pictureWidth) * pictureHeight * (options.depth / 8);
+    uint8_t md5[16];
+    if (options.json) av_md5_sum(md5, picture, bytes);
+    Count(pictureWidth, pictureHeight, MonotonicMs(), hasStamp, stamp, md5);
+    if (keepPicture) lastPicture.assign(picture, picture + bytes);
+    live.ReleasePicture();
+}
+
+void ChannelPlayer::Count(int pictureWidth, int pictureHeight, int64_t now, bool hasStamp,
+                          const FrameStamp& stamp, const uint8_t* md5) {
     if (firstPictureAtMs < 0) firstPictureAtMs = now;
     lastPictureAtMs = now;
     if (outageAtMs >= 0 && reopened) {
@@ -276,10 +358,6 @@ void ChannelPlayer::Tick() {
     ++pictures;
     width = pictureWidth;
     height = pictureHeight;
-    const size_t bytes = static_cast<size_t>(width) * height * (options.depth / 8);
-
-    FrameStamp stamp;
-    const bool hasStamp = ReadPictureStamp(picture, width, height, options.depth, stamp);
     int64_t delay = 0;
     if (hasStamp) {
         ++stamped;
@@ -288,18 +366,14 @@ void ChannelPlayer::Tick() {
         delays.push_back(delay);
     }
     if (options.json) {
-        uint8_t digest[16];
-        av_md5_sum(digest, picture, bytes);
         char hex[33];
         for (int i = 0; i < 16; ++i)
-            std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+            std::snprintf(hex + 2 * i, 3, "%02x", md5[i]);
         JsonLine line = Line("picture");
         line.Number("width", width).Number("height", height).Text("md5", hex);
         if (hasStamp) line.Number("frame", stamp.frameNumber).Number("delayMs", delay);
         line.Print();
     }
-    if (keepPicture) lastPicture.assign(picture, picture + bytes);
-    live.ReleasePicture();
 }
 
 void ChannelPlayer::Close() {
@@ -608,6 +682,12 @@ int RunPlay(int argc, char** argv) {
             if (!value(text) || !ParseNumber(text, 16, 32, &options.depth) ||
                 options.depth % 8 != 0)
                 return UsageError("play", "--depth takes 16, 24 or 32");
+        } else if (argument == "--screen") {
+            size_t x = 0;
+            if (!value(text) || (x = text.find('x')) == std::string::npos ||
+                !ParseNumber(std::string_view(text).substr(0, x), 2, 7680, &options.screenWidth) ||
+                !ParseNumber(std::string_view(text).substr(x + 1), 2, 4320, &options.screenHeight))
+                return UsageError("play", "--screen takes WxH (2x2 to 7680x4320)");
         } else if (argument == "--snapshot") {
             if (!value(options.snapshot) || options.snapshot.empty())
                 return UsageError("play", "--snapshot needs FILE.png");
