@@ -34,7 +34,6 @@ class Counting : public IDeviceEvents {
   public:
     void OnLoginResult(int code, int) override { login.store(code); }
     void OnChannelList(int, const ChannelNameList*) override {}
-    void OnMediaData(int, const uint8_t*, int) override {}
     void OnStreamResult(int, int code) override { stream.store(code); }
     void OnDisconnected(int, int) override {}
     std::atomic<int> login{-1};

@@ -3,7 +3,9 @@
 # screen), the CPU of the tavix process playing a wall from tavix-sim, the frames lost and the
 # delay from capture of the same channels through tavix-probe (the same client, decoders and
 # tick), and beside them, as the anchor, the CPU of ffplay showing the same number of streams
-# of the same size and bit rate as one mosaic (xstack) in a window of the same size.
+# of the same size and bit rate as one mosaic (xstack) in a window of the same size, and the
+# floor: libavcodec alone decoding those streams at their pace (bench/decode_floor, one thread
+# per stream and a pool of one per core).
 #
 #   bench/wall_figures.sh [SECONDS]      (default 20; needs a build in build/ or TAVIX_BIN, Xvfb,
 #                                         ffplay)
@@ -107,8 +109,13 @@ run_case() {  # run_case NAME COUNT SIZE SIDE KBITS
     kill "$player"
     wait "$player" 2>/dev/null
 
+    local floor floor_cpu
+    floor=$("$bin/decode_floor" "$work/stream.h264" "$count" "$seconds")
+    floor_cpu=$(echo "$floor" | sed -n 's/^threads per stream \([0-9.]*\)%.*/\1/p')
+
     echo "$name: tavix viewer ${viewer_cpu}% of a core; ffplay mosaic ${ffplay_cpu}%;" \
         "ratio $(awk -v a="$viewer_cpu" -v b="$ffplay_cpu" 'BEGIN { printf "%.2f", a / b }');" \
+        "floor $floor, viewer/floor $(awk -v a="$viewer_cpu" -v b="$floor_cpu" 'BEGIN { printf "%.2f", a / b }');" \
         "$figures"
 }
 

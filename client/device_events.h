@@ -45,8 +45,9 @@ class IDeviceEvents {
     virtual void OnLoginResult(int code, int channelCount) = 0;
     // 0 with the list (never null with code 0), or a failure code with null.
     virtual void OnChannelList(int code, const ChannelNameList* list) = 0;
-    // A piece of a channel's media; never spans two media messages.
-    virtual void OnMediaData(int channel, const uint8_t* data, int length) = 0;
+    // A piece of a channel's media; never spans two media messages. The client's own (its
+    // media goes to media sinks): an interface's event sink needs no override.
+    virtual void OnMediaData(int /*channel*/, const uint8_t* /*data*/, int /*length*/) {}
     // 0 once the stream request is sent, or a failure code.
     virtual void OnStreamResult(int channel, int code) = 0;
     // The session ended: heartbeat not sent or not answered (0, -1), the device closed the

@@ -46,8 +46,6 @@ void DeviceEventRelay::OnChannelList(int code, const ChannelNameList* list) {
     filled.wait();
 }
 
-void DeviceEventRelay::OnMediaData(int, const uint8_t*, int) {}
-
 void DeviceEventRelay::OnStreamResult(int channel, int code) {
     std::lock_guard<std::mutex> hold(lock);
     if (window != nullptr) window->OnStreamResult(channel, code);

@@ -604,8 +604,6 @@ void CDlgMain::DropPosted() {
     dropped.swap(posted);
 }
 
-void CDlgMain::OnMediaData(int, const uint8_t*, int) {}
-
 void CDlgMain::OnStreamResult(int channel, int code) {
     QCoreApplication::postEvent(this, new DeviceEvent(WM_STREAM_RESULT, code, channel));
 }

@@ -73,7 +73,6 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // IDeviceEvents, called on the device client's thread.
     void OnLoginResult(int code, int channelCount) override;
     void OnChannelList(int code, const ChannelNameList* list) override;
-    void OnMediaData(int channel, const uint8_t* data, int length) override;
     void OnStreamResult(int channel, int code) override;
     void OnDisconnected(int code, int detail) override;
     void OnReconnecting(int channel, int reason) override;

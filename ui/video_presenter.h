@@ -34,6 +34,7 @@ enum class RowOrder { kTopRowFirst, kBottomRowFirst };
 
 class VideoSurface;
 struct PresentedPicture;
+class PaintPacer;
 
 class VideoPresenter {
   public:
@@ -86,7 +87,8 @@ class VideoPresenter {
   private:
     std::shared_ptr<PresentedPicture> shared;  // the image and destination, shared with the surface
     QPointer<VideoSurface>
-        surface;  // child of the window (which may delete it), drawn on its thread
+        surface;                  // child of the window (which may delete it), drawn on its thread
+    PaintPacer* pacer = nullptr;  // for BeginPicture's pictures, from Attach on
     int width = 0;
     int height = 0;
     int bits = 0;

@@ -412,6 +412,7 @@ int CDecoder::Decode(const FrameInfo& frame) {
             decodeMicroseconds.store(mean + (static_cast<int32_t>(took.count()) - mean) / 8,
                                      std::memory_order_relaxed);
             decodedPictures.fetch_add(1, std::memory_order_relaxed);
+            decodeTotal.fetch_add(took.count(), std::memory_order_relaxed);
             pendingPictures.fetch_add(1, std::memory_order_release);
         }
     }

@@ -116,6 +116,7 @@ class CDecoder {
     // pictures until the next key picture.
     int Codec() const { return codec.load(std::memory_order_relaxed); }
     int64_t DecodedPictures() const { return decodedPictures.load(std::memory_order_relaxed); }
+    int64_t DecodeMicrosecondsTotal() const { return decodeTotal.load(std::memory_order_relaxed); }
     int DecodeMicroseconds() const { return decodeMicroseconds.load(std::memory_order_relaxed); }
     int64_t KeyWaits() const { return keyWaits.load(std::memory_order_relaxed); }
 
@@ -191,6 +192,7 @@ class CDecoder {
     std::atomic<int32_t> codec{-1};
     std::atomic<int64_t> decodedPictures{0};
     std::atomic<int32_t> decodeMicroseconds{0};
+    std::atomic<int64_t> decodeTotal{0};  // microseconds, every picture
     std::atomic<int64_t> keyWaits{0};
 
     // The decoding thread's while it runs; Start and Stop touch them only while it does not.

@@ -24,6 +24,7 @@ bool PictureScaler::Convert(const PictureView& picture, const ScreenImage& image
     if (picture.y == nullptr || picture.u == nullptr || picture.v == nullptr ||
         image.bytes == nullptr || width < 2 || height < 2 || outWidth < 2 || outHeight < 2)
         return false;
+    BuildTables();
     const ColourConverter& converter = *AvailableConverters().back();
     const RowPairKernel kernel = image.bits == 16   ? converter.rows565
                                  : image.bits == 24 ? converter.rows24

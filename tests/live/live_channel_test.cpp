@@ -31,6 +31,46 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     return true;
 }
 
+TEST(LiveChannelStatus, OneMachineDecidesWhatTheViewSays) {
+    // Not logged in: the client answers nothing the channel is told here.
+    DeviceClient client;
+    LiveChannel live(client, std::make_unique<CDecoder>(nullptr));
+    struct Step {
+        std::function<bool()> event;
+        bool changed;
+        LiveStatus status;
+    };
+    const Step steps[] = {
+        {[&] {
+             live.Open(3);
+             return true;
+         },
+         true, LiveStatus::kOpening},
+        {[&] { return live.OnStreamResult(0); }, true, LiveStatus::kBuffering},
+        {[&] { return live.Poll(); }, false, LiveStatus::kBuffering},
+        // A stream opened again while reconnecting says so until its first picture.
+        {[&] { return live.OnReconnecting(); }, true, LiveStatus::kReconnecting},
+        {[&] { return live.OnStreamResult(0); }, false, LiveStatus::kReconnecting},
+        {[&] { return live.Poll(); }, false, LiveStatus::kReconnecting},
+        // A failed open stays an error: the decoder's waiting is not buffering.
+        {[&] { return live.OnStreamResult(kStreamNoConnection); }, true, LiveStatus::kOpenError},
+        {[&] { return live.Poll(); }, false, LiveStatus::kOpenError},
+        {[&] {
+             live.Close();
+             return true;
+         },
+         true, LiveStatus::kStopped},
+        {[&] { return live.OnStreamResult(0); }, false, LiveStatus::kStopped},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(steps[i].changed, steps[i].event());
+        EXPECT_EQ(steps[i].status, live.Status());
+    }
+    EXPECT_STREQ("OPEN_ERR", StatusKey(LiveStatus::kOpenError));
+    EXPECT_STREQ("", StatusKey(LiveStatus::kNone));
+}
+
 int ThreadCount() {
     int count = 0;
     if (DIR* tasks = opendir("/proc/self/task")) {

@@ -11,6 +11,7 @@
 
 #include "platform/h264_decoder.h"
 #include "tests/video/test_h264.h"
+#include "video/picture_scaler.h"
 
 namespace tavix {
 namespace {
@@ -266,6 +267,50 @@ TEST(ColourConversionTest, RefusesADestinationNarrowerThanThePicture) {
     std::vector<uint8_t> out(8 * 4 * 4, kUntouched);
     ConvertTo32(out.data(), 7, p.Y(), p.U(), p.V(), 8, 4, 8, 4);
     EXPECT_EQ(std::vector<uint8_t>(8 * 4 * 4, kUntouched), out);
+}
+
+TEST(PictureScalerTest, EachPixelTakesTheNearestSourcePixelAtEverySizeAndDepth) {
+    // 22 x 14, in padded rows, to itself, halved, enlarged and to odd sides (used rounded down
+    // to even ones): every output pixel is the formula at its nearest source pixel, chroma
+    // from the first pixel of its column pair and the first row of its row pair.
+    const Planes p = RandomPlanes(22, 14, 9);
+    const PictureView view{p.Y(), p.U(), p.V(), 22, 11, 22, 14};
+    const auto nearest = [](int i, int to, int from) {
+        return std::min(from - 1, (2 * i + 1) * from / (2 * to));
+    };
+    struct Case {
+        int width, height, bits;
+    };
+    for (const Case c : {Case{22, 14, 32}, Case{11, 7, 32}, Case{44, 28, 24}, Case{9, 13, 32}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const int stride = c.width * c.bits / 8 + 8;
+        std::vector<uint8_t> out(static_cast<size_t>(stride) * c.height, kUntouched);
+        PictureScaler scaler;
+        ASSERT_TRUE(scaler.Convert(view, {out.data(), c.width, c.height, stride, c.bits}));
+        const int w = c.width & ~1;
+        const int h = c.height & ~1;
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) {
+                const uint8_t* got = &out[static_cast<size_t>(y) * stride + x * c.bits / 8];
+                if (x >= w || y >= h) {
+                    EXPECT_EQ(kUntouched, got[0]) << x << "," << y;
+                    continue;
+                }
+                const int cx = nearest(x & ~1, w, 22) / 2;
+                const int cy = nearest(y & ~1, h, 14) / 2;
+                uint8_t want[3];
+                FormulaBgr(p.Luma(nearest(x, w, 22), nearest(y, h, 14)), p.ChromaU(cx, cy),
+                           p.ChromaV(cx, cy), want);
+                ASSERT_EQ(0, std::memcmp(want, got, 3)) << x << "," << y;
+            }
+        }
+    }
+    PictureScaler scaler;
+    std::vector<uint8_t> out(64 * 4, kUntouched);
+    EXPECT_FALSE(scaler.Convert(view, {out.data(), 8, 8, 8 * 4 - 1, 32})) << "rows too short";
+    EXPECT_FALSE(scaler.Convert(view, {out.data(), 8, 8, 8 * 4, 8})) << "no such depth";
+    EXPECT_FALSE(scaler.Convert(view, {out.data(), 1, 8, 8 * 4, 32})) << "narrower than 2";
+    EXPECT_EQ(std::vector<uint8_t>(64 * 4, kUntouched), out);
 }
 
 }  // namespace

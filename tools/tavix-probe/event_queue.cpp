@@ -47,8 +47,6 @@ void EventQueue::OnChannelList(int code, const ChannelNameList* list) {
     Push(std::move(event));
 }
 
-void EventQueue::OnMediaData(int, const uint8_t*, int) {}
-
 void EventQueue::OnStreamResult(int channel, int code) {
     Push(ProbeEvent::kStream, code, channel);
 }

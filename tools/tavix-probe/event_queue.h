@@ -39,10 +39,9 @@ class EventQueue : public IDeviceEvents {
     EventQueue(const EventQueue&) = delete;
     EventQueue& operator=(const EventQueue&) = delete;
 
-    // Client thread: each queues one event (media is not queued).
+    // Client thread: each queues one event.
     void OnLoginResult(int code, int channelCount) override;
     void OnChannelList(int code, const ChannelNameList* list) override;
-    void OnMediaData(int channel, const uint8_t* data, int length) override;
     void OnStreamResult(int channel, int code) override;
     void OnDisconnected(int code, int detail) override;
     void OnReconnecting(int channel, int reason) override;

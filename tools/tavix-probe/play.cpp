@@ -60,13 +60,14 @@ void PrintHelp() {
         "                        [--reconnect] [--screen WxH]\n"
         "\n"
         "Logs in, opens each CHANNEL (0-based) with stream type 1 and takes their pictures on\n"
-        "one 33 ms tick, as the live view's wall does, for S seconds from the open. Prints the\n"
-        "status texts the live view would show (OPENING_V, BUFFERING, PLAYING, STOP, OPEN_ERR)\n"
-        "and a summary per channel: pictures shown, their size, pictures per second, the time\n"
-        "from the stream result to the first picture, media bytes received and chunks the\n"
-        "decoder refused. Pictures that carry tavix-sim's frame stamp add the frames lost, the\n"
-        "pictures not the encoder's (no readable stamp, or a frame shown before) and the\n"
-        "delay from capture to the tick (mean, 95th percentile, largest). The CPU time of\n"
+        "one 33 ms tick, for S seconds from the open. Prints the status texts the live view\n"
+        "would show (OPENING_V, BUFFERING, PLAYING, RECONNECTING, STOP, OPEN_ERR) and a\n"
+        "summary per channel: pictures shown, their size, pictures per second, the time from\n"
+        "the stream result to the first picture, media bytes received, chunks the decoder\n"
+        "refused and the mean time a picture took to decode (decodeMsMean). Pictures that\n"
+        "carry tavix-sim's frame stamp add the frames lost, the pictures not the encoder's\n"
+        "(no readable stamp, or a frame shown before) and the delay from capture to the\n"
+        "tick (mean, 95th percentile, largest). The CPU time of\n"
         "the client's threads (session and decoders) and of the probe's own thread per second\n"
         "played is given for the whole client: in the summary with one channel, in a last\n"
         "\"client\" line with several. PASSWORD - reads the password from the first line of\n"
@@ -403,6 +404,12 @@ void ChannelPlayer::Summary(const std::vector<Figure>& clientFigures) {
          0},
         {"bytes", static_cast<double>(client.MediaBytes(channel) - bytesAtStart), 0},
         {"refusedChunks", static_cast<double>(client.RefusedChunks(channel) - refusedAtStart), 0},
+        {"decodeMsMean",
+         live.Decoder().DecodedPictures() > 0
+             ? static_cast<double>(live.Decoder().DecodeMicrosecondsTotal()) / 1000 /
+                   static_cast<double>(live.Decoder().DecodedPictures())
+             : 0,
+         2},
         {"seconds", seconds, 3},
     };
     figures.insert(figures.end(), clientFigures.begin(), clientFigures.end());
