@@ -104,11 +104,14 @@ void DeviceClient::ClientThread(void* self) {
 
 void DeviceClient::Run() {
     // A pass that moved nothing waits for the next work rather than for a fixed time: media
-    // that arrives is taken at once, and an idle client sleeps.
+    // that arrives is taken at once, and an idle client sleeps. Logged out with no link to
+    // bring back, nothing is due until a command comes, which wakes the wait.
     while (running.load(std::memory_order_acquire)) {
         const bool idle = session->Step() == kResultReceiveStep;
         KeepLinks();
-        if (idle) session->WaitForWork(DeviceSession::kLongestWaitMs);
+        const bool linkKept = reconnect.load(std::memory_order_acquire) &&
+                              sessionWanted.load(std::memory_order_acquire);
+        if (idle) session->WaitForWork(linkKept ? DeviceSession::kLongestWaitMs : kIdleWaitMs);
     }
 }
 

@@ -81,6 +81,9 @@ class DeviceClient : public IDeviceEvents {
     void SetReconnect(bool on) { reconnect.store(on, std::memory_order_release); }
 
     static constexpr int kReloginTimeoutMs = 10000;
+    // How long the client thread sleeps when nothing is due (logged out, no link to bring
+    // back): commands wake it at once.
+    static constexpr int kIdleWaitMs = 1000;
 
     // Whether `channel`'s media goes to its sink now. Any thread.
     bool Playing(int channel);

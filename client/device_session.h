@@ -46,8 +46,8 @@ class DeviceSession : public Connection {
     int Step();
 
     // Waits until a connection has something to read, a command is queued, a timer of the
-    // session falls due, or min(maxMs, kLongestWaitMs) pass. For the client thread between
-    // passes that found nothing to do.
+    // session falls due, or maxMs pass (kLongestWaitMs at most while logged in). For the
+    // client thread between passes that found nothing to do.
     void WaitForWork(int64_t maxMs);
 
     // Receives what has arrived on the control connection and on every media connection, and
