@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The viewer's figures for a wall: in a 1280 x 720 window (two thirds of a 1920 x 1080 Xvfb
 # screen), the CPU of the tavix process playing a wall from tavix-sim, the frames lost and the
-# delay from capture of the same channels through tavix-probe (the same client, decoders and
-# tick), and beside them, as the anchor, the CPU of ffplay showing the same number of streams
+# delay from capture of the same channels through tavix-probe (the same client and decoders,
+# each picture converted into an image of the tile's size), and beside them, as the anchor, the CPU of ffplay showing the same number of streams
 # of the same size and bit rate as one mosaic (xstack) in a window of the same size, and the
 # floor: libavcodec alone decoding those streams at their pace (bench/decode_floor, one thread
 # per stream and a pool of one per core).
@@ -68,9 +68,12 @@ run_case() {  # run_case NAME COUNT SIZE SIDE KBITS
     kill "$viewer"
     wait "$viewer" 2>/dev/null
 
-    # The same channels through the probe: frames lost and delay.
+    # The same channels through the probe, each shown as in its tile (--screen, where the probe
+    # has it): frames lost and delay from capture to the picture in the tile's image.
+    local screen=()
+    "$bin/tavix-probe" play --help | grep -q -- --screen && screen=(--screen "$((1280 / side))x$((720 / side))")
     "$bin/tavix-probe" play 127.0.0.1 "$port" admin 702914 "$channels" --seconds "$seconds" \
-        --json >"$work/probe.json"
+        "${screen[@]}" --json >"$work/probe.json"
     kill "$sim"
     wait "$sim" 2>/dev/null
     local figures
@@ -109,8 +112,8 @@ run_case() {  # run_case NAME COUNT SIZE SIDE KBITS
     kill "$player"
     wait "$player" 2>/dev/null
 
-    local floor floor_cpu
-    floor=$("$bin/decode_floor" "$work/stream.h264" "$count" "$seconds")
+    local floor="none (no decode_floor in $bin)" floor_cpu=0
+    [ -x "$bin/decode_floor" ] && floor=$("$bin/decode_floor" "$work/stream.h264" "$count" "$seconds")
     floor_cpu=$(echo "$floor" | sed -n 's/^threads per stream \([0-9.]*\)%.*/\1/p')
 
     echo "$name: tavix viewer ${viewer_cpu}% of a core; ffplay mosaic ${ffplay_cpu}%;" \
