@@ -18,15 +18,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    int64_t deadline = MonotonicMs() + timeoutMs;
-    while (!done()) {
-        if (MonotonicMs() > deadline) return false;
-        SleepMs(2);
-    }
-    return true;
-}
-
 // What the client put into a channel's media sink, and how often its stream stopped.
 class RecordingSink : public IMediaSink {
   public:

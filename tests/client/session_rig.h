@@ -44,6 +44,16 @@ struct MediaPiece {
     int length;
 };
 
+// Whether `done` came true within timeoutMs (looked at every 2 ms).
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    const int64_t deadline = MonotonicMs() + timeoutMs;
+    while (!done()) {
+        if (MonotonicMs() > deadline) return false;
+        SleepMs(2);
+    }
+    return true;
+}
+
 // A media file of `size` bytes in the test's temporary folder, each byte telling its position
 // (mod 251) plus `salt`.
 inline std::string MediaFile(const std::string& name, size_t size, uint8_t salt) {

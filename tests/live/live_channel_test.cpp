@@ -22,15 +22,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    int64_t deadline = MonotonicMs() + timeoutMs;
-    while (!done()) {
-        if (MonotonicMs() > deadline) return false;
-        SleepMs(2);
-    }
-    return true;
-}
-
 TEST(LiveChannelStatus, OneMachineDecidesWhatTheViewSays) {
     // Not logged in: the client answers nothing the channel is told here.
     DeviceClient client;
