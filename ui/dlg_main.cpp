@@ -78,7 +78,6 @@ CDlgMain::CDlgMain(DeviceClient& client, QWidget* parent) : QDialog(parent), cli
     channelTree->setHeaderHidden(true);
     channelTree->setRootIsDecorated(true);
     channelTree->setColumnCount(1);
-    // The wall's tick starts now and runs for the whole life of the window.
     wall = new VideoWall(
         client, [this](std::function<void()> work) { Post(std::move(work)); }, this);
     connect(wall, &VideoWall::Tapped, this, &CDlgMain::OnTileTapped);
@@ -95,7 +94,7 @@ CDlgMain::CDlgMain(DeviceClient& client, QWidget* parent) : QDialog(parent), cli
 }
 
 CDlgMain::~CDlgMain() {
-    // The tick posts to this window: it ends before anything here goes.
+    // The tiles' decoding threads post to this window: they end before anything here goes.
     wall->Shutdown();
     DeviceEventRelay::Instance().Detach(this);
 }

@@ -22,7 +22,7 @@
 // - the IDeviceEvents calls, which come on the device client's thread: they only post messages
 //   to the window, apart from OnChannelList, which has the window's thread fill the tree while
 //   it waits;
-// - the wall's tick, which posts its widget work (Post) to the window's thread.
+// - the tiles' decoding threads, which post their widget work (Post) to the window's thread.
 #pragma once
 
 #include <QDialog>
@@ -59,7 +59,7 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // Reaches the device through `client`, which must outlive the window; the client's events
     // reach the window through DeviceEventRelay, which the client must have as its sink.
     explicit CDlgMain(DeviceClient& client, QWidget* parent = nullptr);
-    // Stops the wall's tick first.
+    // Ends the wall's streams first.
     ~CDlgMain() override;
 
     // Initialises the window (its keys, status line, tree images; placed over the whole screen,
@@ -98,8 +98,8 @@ class CDlgMain : public QDialog, public IDeviceEvents {
   public:
     // The login dialog while it runs, else null.
     CDlgLogin* OpenLoginDialog() const { return openLoginDialog; }
-    // Bits per pixel of the display (16, 24 or 32) once the window is initialised: as the
-    // selected tile's presenter reported it, or as the window's own.
+    // Bits per pixel of the display (16, 24 or 32) once the window is initialised: the selected
+    // tile's image's, or the window's own.
     int DisplayBits() const;
     bool LivePageVisible() const { return livePageVisible; }
     bool Desktop() const { return desktop; }

@@ -2,8 +2,8 @@
 //
 // Threads:
 // - client thread: Start, PushData;
-// - user-interface thread (the live view's timer): Stop, GetPicture, ReleasePicture,
-//   SetDisplayBits, FrameRate;
+// - the display's thread (a user interface, a tool): Stop, GetPicture, ReleasePicture,
+//   ScreenStatus, SetDisplayBits, FrameRate;
 // - the decoding thread, started by Start and joined by Stop: demultiplexes the queued chunks,
 //   decodes the video frames with the decoder library (H.264 and MPEG-4 Visual; frames of
 //   other codecs are dropped) and converts the picture to the display's format.
@@ -80,8 +80,8 @@ class CDecoder {
     // again, and back to kStatusPlaying then.
     const uint8_t* GetPicture(int& width, int& height, int& status);
 
-    // A live stream is slower than the display's tick, so most ticks find no picture; only a
-    // gap this long counts as running dry.
+    // A display that looks more often than pictures come finds none most times; only a gap
+    // this long counts as running dry.
     static constexpr int64_t kRunDryMs = 1000;
 
     // Gives the picture back to the decoder.
