@@ -95,7 +95,7 @@ const uint8_t* LiveChannel::TakePicture(int& width, int& height, bool& changed) 
 }
 
 bool LiveChannel::Follow(int flow) {
-    if (flow == decoderStatus && !(flow == kStatusPlaying && reconnecting)) return false;
+    if (flow == decoderStatus) return false;
     decoderStatus = flow;
     if (flow == kStatusPlaying) {
         reconnecting = false;
@@ -118,8 +118,10 @@ void LiveChannel::SetScreen(IPictureScreen* to) {
 LiveFigures LiveChannel::Figures() const {
     LiveFigures figures;
     figures.pictures = taken + shown.load(std::memory_order_relaxed);
-    figures.bytes = bytes.load(std::memory_order_relaxed);
-    figures.refusedChunks = refused.load(std::memory_order_relaxed);
+    if (channel != -1) {
+        figures.bytes = client.MediaBytes(channel);
+        figures.refusedChunks = client.RefusedChunks(channel);
+    }
     figures.keyWaits = decoder->KeyWaits();
     figures.delaySumMs = delaySumMs.load(std::memory_order_relaxed);
     figures.delayCount = delayCount.load(std::memory_order_relaxed);
@@ -137,10 +139,8 @@ void LiveChannel::StreamStopped(int) {
 }
 
 bool LiveChannel::Media(int, const uint8_t* data, int length) {
-    bytes.fetch_add(length, std::memory_order_relaxed);
-    if (decoder->PushData(data, length) != 0) return true;
-    refused.fetch_add(1, std::memory_order_relaxed);
-    return false;
+    // The client counts what comes and what is refused.
+    return decoder->PushData(data, length) != 0;
 }
 
 ScreenReady LiveChannel::BeginPicture(int width, int height, ScreenImage& image) {

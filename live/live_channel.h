@@ -36,7 +36,8 @@ enum class LiveStatus {
 // "OPEN_ERR", "STOP"; empty for kNone.
 const char* StatusKey(LiveStatus status);
 
-// Counts since the channel object was made; a reader takes differences.
+// Counts a reader takes differences of: pictures since the channel object was made, media of
+// the channel playing since the client was made (none while none plays).
 struct LiveFigures {
     int64_t pictures = 0;       // shown (or taken)
     int64_t bytes = 0;          // media received
@@ -80,14 +81,11 @@ class LiveChannel final : public IMediaSink, private IPictureScreen {
     // Where pictures go from the next one on (null: TakePicture). `screen` must outlive this
     // object or be replaced first. Its calls come on the decoding thread.
     void SetScreen(IPictureScreen* screen);
-    // The screen has shown the picture it was given.
-    void ScreenFree() { decoder->ScreenFree(); }
     // Whether the delay figures are read from pictures' frame stamps (a screen's only).
     void SetStampsWanted(bool on) { decoder->SetStampsWanted(on); }
 
     int Channel() const { return channel; }
     LiveStatus Status() const { return status; }
-    bool Streaming() const { return opened; }
     LiveFigures Figures() const;
     CDecoder& Decoder() { return *decoder; }
 
@@ -119,8 +117,6 @@ class LiveChannel final : public IMediaSink, private IPictureScreen {
     std::atomic<int64_t> shown{0};
     std::atomic<int64_t> delaySumMs{0};
     std::atomic<int64_t> delayCount{0};
-    std::atomic<int64_t> bytes{0};
-    std::atomic<int64_t> refused{0};
 };
 
 }  // namespace tavix

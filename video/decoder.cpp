@@ -210,14 +210,6 @@ int CDecoder::IdleStatus(int status) {
     return status;
 }
 
-void CDecoder::ScreenFree() {
-    {
-        std::lock_guard<std::mutex> lock(packetLock);
-        pictureFreed = true;
-    }
-    workArrived.notify_one();
-}
-
 void CDecoder::ReleasePicture() {
     // The display is done with the bytes: the decoder may write them again.
     PictureState ready = readyPictures.load(std::memory_order_relaxed);
@@ -341,7 +333,8 @@ int CDecoder::DecodeStep() {
     int result = pendingPictures.load(std::memory_order_relaxed) != 0 ? kIdle : DecodeOneFrame();
     if (pendingPictures.load(std::memory_order_relaxed) > 0) {
         if (IPictureScreen* to = screen.load(std::memory_order_acquire)) {
-            if (ConvertToScreen(*to)) result = 0;
+            ConvertToScreen(*to);
+            result = 0;
         } else if (readyPictures.load(std::memory_order_acquire) == PictureState::kFree) {
             Convert();
             result = 0;
@@ -488,13 +481,11 @@ void CDecoder::Convert() {
     pendingPictures.fetch_sub(1, std::memory_order_release);
 }
 
-bool CDecoder::ConvertToScreen(IPictureScreen& to) {
+void CDecoder::ConvertToScreen(IPictureScreen& to) {
     const int width = decoded.width;
     const int height = decoded.height;
     ScreenImage image;
-    const ScreenReady ready = to.BeginPicture(width, height, image);
-    if (ready == ScreenReady::kBusy) return false;
-    if (ready == ScreenReady::kConvert) {
+    if (to.BeginPicture(width, height, image) == ScreenReady::kConvert) {
         PictureFacts facts;
         facts.width = width;
         facts.height = height;
@@ -522,7 +513,6 @@ bool CDecoder::ConvertToScreen(IPictureScreen& to) {
         }
     }
     pendingPictures.fetch_sub(1, std::memory_order_release);
-    return true;
 }
 
 }  // namespace tavix

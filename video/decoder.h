@@ -96,8 +96,6 @@ class CDecoder {
     // on; the screen must outlive this decoder or be replaced first. Its image may have any
     // size: the one conversion scales the picture to it.
     void SetScreen(IPictureScreen* to) { screen.store(to, std::memory_order_release); }
-    // The screen has shown its picture (any thread): a picture kept for it may go now.
-    void ScreenFree();
     // GetPicture's `status` for a decoder with a screen: kStatusPlaying once the screen has had
     // a picture since the last call, else as GetPicture without a picture. The display's thread.
     int ScreenStatus(int status);
@@ -152,8 +150,8 @@ class CDecoder {
     bool OpenLibrary(const FrameInfo& frame);
     void CloseLibrary();
     void Convert();
-    // Hands the decoded picture to the screen; false while the screen is busy with the last.
-    bool ConvertToScreen(IPictureScreen& to);
+    // Hands the decoded picture to the screen.
+    void ConvertToScreen(IPictureScreen& to);
     // GetPicture's status when it has no picture to give.
     int IdleStatus(int status);
 

@@ -28,7 +28,6 @@ struct PictureFacts {
 
 enum class ScreenReady {
     kConvert,  // convert into the image given
-    kBusy,     // the last picture is not shown yet: keep this one until CDecoder::ScreenFree
     kSkip,     // nothing is shown now: pass the picture over
 };
 
