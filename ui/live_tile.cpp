@@ -100,6 +100,9 @@ void LiveTile::Close() {
 
 void LiveTile::OnStreamResult(int code) {
     if (live.OnStreamResult(code)) ShowStatus();
+    // The decoder starts with the result, before the window hears it: a picture may be on
+    // screen already.
+    PollStatus();
 }
 
 void LiveTile::SetReconnecting() {

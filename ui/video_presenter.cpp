@@ -34,6 +34,8 @@ struct PresentedPicture {
 // that come within the spell together at its end. A wall of 16 streams then repaints the window
 // about 60 times a second instead of 400, each time with every tile that changed.
 class PaintPacer : public QObject {
+    Q_OBJECT
+
   public:
     static constexpr int kMinPaintMs = 16;
 
@@ -50,33 +52,18 @@ class PaintPacer : public QObject {
         waiting.push_back(std::move(picture));
         if (posted) return;
         posted = true;
-        QMetaObject::invokeMethod(
-            this, [this] { Paint(); }, Qt::QueuedConnection);
+        // Called by name, so that Qt makes the call record itself and `lock` is the only
+        // hand-over between the threads.
+        QMetaObject::invokeMethod(this, "Paint", Qt::QueuedConnection);
     }
+
+    Q_INVOKABLE void Paint();
 
   private:
     explicit PaintPacer(QObject* parent) : QObject(parent) {
         timer.setSingleShot(true);
         connect(&timer, &QTimer::timeout, this, [this] { Paint(); });
         clock.start();
-    }
-
-    void Paint() {
-        const int64_t since = lastPaintMs < 0 ? kMinPaintMs : clock.elapsed() - lastPaintMs;
-        if (since < kMinPaintMs) {
-            // Pictures that come meanwhile join these; nothing more is posted until then.
-            if (!timer.isActive()) timer.start(static_cast<int>(kMinPaintMs - since));
-            return;
-        }
-        lastPaintMs = clock.elapsed();
-        std::vector<std::shared_ptr<PresentedPicture>> now;
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            now.swap(waiting);
-            posted = false;
-        }
-        for (const std::shared_ptr<PresentedPicture>& picture : now)
-            if (picture->surface != nullptr) picture->surface->update();
     }
 
     std::mutex lock;
@@ -86,6 +73,24 @@ class PaintPacer : public QObject {
     QElapsedTimer clock;
     int64_t lastPaintMs = -1;
 };
+
+void PaintPacer::Paint() {
+    const int64_t since = lastPaintMs < 0 ? kMinPaintMs : clock.elapsed() - lastPaintMs;
+    if (since < kMinPaintMs) {
+        // Pictures that come meanwhile join these; nothing more is posted until then.
+        if (!timer.isActive()) timer.start(static_cast<int>(kMinPaintMs - since));
+        return;
+    }
+    lastPaintMs = clock.elapsed();
+    std::vector<std::shared_ptr<PresentedPicture>> now;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        now.swap(waiting);
+        posted = false;
+    }
+    for (const std::shared_ptr<PresentedPicture>& picture : now)
+        if (picture->surface != nullptr) picture->surface->update();
+}
 
 // A transparent child covering the window: the window paints its own background, the surface
 // the picture on top, clipped to the window like the video window's clipper.
@@ -278,3 +283,5 @@ void VideoPresenter::Release() {
 }
 
 }  // namespace tavix
+
+#include "video_presenter.moc"
