@@ -78,6 +78,9 @@ void CDecoder::Start() {
     pendingPictures.store(0, std::memory_order_relaxed);
     frameRate.store(0, std::memory_order_relaxed);
     buffering.store(false, std::memory_order_relaxed);
+    // Pictures of the stream before do not say this one plays.
+    streamStartPictures.store(screenPictures.load(std::memory_order_acquire),
+                              std::memory_order_release);
     running.store(true, std::memory_order_relaxed);
     if (thread.Start(DecodingLoop, this) != 0) running.store(false, std::memory_order_relaxed);
 }
@@ -181,8 +184,10 @@ const uint8_t* CDecoder::GetPicture(int& width, int& height, int& status) {
 
 int CDecoder::ScreenStatus(int status) {
     const int64_t shown = screenPictures.load(std::memory_order_acquire);
-    if (shown != screenPicturesSeen) {
-        screenPicturesSeen = shown;
+    const bool fresh =
+        shown != screenPicturesSeen && shown > streamStartPictures.load(std::memory_order_acquire);
+    screenPicturesSeen = shown;
+    if (fresh) {
         buffering.store(false, std::memory_order_relaxed);
         lastPictureMs = clock();
         return kStatusPlaying;

@@ -220,8 +220,9 @@ class CDecoder {
 
     // Screen mode.
     std::atomic<IPictureScreen*> screen{nullptr};
-    std::atomic<int64_t> screenPictures{0};  // pictures the screen took
-    int64_t screenPicturesSeen = 0;          // ScreenStatus's thread
+    std::atomic<int64_t> screenPictures{0};       // pictures the screen took
+    std::atomic<int64_t> streamStartPictures{0};  // screenPictures when this stream started
+    int64_t screenPicturesSeen = 0;               // ScreenStatus's thread
     std::atomic<bool> snapshotWanted{false};
     std::atomic<bool> stampsWanted{false};
     PictureScaler scaler;  // the decoding thread's
