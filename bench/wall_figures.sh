@@ -88,8 +88,10 @@ run_case() {  # run_case NAME COUNT SIZE SIDE KBITS
           p = field("delayMsP95"); if (p > p95) p95 = p }
         END { printf "frames lost %d, delay mean %.1f ms, worst channel p95 %d ms", lost, n ? mean / n : 0, p95 }')
 
-    # The anchor: ffplay showing as many streams of this size as one mosaic.
-    ffmpeg -loglevel error -y -f lavfi -i "testsrc2=size=$size:rate=25" -t 10 -c:v libx264 \
+    # The anchor: ffplay showing as many streams of this size as one mosaic. The stream lasts
+    # longer than the measurement: the movie source cannot loop a raw H.264 file (it cannot seek
+    # back), and ffplay would sit idle, showing nothing, for the rest of it.
+    ffmpeg -loglevel error -y -f lavfi -i "testsrc2=size=$size:rate=25" -t "$((seconds + 15))" -c:v libx264 \
         -preset ultrafast -tune zerolatency -b:v "${kbits}k" -g 25 -bf 0 "$work/stream.h264"
     local graph="" inputs="" layout=""
     for ((i = 0; i < count; ++i)); do
