@@ -33,7 +33,8 @@ constexpr int32_t kLargestStatedSize = 255 * 8;
 constexpr int kIdle = 8;  // a step that found nothing to do
 // Chunk and frame buffers kept for reuse, each.
 constexpr size_t kSpareBuffers = 8;
-constexpr int kIdleWaitMs = 250;
+// Pictures decoded in one turn on the pool before the other decoders have theirs.
+constexpr int kTurnSteps = 4;
 
 std::unique_ptr<uint8_t[]> ZeroedBuffer(size_t bytes) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]());
@@ -54,12 +55,12 @@ CDecoder::CDecoder(std::unique_ptr<FrameSource> source, std::function<int64_t()>
 }
 
 CDecoder::~CDecoder() {
-    if (thread.Started()) Stop();
+    if (inPool) Stop();
     CloseLibrary();
 }
 
 void CDecoder::Start() {
-    if (thread.Started() || libraryOpen) Stop();
+    if (inPool || libraryOpen) Stop();
     {
         // Chunks pushed after the last Stop belong to the old stream.
         std::lock_guard<std::mutex> lock(packetLock);
@@ -82,18 +83,15 @@ void CDecoder::Start() {
     streamStartPictures.store(screenPictures.load(std::memory_order_acquire),
                               std::memory_order_release);
     running.store(true, std::memory_order_relaxed);
-    if (thread.Start(DecodingLoop, this) != 0) running.store(false, std::memory_order_relaxed);
+    inPool = DecodingPool::Shared().Attach(*this);
+    if (!inPool) running.store(false, std::memory_order_relaxed);
 }
 
 void CDecoder::Stop() {
     Trace("CDecoder::Stop  00\n");
     running.store(false, std::memory_order_relaxed);
-    {
-        // Taken so that a thread about to wait sees the flag or gets the wake.
-        std::lock_guard<std::mutex> lock(packetLock);
-    }
-    workArrived.notify_all();
-    thread.Join();
+    if (inPool) DecodingPool::Shared().Detach(*this);
+    inPool = false;
     {
         // queuedBytes is reset by the next Start.
         std::lock_guard<std::mutex> lock(packetLock);
@@ -144,7 +142,7 @@ int CDecoder::Push(const uint8_t* bytes, int length, bool countLoss) {
     queuedBytes += length;
     packets.push_back(std::move(packet));
     overflow = 0;
-    workArrived.notify_one();
+    DecodingPool::Shared().Wake(*this);
     return 1;
 }
 
@@ -222,32 +220,19 @@ void CDecoder::ReleasePicture() {
            !readyPictures.compare_exchange_weak(
                ready, PictureState::kFree, std::memory_order_release, std::memory_order_relaxed)) {
     }
-    if (ready == PictureState::kFree) return;
     // A decoded picture may be waiting to be converted into the buffer.
-    {
-        std::lock_guard<std::mutex> lock(packetLock);
-        pictureFreed = true;
-    }
-    workArrived.notify_one();
+    if (ready != PictureState::kFree) DecodingPool::Shared().Wake(*this);
 }
 
-void CDecoder::DecodingLoop(void* self) {
-    CDecoder* decoder = static_cast<CDecoder*>(self);
-    while (decoder->running.load(std::memory_order_relaxed)) {
-        decoder->DemultiplexStep();
-        // A pass that found nothing to do sleeps until there is: a wall of idle decoders
-        // costs nothing.
-        if (decoder->DecodeStep() == kIdle) decoder->WaitForWork();
+bool CDecoder::RunTurn() {
+    for (int step = 0; step < kTurnSteps; ++step) {
+        if (!running.load(std::memory_order_relaxed)) return false;
+        DemultiplexStep();
+        // A pass that found nothing to do ends the turn until more work wakes the decoder: a
+        // wall of idle decoders costs nothing.
+        if (DecodeStep() == kIdle) return false;
     }
-}
-
-void CDecoder::WaitForWork() {
-    std::unique_lock<std::mutex> lock(packetLock);
-    // The time-out only bounds a wake that went missing.
-    workArrived.wait_for(lock, std::chrono::milliseconds(kIdleWaitMs), [this] {
-        return !running.load(std::memory_order_relaxed) || !packets.empty() || pictureFreed;
-    });
-    pictureFreed = false;
+    return true;
 }
 
 void CDecoder::DemultiplexStep() {

@@ -4,7 +4,8 @@
 // - client thread: Start, PushData;
 // - the display's thread (a user interface, a tool): Stop, GetPicture, ReleasePicture,
 //   ScreenStatus, SetDisplayBits, FrameRate;
-// - the decoding thread, started by Start and joined by Stop: demultiplexes the queued chunks,
+// - the decoding thread: whichever thread of the decoding pool runs the decoder's work, one at a
+//   time, from Start until Stop returns; it demultiplexes the queued chunks,
 //   decodes the video frames with the decoder library (H.264 and MPEG-4 Visual; frames of
 //   other codecs are dropped) and converts the picture to the display's format.
 // Two queues decouple them: received chunks (at most 10 MiB, under packetLock) and demultiplexed
@@ -14,7 +15,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -24,6 +24,7 @@
 
 #include "demux/frame_info.h"
 #include "platform/thread.h"
+#include "video/decoding_pool.h"
 #include "video/frame_source.h"
 #include "video/picture_decoder.h"
 #include "video/picture_scaler.h"
@@ -40,7 +41,7 @@ constexpr int32_t kFrameBufferMs = 2000;  // video held in the frame queue
 constexpr int kStatusPlaying = 0;
 constexpr int kStatusBuffering = 1;
 
-class CDecoder {
+class CDecoder : private DecodingPool::Job {
   public:
     // Builds the colour tables (once per program) and creates the demultiplexer.
     CDecoder();
@@ -57,9 +58,9 @@ class CDecoder {
     // it is released; one it has not taken is dropped.
     void Start();
 
-    // Ends decoding: joins the decoding thread, frees the queued chunks and frames, resets the
-    // demultiplexer so that the next stream is recognised afresh, closes the decoder library.
-    // The picture buffer stays until the next stream replaces it.
+    // Ends decoding: waits for the decoding thread to be done with it, frees the queued chunks and
+    // frames, resets the demultiplexer so that the next stream is recognised afresh, closes the
+    // decoder library. The picture buffer stays until the next stream replaces it.
     void Stop();
 
     // Queues a copy of one received chunk. Returns 1 when it was queued, 0 when it was refused
@@ -141,8 +142,7 @@ class CDecoder {
     };
 
     int Push(const uint8_t* bytes, int length, bool countLoss);
-    static void DecodingLoop(void* self);
-    void WaitForWork();
+    bool RunTurn() override;
     void DemultiplexStep();
     int DecodeStep();
     int DecodeOneFrame();
@@ -159,10 +159,6 @@ class CDecoder {
 
     // Guarded by packetLock (with the test of `dropping`).
     std::mutex packetLock;
-    // The decoding thread waits here when it has nothing to do: a chunk, the display giving
-    // its picture back (pictureFreed) or the stop wakes it.
-    std::condition_variable workArrived;
-    bool pictureFreed = false;
     std::deque<MediaPacket> packets;
     // Chunk buffers given back by the decoding thread, kept for the next chunks: a stream
     // reuses a few buffers instead of allocating one for each chunk.
@@ -232,7 +228,7 @@ class CDecoder {
     std::function<int64_t()> clock;
     int64_t lastPictureMs = 0;  // when GetPicture last handed out a picture (its thread only)
 
-    WorkerThread thread;
+    bool inPool = false;  // between Start and Stop (their callers' threads)
     std::atomic<bool> running{false};
 };
 
