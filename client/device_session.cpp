@@ -68,12 +68,22 @@ void DeviceSession::WaitForWork(int64_t maxMs) {
     // Stopped channels are not waited for: flow control holds their data back, and each pass
     // reads a little of it anyway.
     waits.clear();
+    waited.clear();
     waits.push_back({breaker.wake.Handle(), kWaitReadable, 0});
     if (IsConnected()) waits.push_back({Handle(), kWaitReadable, 0});
+    const size_t first = waits.size();
     for (const auto& stream : streams)
-        if (stream && stream->streaming && stream->IsConnected())
+        if (stream && stream->streaming && stream->IsConnected()) {
             waits.push_back({stream->Handle(), kWaitReadable, 0});
-    SocketWaitAny(waits.data(), static_cast<int>(waits.size()), static_cast<int>(waitMs));
+            waited.push_back(stream.get());
+        }
+    const int ready =
+        SocketWaitAny(waits.data(), static_cast<int>(waits.size()), static_cast<int>(waitMs));
+    // Sixteen playing channels wake the thread one at a time: the next pass reads the ones
+    // that have data, not all of them.
+    if (ready > 0)
+        for (size_t i = 0; i < waited.size(); ++i)
+            waited[i]->quiet = waits[first + i].ready == 0;
     // The caller looks at the command queue next.
     if (waits[0].ready != 0) breaker.wake.Clear();
 }
@@ -135,6 +145,10 @@ int DeviceSession::Poll() {
     }
     for (auto& stream : streams) {
         if (!stream || !stream->IsConnected()) continue;
+        if (stream->quiet) {
+            stream->quiet = false;
+            continue;
+        }
         const int64_t before = stream->BytesReceived();
         if (stream->ReceiveMedia() == kResultClosedByPeer) {
             // Its slot stays: the channel's next open connects and announces anew.

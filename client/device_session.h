@@ -136,7 +136,8 @@ class DeviceSession : public Connection {
     int awaitedCode = -1;  // -1: not waiting
     bool awaitedArrived = false;
     bool loggedIn = false;
-    std::vector<SocketWait> waits;  // WaitForWork's, kept between passes
+    std::vector<SocketWait> waits;          // WaitForWork's, kept between passes
+    std::vector<StreamConnection*> waited;  // the streams among them, in their order
 
     // Guarded by commandLock; oldest first.
     std::mutex commandLock;

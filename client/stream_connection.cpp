@@ -28,14 +28,16 @@ int StreamConnection::ReceiveMedia() {
     // so that the other connections get their turn; a stopped one takes one small read.
     int64_t taken = 0;
     for (;;) {
-        const long got = Receive(buffer.get() + received, static_cast<long>(capacity - received));
+        const long wanted = static_cast<long>(capacity - received);
+        const long got = Receive(buffer.get() + received, wanted);
         if (got == kReceiveClosed) return kResultClosedByPeer;
         if (got > 0) {
             received += got;
             taken += got;
             Walk();
         }
-        if (!ApplyPendingCapacity() || got == 0 || !streaming || taken >= kPassBytes) break;
+        // A short read emptied the socket: asking again would only say so.
+        if (!ApplyPendingCapacity() || got < wanted || !streaming || taken >= kPassBytes) break;
     }
     return kResultReceiveStep;
 }

@@ -23,9 +23,9 @@ class StreamConnection : public Connection {
     // One receive step with the media framing, without waiting: kResultReceiveStep,
     // kResultNotConnected, kResultClosedByPeer when the device ended the connection, or
     // kResultNoBuffer when memory ran short. While `streaming` it reads until the socket is
-    // empty or kPassBytes came, and each body piece received goes to OnMediaData (one call never
-    // spans two bodies); otherwise it reads once and throws the bytes away. Bytes that do not
-    // start with a 0xBC header are thrown away with everything buffered.
+    // empty (a short read) or kPassBytes came, and each body piece received goes to OnMediaData
+    // (one call never spans two bodies); otherwise it reads once and throws the bytes away. Bytes
+    // that do not start with a 0xBC header are thrown away with everything buffered.
     int ReceiveMedia();
 
     // The most a streaming connection takes in one step.
@@ -37,6 +37,8 @@ class StreamConnection : public Connection {
 
     int streamType = 0;      // stream type of the last start
     bool streaming = false;  // the channel's media is wanted
+    // The last wait found nothing to read here: the next step passes it over.
+    bool quiet = false;
 
   private:
     // Hands the buffered bytes on through the framing, keeping a cut header.
