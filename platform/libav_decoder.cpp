@@ -2,10 +2,12 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -93,10 +95,24 @@ int LibavDecoder::Decode(const uint8_t* payload, int32_t length, DecodedPlanes& 
 int LibavDecoder::Lend(const uint8_t* payload, int32_t length, PictureView& view) {
     av_frame_unref(lent.get());
     if (payload == nullptr || length <= 0) return -1;
-    // Not reference-counted: libavcodec copies the bytes (with its padding) before reading.
-    packet->data = const_cast<uint8_t*>(payload);
+    // Handed over in a reference-counted buffer of our own: without one libavcodec would
+    // allocate a padded copy for every frame, and the allocator's upkeep for those showed in
+    // a wall's profile. The buffer is reused while libavcodec keeps no reference to it.
+    const size_t needed = static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (!payloadBuffer || payloadBuffer->size < needed ||
+        !av_buffer_is_writable(payloadBuffer.get())) {
+        const size_t had = payloadBuffer ? payloadBuffer->size : 0;
+        const size_t grown = needed > had ? std::max(needed, had * 2) : had;
+        payloadBuffer.reset(av_buffer_alloc(grown));
+        if (!payloadBuffer) return -1;
+    }
+    std::memcpy(payloadBuffer->data, payload, static_cast<size_t>(length));
+    std::memset(payloadBuffer->data + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    packet->buf = payloadBuffer.get();
+    packet->data = payloadBuffer->data;
     packet->size = length;
-    const int sent = avcodec_send_packet(context.get(), packet.get());
+    const int sent = avcodec_send_packet(context.get(), packet.get());  // takes its own reference
+    packet->buf = nullptr;
     packet->data = nullptr;
     packet->size = 0;
     // A refused packet leaves no picture pending; anything else left is drained below.

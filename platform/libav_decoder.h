@@ -72,7 +72,8 @@ class LibavDecoder {
     FrameHandle frame;
     FrameHandle lent;  // the picture Lend showed last
     PacketHandle packet;
-    int32_t width = 0;  // the size the caller's planes are made for
+    BufferHandle payloadBuffer;  // the frames' payloads, padded; reused while no one else holds it
+    int32_t width = 0;           // the size the caller's planes are made for
     int32_t height = 0;
 };
 

@@ -18,4 +18,8 @@ void PacketFree::operator()(AVPacket* packet) const {
     av_packet_free(&packet);
 }
 
+void BufferFree::operator()(AVBufferRef* buffer) const {
+    av_buffer_unref(&buffer);
+}
+
 }  // namespace tavix
