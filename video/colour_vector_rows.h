@@ -113,8 +113,8 @@ struct VectorRows {
     }
 
     // ---- the row-pair walk shared by all three ----
-    // Wide steps compute the chroma of 2 kPixels pixels once and spread it; one narrow step and
-    // then the plain kernel finish the row.
+    // Wide steps compute the chroma of 2 kPixels pixels once and spread it; narrow steps finish
+    // the row, and the plain kernel a row narrower than one step.
     template <class T, T (*kChroma)(V, V), void (*kPixelsOut)(uint8_t*, const uint8_t*, const T&),
               int kBytes>
     static int Walk(uint8_t* d0, uint8_t* d1, const uint8_t* y0, const uint8_t* y1,
@@ -136,6 +136,16 @@ struct VectorRows {
             kPixelsOut(d0 + x * kBytes, y0 + x, c);
             kPixelsOut(d1 + x * kBytes, y1 + x, c);
             x += kPixels;
+        }
+        if (x < width && width >= kPixels) {
+            // The rest of the row: one more narrow step that ends where the row ends, over
+            // pixels already done (they get the same values again). A scaled row rarely has a
+            // width of whole steps, and the plain kernel costs ten times as much a pixel.
+            x = width - kPixels;
+            const T c = kChroma(Isa::Chroma(u + x / 2) - 128, Isa::Chroma(v + x / 2) - 128);
+            kPixelsOut(d0 + x * kBytes, y0 + x, c);
+            kPixelsOut(d1 + x * kBytes, y1 + x, c);
+            x = width;
         }
         return x;
     }

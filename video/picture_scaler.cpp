@@ -38,8 +38,12 @@ bool PictureScaler::Convert(const PictureView& picture, const ScreenImage& image
     const bool sameWidth = outWidth == width;
     if (!sameWidth && (static_cast<int>(columns.size()) != outWidth || columnsFrom != width)) {
         columns.resize(static_cast<size_t>(outWidth));
+        chromaColumns.resize(static_cast<size_t>(outWidth / 2));
         for (int x = 0; x < outWidth; ++x)
             columns[static_cast<size_t>(x)] = Nearest(x, outWidth, width);
+        for (int pair = 0; pair < outWidth / 2; ++pair)
+            chromaColumns[static_cast<size_t>(pair)] =
+                std::min(columns[static_cast<size_t>(pair) * 2] / 2, chromaWidth - 1);
         columnsFrom = width;
         gathered.resize(static_cast<size_t>(outWidth) * 3);
     }
@@ -57,16 +61,17 @@ bool PictureScaler::Convert(const PictureView& picture, const ScreenImage& image
             uint8_t* const y1 = y0 + outWidth;
             uint8_t* const u = y1 + outWidth;
             uint8_t* const v = u + outWidth / 2;
+            const int32_t* const from = columns.data();
             for (int x = 0; x < outWidth; ++x) {
-                const int32_t from = columns[static_cast<size_t>(x)];
-                y0[x] = luma0[from];
-                y1[x] = luma1[from];
+                const int32_t column = from[x];  // once: the byte stores may alias the table
+                y0[x] = luma0[column];
+                y1[x] = luma1[column];
             }
+            const int32_t* const chromaFrom = chromaColumns.data();
             for (int pair = 0; pair < outWidth / 2; ++pair) {
-                const int32_t from =
-                    std::min(columns[static_cast<size_t>(pair) * 2] / 2, chromaWidth - 1);
-                u[pair] = blue[from];
-                v[pair] = red[from];
+                const int32_t column = chromaFrom[pair];
+                u[pair] = blue[column];
+                v[pair] = red[column];
             }
             luma0 = y0;
             luma1 = y1;

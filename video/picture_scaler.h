@@ -19,8 +19,10 @@ class PictureScaler {
     bool Convert(const PictureView& picture, const ScreenImage& image);
 
   private:
-    // The source column of each output column, for the sizes last converted.
+    // The source column of each output column, and of each output chroma column, for the
+    // sizes last converted.
     std::vector<int32_t> columns;
+    std::vector<int32_t> chromaColumns;
     int columnsFrom = 0;
     // One gathered row pair: two luma rows, one chroma row of each plane.
     std::vector<uint8_t> gathered;
