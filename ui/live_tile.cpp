@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
+#include <QPixmap>
 #include <QResizeEvent>
 
 #include <utility>
@@ -20,6 +21,49 @@ constexpr int kFrameWidth = 2;
 const QColor kFrameColour(0x30, 0x30, 0x30);
 const QColor kSelectedFrameColour(0x2F, 0x8F, 0xFF);
 
+// A caption over the picture, on its palette's translucent window colour. Every picture
+// repaints it, and laying out its text each time cost a wall more than drawing the picture:
+// it is drawn once into a pixmap, which each paint copies, until its text, size or look
+// changes.
+class OverlayLabel : public QLabel {
+  public:
+    explicit OverlayLabel(QWidget* parent) : QLabel(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (drawing) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        const qreal ratio = devicePixelRatioF();
+        const QSize pixels = (QSizeF(size()) * ratio).toSize();
+        if (cache.isNull() || cache.size() != pixels || cachedText != text()) {
+            cache = QPixmap(pixels);
+            cache.setDevicePixelRatio(ratio);
+            cache.fill(palette().color(QPalette::Window));
+            drawing = true;
+            render(&cache, QPoint(), QRegion(), RenderFlags());
+            drawing = false;
+            cachedText = text();
+        }
+        QPainter(this).drawPixmap(0, 0, cache);
+    }
+
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange ||
+            event->type() == QEvent::StyleChange)
+            cache = QPixmap();
+        QLabel::changeEvent(event);
+    }
+
+  private:
+    QPixmap cache;
+    QString cachedText;
+    bool drawing = false;
+};
+
 }  // namespace
 
 LiveTile::LiveTile(DeviceClient& client, Post post, QWidget* parent)
@@ -30,9 +74,7 @@ LiveTile::LiveTile(DeviceClient& client, Post post, QWidget* parent)
     videoArea->setPalette(black);
     videoArea->setAutoFillBackground(true);
 
-    caption = new QLabel(videoArea);
-    caption->setAttribute(Qt::WA_TransparentForMouseEvents);
-    caption->setAutoFillBackground(true);
+    caption = new OverlayLabel(videoArea);
     QPalette captionColours = caption->palette();
     captionColours.setColor(QPalette::Window, QColor(0, 0, 0, 150));
     captionColours.setColor(QPalette::WindowText, Qt::white);
@@ -40,9 +82,7 @@ LiveTile::LiveTile(DeviceClient& client, Post post, QWidget* parent)
     caption->setContentsMargins(4, 1, 4, 1);
     caption->hide();
 
-    statistics = new QLabel(videoArea);
-    statistics->setAttribute(Qt::WA_TransparentForMouseEvents);
-    statistics->setAutoFillBackground(true);
+    statistics = new OverlayLabel(videoArea);
     statistics->setPalette(captionColours);
     statistics->setContentsMargins(4, 1, 4, 1);
     statistics->hide();
@@ -56,7 +96,7 @@ LiveTile::LiveTile(DeviceClient& client, Post post, QWidget* parent)
 }
 
 LiveTile::~LiveTile() {
-    // The decoding thread is joined before the screen goes.
+    // The decoding thread is done with the channel before the screen goes.
     live.Close();
     live.SetScreen(nullptr);
     presenter.Release();

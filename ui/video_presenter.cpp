@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QMetaObject>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QTimer>
@@ -27,6 +28,14 @@ struct PresentedPicture {
     bool presented = false;                 // guarded by mutex: the image holds a picture
     std::atomic<bool> updatePosted{false};  // a paint is asked for and has not begun
     QPointer<QWidget> surface;              // the window's thread's
+    QRect painted;  // guarded by mutex: where the surface last drew the picture (empty: none)
+
+    // The part of the surface a new picture changes: its rectangle when it lands where the
+    // last one was drawn, else the whole surface (the black around it moves too).
+    QRect Changed(const QRect& whole) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return presented && inWindow && local == painted && !painted.isEmpty() ? painted : whole;
+    }
 };
 
 // Paints the pictures that decoding threads put into their images, on the window's thread, at
@@ -89,7 +98,7 @@ void PaintPacer::Paint() {
         posted = false;
     }
     for (const std::shared_ptr<PresentedPicture>& picture : now)
-        if (picture->surface != nullptr) picture->surface->update();
+        if (QWidget* surface = picture->surface) surface->update(picture->Changed(surface->rect()));
 }
 
 // A transparent child covering the window: the window paints its own background, the surface
@@ -104,9 +113,10 @@ class VideoSurface : public QWidget {
     }
 
   protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* event) override {
         shared->updatePosted.store(false, std::memory_order_release);
         std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->painted = QRect();
         if (!shared->presented && !shared->inWindow) return;
         QPainter painter(this);
         if (!shared->inWindow) {
@@ -120,9 +130,11 @@ class VideoSurface : public QWidget {
         // has to be painted first.
         const QRect& d = shared->local;
         const QRect picture = shared->presented ? d : QRect();
-        for (const QRect& around : QRegion(rect()).subtracted(picture))
+        // A new picture repaints only its own rectangle: the black around it stays.
+        for (const QRect& around : event->region().subtracted(picture))
             painter.fillRect(around, Qt::black);
         if (!shared->presented) return;
+        shared->painted = d;
         if (shared->turned) {
             // A quarter clockwise: the image's left column becomes the top row.
             painter.translate(d.left() + d.width(), d.top());
