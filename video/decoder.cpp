@@ -120,28 +120,31 @@ int CDecoder::TryPushData(const uint8_t* bytes, int length) {
 
 int CDecoder::Push(const uint8_t* bytes, int length, bool countLoss) {
     if (bytes == nullptr || length <= 0) return 0;
-    std::lock_guard<std::mutex> lock(packetLock);
-    if (dropping.load(std::memory_order_relaxed) != 0 ||
-        static_cast<int64_t>(queuedBytes) + length > byteLimit) {
-        if (countLoss) overflow = 1;
-        return 0;
+    {
+        std::lock_guard<std::mutex> lock(packetLock);
+        if (dropping.load(std::memory_order_relaxed) != 0 ||
+            static_cast<int64_t>(queuedBytes) + length > byteLimit) {
+            if (countLoss) overflow = 1;
+            return 0;
+        }
+        MediaPacket packet;
+        // A kept buffer; one that is too small grows (and stays grown).
+        if (!spareChunks.empty()) {
+            packet.bytes = std::move(spareChunks.back());
+            spareChunks.pop_back();
+        }
+        try {
+            packet.bytes.assign(bytes, bytes + length);
+        } catch (const std::bad_alloc&) {
+            overflow = 1;
+            return 0;
+        }
+        packet.discontinuity = overflow;
+        queuedBytes += length;
+        packets.push_back(std::move(packet));
+        overflow = 0;
     }
-    MediaPacket packet;
-    // A kept buffer; one that is too small grows (and stays grown).
-    if (!spareChunks.empty()) {
-        packet.bytes = std::move(spareChunks.back());
-        spareChunks.pop_back();
-    }
-    try {
-        packet.bytes.assign(bytes, bytes + length);
-    } catch (const std::bad_alloc&) {
-        overflow = 1;
-        return 0;
-    }
-    packet.discontinuity = overflow;
-    queuedBytes += length;
-    packets.push_back(std::move(packet));
-    overflow = 0;
+    // After the lock: a pool thread woken at once does not find the chunk queue held.
     DecodingPool::Shared().Wake(*this);
     return 1;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -15,6 +16,7 @@
 #include "tests/support/stream_writers.h"
 #include "tests/video/test_h264.h"
 #include "video/colour_conversion.h"
+#include "video/decoding_pool.h"
 
 namespace tavix {
 namespace {
@@ -412,6 +414,58 @@ TEST(DecoderTest, FramesOfOtherCodecsAreDropped) {
     ASSERT_TRUE(WaitFor([&] { return decoder->QueuedFrames() == 0; }));
     int width = 0, height = 0, status = kStatusPlaying;
     EXPECT_EQ(nullptr, decoder->GetPicture(width, height, status));
+}
+
+// Work counted in by wakers and out by its turns, a little at a time so that turns overlap
+// the wakes.
+class CountingJob : public DecodingPool::Job {
+  public:
+    bool RunTurn() override {
+        running.store(true);
+        const int taken = pending.exchange(0);
+        done.fetch_add(taken);
+        if (slow.load()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        running.store(false);
+        return false;
+    }
+    std::atomic<int> pending{0};
+    std::atomic<int> done{0};
+    std::atomic<bool> running{false};
+    std::atomic<bool> slow{false};
+};
+
+TEST(DecodingPoolTest, EveryWakeGetsATurnAndDetachWaitsForTheOneRunning) {
+    DecodingPool pool(2);
+    CountingJob jobs[3];
+    for (CountingJob& job : jobs)
+        ASSERT_TRUE(pool.Attach(job));
+    // Two wakers: a wake that lands while its job runs must still give it another turn.
+    constexpr int kWakes = 20000;
+    auto wake = [&](int first) {
+        for (int i = 0; i < kWakes; ++i) {
+            CountingJob& job = jobs[(first + i) % 3];
+            job.pending.fetch_add(1);
+            pool.Wake(job);
+        }
+    };
+    std::thread a(wake, 0);
+    std::thread b(wake, 1);
+    a.join();
+    b.join();
+    auto total = [&] { return jobs[0].done + jobs[1].done + jobs[2].done; };
+    WaitFor([&] { return total() == 2 * kWakes; });
+    EXPECT_EQ(2 * kWakes, total()) << "a wake was lost";
+
+    jobs[0].slow = true;
+    jobs[0].pending.fetch_add(1);
+    pool.Wake(jobs[0]);
+    while (!jobs[0].running && jobs[0].pending != 0)
+        std::this_thread::yield();
+    pool.Detach(jobs[0]);
+    EXPECT_FALSE(jobs[0].running) << "Detach returned during a turn";
+    pool.Wake(jobs[0]);  // detached: ignored
+    pool.Detach(jobs[1]);
+    pool.Detach(jobs[2]);
 }
 
 }  // namespace
