@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/trace.h"
+
 namespace tavix {
 
 DeviceClient::DeviceClient(DeviceSession::Clock clock)
@@ -60,14 +62,17 @@ void DeviceClient::SetMediaSink(int channel, IMediaSink* media) {
 }
 
 void DeviceClient::OpenChannel(int channel, int streamType) {
+    bool fresh = false;
     {
         PlayedChannel& played = Channel(channel);
         std::lock_guard<std::mutex> hold(played.lock);
+        if (streamType == kSubStream && played.subRefused) streamType = kMainStream;
         played.wanted = true;
+        fresh = played.streamType != streamType;
         played.streamType = streamType;
         ++played.pendingOpens;
     }
-    session->Enqueue(SessionCommand::OpenStream(channel, streamType));
+    session->Enqueue(SessionCommand::OpenStream(channel, streamType, fresh));
 }
 
 void DeviceClient::CloseChannel(int channel) {
@@ -90,6 +95,18 @@ bool DeviceClient::Playing(int channel) {
     return played.routed;
 }
 
+int DeviceClient::StreamType(int channel) {
+    PlayedChannel& played = Channel(channel);
+    std::lock_guard<std::mutex> hold(played.lock);
+    return played.streamType;
+}
+
+int DeviceClient::ServedType(int channel, int streamType) {
+    PlayedChannel& played = Channel(channel);
+    std::lock_guard<std::mutex> hold(played.lock);
+    return streamType == kSubStream && played.subRefused ? kMainStream : streamType;
+}
+
 int64_t DeviceClient::MediaBytes(int channel) {
     return Channel(channel).mediaBytes.load(std::memory_order_relaxed);
 }
@@ -109,6 +126,7 @@ void DeviceClient::Run() {
     while (running.load(std::memory_order_acquire)) {
         const bool idle = session->Step() == kResultReceiveStep;
         KeepLinks();
+        FallBackFromSub();
         const bool linkKept = reconnect.load(std::memory_order_acquire) &&
                               sessionWanted.load(std::memory_order_acquire);
         if (idle) session->WaitForWork(linkKept ? DeviceSession::kLongestWaitMs : kIdleWaitMs);
@@ -170,9 +188,42 @@ void DeviceClient::Carry(const std::vector<LinkAction>& actions) {
     }
 }
 
+void DeviceClient::FallBackFromSub() {
+    // Looked at a few times a second, not on every pass: passes come with every chunk.
+    constexpr int64_t kCheckMs = 100;
+    const int64_t now = clock();
+    if (now - subCheckedMs < kCheckMs || !session->LoggedIn()) return;
+    subCheckedMs = now;
+    std::vector<int> given;
+    {
+        std::lock_guard<std::mutex> hold(channelsLock);
+        for (auto& [channel, record] : channels) {
+            std::lock_guard<std::mutex> holdChannel(record->lock);
+            if (!record->wanted || !record->routed || record->streamType != kSubStream ||
+                record->mediaCame)
+                continue;
+            // A device that will not serve it closes the media connection or stays silent.
+            const StreamConnection* stream = session->Stream(channel);
+            const bool refused = stream == nullptr || !stream->IsConnected();
+            if (!refused &&
+                now - record->lastMediaMs.load(std::memory_order_relaxed) < kSubStreamWaitMs)
+                continue;
+            record->subRefused = true;
+            record->streamType = kMainStream;
+            given.push_back(channel);
+        }
+    }
+    for (int channel : given) {
+        Trace("channel %d: no sub stream, the main one is asked for\n", channel);
+        Reopen(channel, true, false);
+        if (IDeviceEvents* to = sink.load(std::memory_order_acquire))
+            to->OnStreamTypeChanged(channel, kMainStream);
+    }
+}
+
 void DeviceClient::Reopen(int channel, bool fresh, bool silent) {
     PlayedChannel& played = Channel(channel);
-    int streamType = 1;
+    int streamType = kMainStream;
     {
         std::lock_guard<std::mutex> hold(played.lock);
         streamType = played.streamType;
@@ -205,6 +256,14 @@ void DeviceClient::OnLoginResult(int code, int channelCount) {
     if (userLogins.load(std::memory_order_acquire) > 0)
         userLogins.fetch_sub(1, std::memory_order_acq_rel);
     keeper.UserLoginResult(clock(), code);
+    if (code == kEventOk) {
+        // A new login may find the device serving sub streams again.
+        std::lock_guard<std::mutex> hold(channelsLock);
+        for (auto& [channel, record] : channels) {
+            std::lock_guard<std::mutex> holdChannel(record->lock);
+            record->subRefused = false;
+        }
+    }
     if (IDeviceEvents* to = sink.load(std::memory_order_acquire))
         to->OnLoginResult(code, channelCount);
 }
@@ -220,6 +279,7 @@ void DeviceClient::OnMediaData(int channel, const uint8_t* data, int length) {
     // Media of a channel nobody plays (being closed, or not started yet) is dropped.
     if (!played.routed) return;
     played.lastMediaMs.store(clock(), std::memory_order_relaxed);
+    played.mediaCame = true;
     if (reconnect.load(std::memory_order_acquire) && keeper.MediaCame(channel)) {
         if (IDeviceEvents* to = sink.load(std::memory_order_acquire)) to->OnReconnected(channel);
     }
@@ -241,8 +301,9 @@ void DeviceClient::OnStreamResult(int channel, int code) {
         // one ends that stream on the device.
         current = played.wanted && played.pendingOpens == 0;
         if (current && code == kEventOk) {
-            if (played.media) played.media->StreamStarted(channel);
+            if (played.media) played.media->StreamStarted(channel, played.streamType);
             played.routed = true;
+            played.mediaCame = false;
             played.lastMediaMs.store(clock(), std::memory_order_relaxed);
         } else if (current && played.routed && !ownTry) {
             // Opened anew and failed: nothing streams any more.

@@ -5,6 +5,12 @@
 // SetMediaSink), which hears its stream start and stop. Channels play side by side; opening
 // one leaves the others alone.
 //
+// Each channel plays one of its streams: the main one or the lighter sub stream (kSubStream).
+// A device that sends nothing for a sub stream within kSubStreamWaitMs of its start, or closes
+// its media connection, gets the main stream asked for instead, and the client asks no more
+// sub streams of that channel until the user's next login; the sink hears
+// OnStreamTypeChanged.
+//
 // With SetReconnect(true) it also keeps the links up, the same way for every user interface,
 // as LinkKeeper's rules say and with the last login's credentials. The sink hears OnReconnecting
 // and OnReconnected instead of OnDisconnected, and a failed try of the client's own for a
@@ -39,6 +45,10 @@
 
 namespace tavix {
 
+// The stream types a device serves.
+constexpr int kMainStream = 1;
+constexpr int kSubStream = 2;
+
 class DeviceClient : public IDeviceEvents {
   public:
     // Creates the session and starts the client thread; `clock` is the session's (tests: one
@@ -68,7 +78,9 @@ class DeviceClient : public IDeviceEvents {
     // channel is closed.
     void SetMediaSink(int channel, IMediaSink* media);
     // Plays `channel` (as well as any other that plays). Outcome: OnStreamResult; with 0 the
-    // channel's media sink hears the stream start and takes its media. A result that comes
+    // channel's media sink hears the stream start and takes its media. Another stream type
+    // than the channel's last opens on a fresh media connection, so that no byte of the old
+    // stream follows the new one's start; the old one plays on until then. A result that comes
     // after the channel was closed again (or opened once more) is not the user's any more: it
     // starts nothing and does not reach the event sink.
     void OpenChannel(int channel, int streamType);
@@ -81,12 +93,18 @@ class DeviceClient : public IDeviceEvents {
     void SetReconnect(bool on) { reconnect.store(on, std::memory_order_release); }
 
     static constexpr int kReloginTimeoutMs = 10000;
+    static constexpr int64_t kSubStreamWaitMs = 3000;
     // How long the client thread sleeps when nothing is due (logged out, no link to bring
     // back): commands wake it at once.
     static constexpr int kIdleWaitMs = 1000;
 
     // Whether `channel`'s media goes to its sink now. Any thread.
     bool Playing(int channel);
+    // The stream type `channel` plays or is being opened with (after a fall-back from the sub
+    // stream: the main one). Any thread.
+    int StreamType(int channel);
+    // The stream type OpenChannel(channel, streamType) would ask for now. Any thread.
+    int ServedType(int channel, int streamType);
     // Media of playing channels that reached their sinks (accepted or refused), and the
     // chunks refused for lack of room, since construction: of one channel, or of all. Any
     // thread.
@@ -108,10 +126,12 @@ class DeviceClient : public IDeviceEvents {
         // (interface thread) apart, and a chunk of a channel just stopped out of its sink.
         std::mutex lock;
         IMediaSink* media = nullptr;
-        bool wanted = false;   // opened by the user and not closed since
-        int pendingOpens = 0;  // opens queued whose result has not come
-        bool routed = false;   // its media goes to the sink
-        int streamType = 1;    // of the user's last open
+        bool wanted = false;           // opened by the user and not closed since
+        int pendingOpens = 0;          // opens queued whose result has not come
+        bool routed = false;           // its media goes to the sink
+        int streamType = kMainStream;  // of the last open (the user's, or a fall-back)
+        bool subRefused = false;       // no sub stream came: asked for no more until a login
+        bool mediaCame = false;        // since the stream last started
         std::atomic<int64_t> mediaBytes{0};
         std::atomic<int64_t> refusedChunks{0};
         // Keeping the stream up: when media last came (or the stream last started).
@@ -125,6 +145,8 @@ class DeviceClient : public IDeviceEvents {
     const LinkKeeper::View& LinkView();
     void Carry(const std::vector<LinkAction>& actions);
     void TryLoginAgain();
+    // Client thread: a sub stream that brought nothing is given up for the main one.
+    void FallBackFromSub();
     // Opens the channel again (`fresh`: on a new media connection, the old one dropped first);
     // `silent`: as the client's own try, whose failure the sink does not hear.
     void Reopen(int channel, bool fresh, bool silent);
@@ -160,6 +182,7 @@ class DeviceClient : public IDeviceEvents {
         int result = -1;
     } relogin;
     int policyOpen = -1;  // the channel the client itself is opening, while it does
+    int64_t subCheckedMs = 0;
 };
 
 // The program's instance: made at the first call (the program calls it before it makes any

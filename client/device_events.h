@@ -59,6 +59,9 @@ class IDeviceEvents {
     // the session is back (OnReconnected(-1)) or the channel's media flows again.
     virtual void OnReconnecting(int /*channel*/, int /*reason*/) {}
     virtual void OnReconnected(int /*channel*/) {}
+    // The client opened the channel's `streamType` in place of the one asked for, by itself
+    // (the device sent no sub stream).
+    virtual void OnStreamTypeChanged(int /*channel*/, int /*streamType*/) {}
 };
 
 }  // namespace tavix

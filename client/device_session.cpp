@@ -100,6 +100,10 @@ void DeviceSession::Execute(SessionCommand& command) {
             Logout();
             break;
         case SessionCommand::kOpenStream:
+            if (command.c != 0) {
+                CloseStream(command.a);
+                DropStream(command.a);
+            }
             OpenStream(command.a, command.b);
             break;
         case SessionCommand::kCloseStream:

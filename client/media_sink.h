@@ -10,8 +10,9 @@ namespace tavix {
 class IMediaSink {
   public:
     virtual ~IMediaSink() = default;
-    // A stream of `channel` begins (client thread): what comes next is recognised afresh.
-    virtual void StreamStarted(int channel) = 0;
+    // A stream of `channel` begins (client thread), of `streamType`: what comes next is
+    // recognised afresh.
+    virtual void StreamStarted(int channel, int streamType) = 0;
     // The stream ended (the thread that closed it): no media comes until the next start.
     virtual void StreamStopped(int channel) = 0;
     // One chunk of the stream (client thread), valid only during the call; false when the sink

@@ -27,8 +27,9 @@ std::unique_ptr<SessionCommand> SessionCommand::Logout() {
     return Make(kLogout);
 }
 
-std::unique_ptr<SessionCommand> SessionCommand::OpenStream(int channel, int streamType) {
-    return Make(kOpenStream, channel, streamType);
+std::unique_ptr<SessionCommand> SessionCommand::OpenStream(int channel, int streamType,
+                                                           bool fresh) {
+    return Make(kOpenStream, channel, streamType, fresh ? 1 : 0);
 }
 
 std::unique_ptr<SessionCommand> SessionCommand::CloseStream(int channel) {

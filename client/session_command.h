@@ -28,14 +28,15 @@ struct SessionCommand {
     int32_t command = kLogout;
     int32_t a = 0;  // login: reply time-out in ms; stream and PTZ: channel index
     int32_t b = 0;  // open stream: stream type; PTZ: action
-    int32_t c = 0;  // PTZ: speed
+    int32_t c = 0;  // PTZ: speed; open stream: 1 on a fresh media connection
     std::unique_ptr<LoginParameters> login;  // login only
 
     static std::unique_ptr<SessionCommand> Login(const std::string& host, int port,
                                                  const std::string& user,
                                                  const std::string& password, int timeoutMs);
     static std::unique_ptr<SessionCommand> Logout();
-    static std::unique_ptr<SessionCommand> OpenStream(int channel, int streamType);
+    static std::unique_ptr<SessionCommand> OpenStream(int channel, int streamType,
+                                                      bool fresh = false);
     static std::unique_ptr<SessionCommand> CloseStream(int channel);
     static std::unique_ptr<SessionCommand> ChannelList();
     static std::unique_ptr<SessionCommand> Ptz(int channel, int action, int speed);

@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 // What the client put into a channel's media sink, and how often its stream stopped.
 class RecordingSink : public IMediaSink {
   public:
-    void StreamStarted(int) override {}
+    void StreamStarted(int, int) override {}
     void StreamStopped(int) override {
         std::lock_guard<std::mutex> hold(lock);
         ++stops;
@@ -316,6 +316,39 @@ TEST(FacadeReconnects, ALinkLostAgainAtOnceIsTriedAgainAndALostListIsAskedForAga
             return !lists.empty() && lists.back().code == 0 && lists.back().names.size() == 4;
         },
         10000));
+}
+
+TEST(FacadeWithDevice, AnotherStreamTypeOpensAfreshAndAMissingSubStreamFallsBackToMain) {
+    // Channel 1 sends nothing for a sub stream; the client's clock runs 10 times fast.
+    SimProcess sim({"--no-sub", "1"});
+    FacadeRig rig(true, 10);
+    ASSERT_TRUE(rig.LoginTo(sim.Port()));
+    const auto live = [&](int channel, const char* stream) {
+        return sim.WaitFor([=](const SimLine& l) {
+            return l.Is("event", "live") && l.Number("channel") == channel &&
+                   l.Is("stream", stream);
+        });
+    };
+    rig.client.OpenChannel(0, kSubStream);
+    auto sub = live(0, "sub");
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(352, sub->Number("width"));
+    // The main stream comes on a media connection of its own.
+    rig.client.OpenChannel(0, kMainStream);
+    ASSERT_TRUE(live(0, "main"));
+    EXPECT_EQ(2u, sim.Requests("announce").size());
+
+    rig.client.OpenChannel(1, kSubStream);
+    ASSERT_TRUE(WaitUntil([&] { return !rig.listener.TypeChanges().empty(); }));
+    EXPECT_EQ((std::vector<StreamEvent>{{1, kMainStream}}), rig.listener.TypeChanges());
+    ASSERT_TRUE(live(1, "main"));
+    ASSERT_TRUE(WaitUntil([&] { return rig.client.MediaBytes(1) > 0; }));
+    EXPECT_EQ(kMainStream, rig.client.StreamType(1));
+    // Remembered until the next login.
+    EXPECT_EQ(kMainStream, rig.client.ServedType(1, kSubStream));
+    EXPECT_EQ(kSubStream, rig.client.ServedType(0, kSubStream));
+    ASSERT_TRUE(rig.LoginTo(sim.Port()));
+    EXPECT_EQ(kSubStream, rig.client.ServedType(1, kSubStream));
 }
 
 TEST(FacadeWithDevice, AResultForAChannelClosedSinceChangesNothing) {

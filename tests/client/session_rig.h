@@ -111,6 +111,10 @@ class RecordingListener : public IDeviceEvents {
         std::lock_guard<std::mutex> hold(lock);
         reconnected.push_back(channel);
     }
+    void OnStreamTypeChanged(int channel, int streamType) override {
+        std::lock_guard<std::mutex> hold(lock);
+        typeChanges.push_back({channel, streamType});
+    }
 
     std::vector<LoginEvent> Logins() const { return Copy(logins); }
     std::vector<ListEvent> Lists() const { return Copy(lists); }
@@ -120,6 +124,8 @@ class RecordingListener : public IDeviceEvents {
     // (channel, reason) of each OnReconnecting; the channel of each OnReconnected.
     std::vector<StreamEvent> Reconnecting() const { return Copy(reconnecting); }
     std::vector<int> Reconnected() const { return Copy(reconnected); }
+    // (channel, stream type) of each OnStreamTypeChanged.
+    std::vector<StreamEvent> TypeChanges() const { return Copy(typeChanges); }
     std::vector<uint8_t> Media(int channel) const {
         std::lock_guard<std::mutex> hold(lock);
         auto found = media.find(channel);
@@ -142,6 +148,7 @@ class RecordingListener : public IDeviceEvents {
     std::vector<MediaPiece> pieces;
     std::vector<StreamEvent> reconnecting;
     std::vector<int> reconnected;
+    std::vector<StreamEvent> typeChanges;
     std::map<int, std::vector<uint8_t>> media;
 };
 
