@@ -11,6 +11,7 @@ extern "C" {
 #include <cmath>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "client/device_session.h"
@@ -20,7 +21,6 @@ extern "C" {
 #include "tools/sim/bitmap_font.h"
 #include "tools/sim/camera_view.h"
 #include "tools/sim/checksummed_packet_writer.h"
-#include "video/frame_stamp.h"
 #include "tools/sim/live_video_source.h"
 #include "tools/sim/private_packet_writer.h"
 #include "tools/sim/program_stream_writer.h"
@@ -28,6 +28,7 @@ extern "C" {
 #include "tools/sim/sim_options.h"
 #include "tools/sim/test_pattern.h"
 #include "tools/sim/video_encoder.h"
+#include "video/frame_stamp.h"
 
 namespace tavix {
 namespace {
@@ -599,6 +600,21 @@ TEST(LiveOptions, DemoChannelsUnlessMediaOrLiveVideoIsAsked) {
     EXPECT_TRUE(parse({"--media", "0=/etc/hostname"}).live.empty());
     EXPECT_EQ(284, LiveBitRateKbit(352, 288));
     EXPECT_EQ(1928, LiveBitRateKbit(1920, 1080));
+
+    // Sub streams: CIF, or the main's size when that is smaller, in the main's container.
+    SimOptions subs = parse({"--size", "0=1920x1080", "--size", "1=320x240", "--size",
+                             "2=1920x1080", "--sub-size", "2=704x576", "--sub-bitrate", "2=500",
+                             "--format", "0=checksummed", "--no-sub", "1"});
+    const LiveChannel zero = subs.SubStreamOf(0, subs.live[0]);
+    EXPECT_EQ(
+        std::make_tuple(352, 288, 0, 2, ContainerFormat::kChecksummed),
+        std::make_tuple(zero.width, zero.height, zero.bitRateKbit, zero.streamType, zero.format));
+    EXPECT_EQ(320, subs.SubStreamOf(1, subs.live[1]).width);
+    EXPECT_EQ(704, subs.SubStreamOf(2, subs.live[2]).width);
+    EXPECT_EQ(500, subs.SubStreamOf(2, subs.live[2]).bitRateKbit);
+    EXPECT_TRUE(subs.ServesSub(0));
+    EXPECT_FALSE(subs.ServesSub(1));
+    EXPECT_FALSE(parse({"--no-sub", "all"}).ServesSub(0));
 }
 
 // ---- over the wire

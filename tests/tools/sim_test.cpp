@@ -86,6 +86,7 @@ TEST(SimCommandLine, HelpDocumentsEveryOption) {
                                "--login-delay",   "--garbage-after", "--stall-heartbeat-after",
                                "--pause-after",   "--pause-for",     "--drop-media-after",
                                "--restart-after", "--down-for",      "--replay",
+                               "--sub-size",      "--sub-bitrate",   "--no-sub",
                                "--seed",          "--help"})
         EXPECT_NE(std::string::npos, help.find(std::string("  ") + option + " ")) << option;
 }
@@ -103,7 +104,10 @@ TEST(SimCommandLine, BadArgumentsStopWithStatusTwo) {
           "--media 0=/etc/hostname --size 0=352x288", "--channels 2 --format 3=private",
           // Sequenced packets carry MPEG-4 only, at sizes in 16-pixel units.
           "--codec 0=vp8", "--format 0=sequenced",
-          "--format 0=sequenced --codec 0=mpeg4 --size 0=360x288"}) {
+          "--format 0=sequenced --codec 0=mpeg4 --size 0=360x288",
+          // A sub stream needs a live channel and a size its container states.
+          "--media 0=/etc/hostname --sub-size 0=352x288", "--format 0=ps --sub-size 0=640x360",
+          "--no-sub x"}) {
         int status = 0;
         std::string output = RunForOutput(arguments, status);
         EXPECT_EQ(2, WEXITSTATUS(status)) << arguments;

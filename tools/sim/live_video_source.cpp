@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <utility>
 
 #include "demux/frame_info.h"
 #include "platform/thread.h"
@@ -19,9 +20,9 @@ int MaxFrameBytes(int bitRateKbit) {
     return std::min(bitRateKbit * 1000 / 8, static_cast<int>(kMaxFrameBytes));
 }
 
-// The replay loops made so far, by channel.
+// The replay loops made so far, by channel and stream type.
 std::mutex madeLoopsLock;
-std::map<int, std::vector<LiveVideoSource::LoopFrame>> madeLoops;
+std::map<std::pair<int, int>, std::vector<LiveVideoSource::LoopFrame>> madeLoops;
 
 WallTime Now(std::string& clockText) {
     std::time_t now = std::time(nullptr);
@@ -55,6 +56,7 @@ LiveVideoSource::~LiveVideoSource() {
     JsonLine("event", "live-end")
         .Number("connection", connection)
         .Number("channel", channel)
+        .Text("stream", settings.streamType == 2 ? "sub" : "main")
         .Number("frames", framesSent)
         .Number("keyFrames", keyFramesSent)
         .Number("keyBytesMax", keyBytesMax)
@@ -87,6 +89,7 @@ bool LiveVideoSource::Start() {
     JsonLine("event", "live")
         .Number("connection", connection)
         .Number("channel", channel)
+        .Text("stream", settings.streamType == 2 ? "sub" : "main")
         .Text("format", ContainerName(settings.format))
         .Text("codec", CodecName(settings.codec))
         .Number("width", settings.width)
@@ -153,7 +156,7 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
     const std::vector<uint8_t>* data = &encoded;
     if (replaying && loop.empty()) {
         std::lock_guard<std::mutex> hold(madeLoopsLock);
-        auto made = madeLoops.find(channel);
+        auto made = madeLoops.find({channel, settings.streamType});
         if (made != madeLoops.end()) loop = made->second;
     }
     if (replaying && loop.size() == kLoopFrames) {
@@ -178,7 +181,7 @@ void LiveVideoSource::ProduceFrame(int64_t captureMs, bool forceKey) {
         if (replaying) loop.push_back({encoded, key});
         if (replaying && loop.size() == kLoopFrames) {
             std::lock_guard<std::mutex> hold(madeLoopsLock);
-            madeLoops.emplace(channel, loop);
+            madeLoops.emplace(std::make_pair(channel, settings.streamType), loop);
         }
     }
     frame.data = data->data();

@@ -27,9 +27,9 @@ class MediaSource {
     virtual void Steer(int /*wireAction*/, int /*speed*/) {}
 };
 
-// The source the options give a channel, or null when the channel has no media. `connection`
-// names the media connection in the source's output lines.
-std::unique_ptr<MediaSource> MakeMediaSource(const SimOptions& options, int channel,
+// The source the options give a channel's stream of `streamType` (1 main, 2 sub), or null when
+// it has no media. `connection` names the media connection in the source's output lines.
+std::unique_ptr<MediaSource> MakeMediaSource(const SimOptions& options, int channel, int streamType,
                                              int connection);
 
 }  // namespace tavix::sim

@@ -186,11 +186,12 @@ void SimConnection::HandleControl(const Bytes& message) {
                 .Number("channel", fields.channel)
                 .Number("operate", fields.operate)
                 .Number("streamType", fields.streamType)
+                .Text("stream", fields.streamType == 2 ? "sub" : "main")
                 .Text("layout", fields.layout)
                 .Number("length", static_cast<int64_t>(message.size()))
                 .Print();
             if (session && fields.channel >= 0)
-                session->SetWanted(fields.channel, fields.operate == 1);
+                session->SetWanted(fields.channel, fields.operate == 1, fields.streamType);
             break;
         }
         case kPtz: {
@@ -274,8 +275,10 @@ void SimConnection::RunMedia(const Bytes& announce) {
     if (!valid) return Closed("simulator");
     session = owner;
 
-    std::unique_ptr<MediaSource> source = MakeMediaSource(options, fields.channel, number);
-    if (source) session->Attach(fields.channel, source.get());
+    // Made when the stream is asked for, of the type asked: a request for the other type
+    // starts the other stream.
+    std::unique_ptr<MediaSource> source;
+    int sourceType = 0;
     // --drop-media-after drops the media connections that are there when it is due.
     bool droppable = options.dropMediaAfter >= 0 && SinceLogin() < options.dropMediaAfter;
     Bytes ignored;
@@ -294,7 +297,14 @@ void SimConnection::RunMedia(const Bytes& announce) {
             SleepMs(kPollMs);
             continue;
         }
-        bool sending = source && session->Wanted(fields.channel);
+        const int wantedType = session->WantedType(fields.channel);
+        if (wantedType != 0 && wantedType != sourceType) {
+            if (source) session->Detach(fields.channel, source.get());
+            source = MakeMediaSource(options, fields.channel, wantedType, number);
+            sourceType = wantedType;
+            if (source) session->Attach(fields.channel, source.get());
+        }
+        bool sending = source && wantedType != 0;
         if (!peer.Read(ignored, sending ? 0 : kPollMs)) {
             by = "client";
             break;

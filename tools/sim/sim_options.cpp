@@ -60,6 +60,14 @@ constexpr OptionInfo kOptions[] = {
     {"--bitrate", "I=KBITS",
      "live bit rate of channel I in kbit/s, 50..50000 (default from the size: 284 at 352x288, "
      "1928 at 1920x1080)"},
+    {"--sub-size", "I=WxH",
+     "the size of channel I's sub stream (stream type 2), as --size takes it (default 352x288, "
+     "or the main stream's size when that is smaller)"},
+    {"--sub-bitrate", "I=KBITS",
+     "the bit rate of channel I's sub stream in kbit/s, 50..50000 (default from its size)"},
+    {"--no-sub", "I|all",
+     "channel I (or every channel) sends nothing when a sub stream is asked for; may be "
+     "repeated"},
     {"--replay", "I|all",
      "live channel I (or every live channel) replays its first 4 s until its first PTZ command "
      "makes it live-encoded; the 4 s are encoded once per run, frame after frame however long "
@@ -162,6 +170,33 @@ LiveChannel DemoChannel(int channel) {
     return kDemo[channel % 4];
 }
 
+// What the containers and codecs can carry of a live stream's settings.
+bool CheckLive(int channel, const LiveChannel& live, std::string& error) {
+    if (live.format == ContainerFormat::kProgramStream &&
+        ProgramStreamSizeCode(live.width, live.height) < 0) {
+        error = "channel " + std::to_string(channel) + ": ps carries only " + ProgramStreamSizes();
+        return false;
+    }
+    const bool sizeBytes =
+        live.format == ContainerFormat::kPrivate || live.format == ContainerFormat::kChecksummed;
+    if (LargeSize(live.width, live.height) && (!sizeBytes || live.codec != VideoCodec::kH264)) {
+        error = "channel " + std::to_string(channel) +
+                ": sizes over 2040 only as H.264 in private or checksummed packets";
+        return false;
+    }
+    if (live.format == ContainerFormat::kSequenced && live.codec != VideoCodec::kMpeg4) {
+        error = "channel " + std::to_string(channel) + ": sequenced carries only MPEG-4 (--codec " +
+                std::to_string(channel) + "=mpeg4)";
+        return false;
+    }
+    if (live.format == ContainerFormat::kSequenced && !SequencedSizeFits(live.width, live.height)) {
+        error = "channel " + std::to_string(channel) +
+                ": sequenced carries only sizes in multiples of 16, up to 1008 wide";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int LiveBitRateKbit(int width, int height) {
@@ -248,6 +283,18 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         } else if (name == "--bitrate") {
             ok = ParseIndexed(value, index, text) && ParseInteger(text, 50, 50000, number);
             if (ok) options.live[index].bitRateKbit = static_cast<int>(number);
+        } else if (name == "--sub-size") {
+            ok = ParseIndexed(value, index, text) &&
+                 ParseSize(text, options.sub[index].width, options.sub[index].height);
+        } else if (name == "--sub-bitrate") {
+            ok = ParseIndexed(value, index, text) && ParseInteger(text, 50, 50000, number);
+            if (ok) options.sub[index].bitRateKbit = static_cast<int>(number);
+        } else if (name == "--no-sub") {
+            ok = value == "all" || ParseInteger(value, 0, 254, number);
+            if (value == "all")
+                options.noSubAll = true;
+            else if (ok)
+                options.noSub.insert(static_cast<int>(number));
         } else if (name == "--replay") {
             ok = value == "all" || ParseInteger(value, 0, 254, number);
             if (value == "all")
@@ -321,31 +368,7 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
                     std::to_string(options.channels);
             return false;
         }
-        if (live.format == ContainerFormat::kProgramStream &&
-            ProgramStreamSizeCode(live.width, live.height) < 0) {
-            error =
-                "channel " + std::to_string(channel) + ": ps carries only " + ProgramStreamSizes();
-            return false;
-        }
-        const bool sizeBytes = live.format == ContainerFormat::kPrivate ||
-                               live.format == ContainerFormat::kChecksummed;
-        if (LargeSize(live.width, live.height) && (!sizeBytes || live.codec != VideoCodec::kH264)) {
-            error = "channel " + std::to_string(channel) +
-                    ": sizes over 2040 only as H.264 in private or checksummed packets";
-            return false;
-        }
-        if (live.format == ContainerFormat::kSequenced && live.codec != VideoCodec::kMpeg4) {
-            error = "channel " + std::to_string(channel) +
-                    ": sequenced carries only MPEG-4 (--codec " + std::to_string(channel) +
-                    "=mpeg4)";
-            return false;
-        }
-        if (live.format == ContainerFormat::kSequenced &&
-            !SequencedSizeFits(live.width, live.height)) {
-            error = "channel " + std::to_string(channel) +
-                    ": sequenced carries only sizes in multiples of 16, up to 1008 wide";
-            return false;
-        }
+        if (!CheckLive(channel, live, error)) return false;
     }
     if (options.media.empty() && options.live.empty()) {
         for (int channel = 0; channel < options.channels; ++channel)
@@ -360,7 +383,40 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
     }
     for (auto& [channel, live] : options.live)
         live.replay = options.replayAll || options.replay.count(channel) != 0;
+    for (const auto& [channel, sub] : options.sub) {
+        auto live = options.live.find(channel);
+        if (live == options.live.end()) {
+            error = "--sub-size or --sub-bitrate names channel " + std::to_string(channel) +
+                    ", which has no live video";
+            return false;
+        }
+        if (!CheckLive(channel, options.SubStreamOf(channel, live->second), error)) {
+            error = "sub stream of " + error;
+            return false;
+        }
+    }
     return true;
+}
+
+LiveChannel SimOptions::SubStreamOf(int channel, const LiveChannel& main) const {
+    LiveChannel stream = main;
+    stream.streamType = 2;
+    stream.width = 352;
+    stream.height = 288;
+    if (main.width * main.height < stream.width * stream.height) {
+        stream.width = main.width;
+        stream.height = main.height;
+    }
+    stream.bitRateKbit = 0;
+    auto asked = sub.find(channel);
+    if (asked != sub.end()) {
+        if (asked->second.width > 0) {
+            stream.width = asked->second.width;
+            stream.height = asked->second.height;
+        }
+        stream.bitRateKbit = asked->second.bitRateKbit;
+    }
+    return stream;
 }
 
 std::string SimHelp() {
@@ -396,7 +452,11 @@ std::string SimHelp() {
         "then sent again in a loop (16 such channels: a few per cent of a core), with no\n"
         "stamp in the picture (the containers' frame numbers and times stay fresh). After\n"
         "a PTZ command they are live-encoded and stamped. The live line of each media\n"
-        "connection says which (\"replay\").\n\n";
+        "connection says which (\"replay\").\n"
+        "Stream types: a stream request for type 2 gets the channel's sub stream, a\n"
+        "smaller picture at a lower rate (--sub-size, --sub-bitrate), in the main\n"
+        "stream's container and codec; --no-sub makes the device send nothing for it. A\n"
+        "--media file is served for both. The live line says which (\"stream\").\n\n";
     constexpr size_t kIndent = 32;
     constexpr size_t kWidth = 80;
     for (const OptionInfo& option : kOptions) {

@@ -21,6 +21,14 @@ struct LiveChannel {
     // Replays a loop encoded once per media connection until the first PTZ command for the
     // channel (see LiveVideoSource); its pictures carry no frame stamp meanwhile.
     bool replay = false;
+    int streamType = 1;  // 1 main, 2 sub (SimOptions::SubStreamOf)
+};
+
+// A channel's sub stream as asked for; 0: the default.
+struct SubStream {
+    int width = 0;
+    int height = 0;
+    int bitRateKbit = 0;
 };
 
 // The rate a live channel gets when none is given: about what a recorder spends on the size.
@@ -46,10 +54,13 @@ struct SimOptions {
     std::map<int, std::string> media;  // file looped as the channel's media
     std::map<int, LiveChannel> live;   // live video; filled for the demo channels when neither
                                        // this nor `media` was asked for
-    std::set<int> replay;              // live channels that replay (LiveChannel::replay)
-    bool replayAll = false;            // every live channel replays
-    size_t chunk = 2048;               // body bytes of one media message
-    int64_t rate = 250000;             // media bytes per second; 0: as fast as the socket takes
+    std::map<int, SubStream> sub;      // every live channel serves one; see SubStreamOf
+    std::set<int> noSub;               // channels that send nothing for a sub stream
+    bool noSubAll = false;
+    std::set<int> replay;    // live channels that replay (LiveChannel::replay)
+    bool replayAll = false;  // every live channel replays
+    size_t chunk = 2048;     // body bytes of one media message
+    int64_t rate = 250000;   // media bytes per second; 0: as fast as the socket takes
 
     // Faults, in seconds after the login reply (negative: off).
     double closeAfter = -1;
@@ -69,6 +80,11 @@ struct SimOptions {
     bool help = false;
 
     int LocalChannels() const { return local < 0 ? channels : local; }
+    bool ServesSub(int channel) const { return !noSubAll && noSub.count(channel) == 0; }
+    // The sub stream of live channel `main`: as --sub-size and --sub-bitrate say, else
+    // 352x288 (or the main's size when that is smaller) at the rate for its size; the main
+    // stream's container, codec and replay.
+    LiveChannel SubStreamOf(int channel, const LiveChannel& main) const;
     std::string ChannelName(int channel) const;
 };
 

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <set>
 
 #include "tools/sim/media_source.h"
 
@@ -18,16 +17,19 @@ class SimSession {
   public:
     explicit SimSession(const std::array<uint8_t, 4>& id) : id(id) {}
 
-    void SetWanted(int channel, bool wanted) {
+    // `streamType` 0 counts as the main stream (1), as a device reads it.
+    void SetWanted(int channel, bool wanted, int streamType) {
         std::lock_guard<std::mutex> hold(lock);
         if (wanted)
-            wantedChannels.insert(channel);
+            wantedChannels[channel] = streamType == 0 ? 1 : streamType;
         else
             wantedChannels.erase(channel);
     }
-    bool Wanted(int channel) const {
+    // The stream type wanted of the channel, 0 when none is.
+    int WantedType(int channel) const {
         std::lock_guard<std::mutex> hold(lock);
-        return wantedChannels.count(channel) != 0;
+        auto wanted = wantedChannels.find(channel);
+        return wanted != wantedChannels.end() ? wanted->second : 0;
     }
 
     // A media connection's source, reachable by PTZ commands until detached.
@@ -59,7 +61,7 @@ class SimSession {
 
   private:
     mutable std::mutex lock;
-    std::set<int> wantedChannels;              // guarded by lock
+    std::map<int, int> wantedChannels;         // stream type by channel; guarded by lock
     std::multimap<int, MediaSource*> sources;  // guarded by lock; non-null
 };
 
