@@ -40,9 +40,34 @@ void LiveChannel::Open(int channelIndex, int streamType) {
     opened = false;
     reconnecting = false;
     decoderStatus = kStatusBuffering;
+    this->streamType.store(streamType, std::memory_order_release);
+    mainWidth.store(0, std::memory_order_relaxed);
+    mainHeight.store(0, std::memory_order_relaxed);
     client.SetMediaSink(channel, this);
     client.OpenChannel(channel, streamType);
     Set(LiveStatus::kOpening);
+}
+
+void LiveChannel::SwitchStream(int type) {
+    // The client's last open asks for that already (a device without sub streams gets the
+    // main one for both).
+    if (channel == -1 || client.ServedType(channel, type) == client.StreamType(channel)) return;
+    // The decoder plays the old stream until the client starts the new one.
+    client.OpenChannel(channel, type);
+}
+
+void LiveChannel::SnapshotFromMain() {
+    if (channel == -1) return;
+    if (StreamType() == kMainStream && client.StreamType(channel) == kMainStream) {
+        decoder->TakeSnapshot();
+        return;
+    }
+    snapshotOnStart.store(true, std::memory_order_release);
+    SwitchStream(kMainStream);
+    // The main stream may have started since it was looked at.
+    if (StreamType() == kMainStream && client.StreamType(channel) == kMainStream &&
+        snapshotOnStart.exchange(false, std::memory_order_acq_rel))
+        decoder->TakeSnapshot();
 }
 
 void LiveChannel::Close() {
@@ -50,6 +75,8 @@ void LiveChannel::Close() {
     // The client stops the decoder before it returns: no media of the channel comes after.
     client.CloseChannel(channel);
     channel = -1;
+    streamType.store(0, std::memory_order_release);
+    snapshotOnStart.store(false, std::memory_order_relaxed);
     opened = false;
     reconnecting = false;
     Set(LiveStatus::kStopped);
@@ -130,8 +157,12 @@ LiveFigures LiveChannel::Figures() const {
     return figures;
 }
 
-void LiveChannel::StreamStarted(int) {
+void LiveChannel::StreamStarted(int, int type) {
+    streamType.store(type, std::memory_order_release);
     decoder->Start();
+    // Asked before the start, the snapshot would be of a picture of the stream before.
+    if (type == kMainStream && snapshotOnStart.exchange(false, std::memory_order_acq_rel))
+        decoder->TakeSnapshot();
 }
 
 void LiveChannel::StreamStopped(int) {
@@ -144,6 +175,11 @@ bool LiveChannel::Media(int, const uint8_t* data, int length) {
 }
 
 ScreenReady LiveChannel::BeginPicture(int width, int height, ScreenImage& image) {
+    // Only pictures of the stream that started come here: Start waits for the decoder's turn.
+    if (streamType.load(std::memory_order_acquire) == kMainStream) {
+        mainWidth.store(width, std::memory_order_relaxed);
+        mainHeight.store(height, std::memory_order_relaxed);
+    }
     IPictureScreen* to = screen.load(std::memory_order_acquire);
     return to != nullptr ? to->BeginPicture(width, height, image) : ScreenReady::kSkip;
 }

@@ -19,9 +19,6 @@
 
 namespace tavix {
 
-// The stream types a device serves.
-constexpr int kMainStream = 1;
-
 enum class LiveStatus {
     kNone,
     kOpening,
@@ -60,6 +57,20 @@ class LiveChannel final : public IMediaSink, private IPictureScreen {
 
     // Plays `channel` here (kOpening), closing what played before.
     void Open(int channel, int streamType = kMainStream);
+    // Plays the channel's other stream: the status and the last picture stay until the new
+    // stream's first picture replaces it. Nothing when none plays or it plays that type.
+    void SwitchStream(int streamType);
+    // The stream type that plays (or, before the start, is asked for); 0 when none plays.
+    // Any thread.
+    int StreamType() const { return streamType.load(std::memory_order_acquire); }
+    // The picture size of the channel's main stream, once one of its pictures reached the
+    // screen (0 x 0 before). Any thread.
+    int MainWidth() const { return mainWidth.load(std::memory_order_relaxed); }
+    int MainHeight() const { return mainHeight.load(std::memory_order_relaxed); }
+    // The next picture of the main stream goes to the screen's SnapshotReady at its own size:
+    // at once when the main stream plays, else it is opened for it (SwitchStream), and the
+    // owner switches back when the snapshot is there.
+    void SnapshotFromMain();
     // Closes it (kStopped); nothing when none plays.
     void Close();
 
@@ -90,7 +101,7 @@ class LiveChannel final : public IMediaSink, private IPictureScreen {
     CDecoder& Decoder() { return *decoder; }
 
     // The client's media sink (client thread, and the closing thread).
-    void StreamStarted(int channel) override;
+    void StreamStarted(int channel, int streamType) override;
     void StreamStopped(int channel) override;
     bool Media(int channel, const uint8_t* data, int length) override;
 
@@ -117,6 +128,11 @@ class LiveChannel final : public IMediaSink, private IPictureScreen {
     std::atomic<int64_t> shown{0};
     std::atomic<int64_t> delaySumMs{0};
     std::atomic<int64_t> delayCount{0};
+    // Written by the client thread at each start, read by the decoding thread.
+    std::atomic<int> streamType{0};
+    std::atomic<bool> snapshotOnStart{false};  // of the main stream about to start
+    std::atomic<int> mainWidth{0};
+    std::atomic<int> mainHeight{0};
 };
 
 }  // namespace tavix
