@@ -150,6 +150,25 @@ TEST(ProbePlay, WithReconnectAStalledChannelComesBackByItself) {
     EXPECT_EQ(summary.Number("threadsAtFirstPicture"), summary.Number("threadsAtEnd"));
 }
 
+TEST(ProbePlay, SubStreamsSwitchToMainAndADeviceWithoutThemFallsBack) {
+    // Channel 0's main stream is D1, its sub stream CIF; channel 1 has no sub stream.
+    SimProcess sim(
+        {"--channels", "2", "--size", "0=704x576", "--size", "1=352x288", "--no-sub", "1"});
+    ProbeRun run = Probe("play " + Device(sim) + " 0,1 --seconds 6 --json --stream sub --switch 4");
+    EXPECT_EQ(0, run.status) << run.output;
+    std::vector<std::string> events;
+    for (const SimLine& line : run.lines)
+        if (line.Is("event", "fallback") || line.Is("event", "switched"))
+            events.push_back(line.Get("event") + " " + line.Get("channel") + " " +
+                             line.Get("streamType") + " " + line.Get("width"));
+    std::sort(events.begin(), events.end());
+    EXPECT_EQ((std::vector<std::string>{"fallback 1 1 ", "switched 0 1 704", "switched 1 1 352"}),
+              events)
+        << run.output;
+    // Each stream on a media connection of its own; channel 1 plays main already at the switch.
+    EXPECT_EQ(4u, sim.Requests("announce").size());
+}
+
 struct Colour {
     int r;
     int g;

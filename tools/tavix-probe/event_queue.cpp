@@ -63,6 +63,10 @@ void EventQueue::OnReconnected(int channel) {
     Push(ProbeEvent::kReconnected, 0, channel);
 }
 
+void EventQueue::OnStreamTypeChanged(int channel, int streamType) {
+    Push(ProbeEvent::kStreamType, streamType, channel);
+}
+
 bool EventQueue::Take(ProbeEvent& event, int64_t untilMs) {
     std::unique_lock<std::mutex> hold(lock);
     while (events.empty()) {

@@ -16,7 +16,7 @@
 namespace tavix::probe {
 
 struct ProbeEvent {
-    enum Kind { kLogin, kList, kStream, kDisconnected, kReconnecting, kReconnected };
+    enum Kind { kLogin, kList, kStream, kDisconnected, kReconnecting, kReconnected, kStreamType };
     struct Channel {
         int number;
         std::string name;  // 8-bit, as the device sent it
@@ -25,7 +25,8 @@ struct ProbeEvent {
     Kind kind = kLogin;
     int code = 0;
     // login: channel count; stream, reconnecting, reconnected: channel (-1 the session);
-    // disconnected: detail. `code` of reconnecting: the reason.
+    // disconnected: detail; stream type: channel. `code` of reconnecting: the reason; of
+    // stream type: the type the client opened in place of the one asked for.
     int value = 0;
     bool hasList = false;
     std::vector<Channel> channels;  // list only
@@ -46,6 +47,7 @@ class EventQueue : public IDeviceEvents {
     void OnDisconnected(int code, int detail) override;
     void OnReconnecting(int channel, int reason) override;
     void OnReconnected(int channel) override;
+    void OnStreamTypeChanged(int channel, int streamType) override;
 
     // Main thread: the oldest event, waiting until the monotonic millisecond `untilMs` at
     // most; false when none came by then.

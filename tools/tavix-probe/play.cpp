@@ -49,7 +49,9 @@ struct PlayOptions {
     std::string snapshot;
     bool json = false;
     bool reconnect = false;
-    int screenWidth = 0;  // --screen: pictures converted into an image of this size
+    int streamType = kMainStream;  // --stream
+    double switchSeconds = 0;      // --switch
+    int screenWidth = 0;           // --screen: pictures converted into an image of this size
     int screenHeight = 0;
 };
 
@@ -57,11 +59,13 @@ void PrintHelp() {
     std::printf(
         "Usage: tavix-probe play HOST PORT USER PASSWORD CHANNEL[,CHANNEL...] [--seconds S]\n"
         "                        [--depth 16|24|32] [--snapshot FILE.png] [--json]\n"
-        "                        [--reconnect] [--screen WxH]\n"
+        "                        [--reconnect] [--screen WxH] [--stream main|sub]\n"
+        "                        [--switch S]\n"
         "\n"
-        "Logs in, opens each CHANNEL (0-based) with stream type 1 and takes their pictures on\n"
-        "one 33 ms tick, for S seconds from the open. Prints the status texts the live view\n"
-        "would show (OPENING_V, BUFFERING, PLAYING, RECONNECTING, STOP, OPEN_ERR) and a\n"
+        "Logs in, opens each CHANNEL (0-based) with stream type 1 (--stream sub: 2) and takes\n"
+        "their pictures on one 33 ms tick, for S seconds from the open. Prints the status\n"
+        "texts the live view would show (OPENING_V, BUFFERING, PLAYING, RECONNECTING, STOP,\n"
+        "OPEN_ERR) and a\n"
         "summary per channel: pictures shown, their size, pictures per second, the time from\n"
         "the stream result to the first picture, media bytes received, chunks the decoder\n"
         "refused and the mean time a picture took to decode (decodeMsMean). Pictures that\n"
@@ -95,6 +99,14 @@ void PrintHelp() {
         "                  decoding thread straight into an image of W x H pixels (scaled)\n"
         "                  as soon as it is decoded, no tick; the delay is taken then, and\n"
         "                  md5 is of that image; --snapshot is not taken\n"
+        "  --stream TYPE   main (stream type 1, default) or sub (2) for every CHANNEL; a\n"
+        "                  device that sends no sub stream gets the main one asked for, as\n"
+        "                  the viewer does: \"fallback\" (channel, streamType 1) is printed\n"
+        "  --switch S      every S seconds each channel switches to its other stream (main\n"
+        "                  and sub), as the viewer's double click on a tile does; the first\n"
+        "                  picture of the new stream prints \"switched\" (streamType, width,\n"
+        "                  height, afterMs: from the switch) and the summary adds the\n"
+        "                  switches and the longest afterMs (switchMsMax)\n"
         "  --help          show this help\n"
         "\n"
         "Exit status: 0 pictures were shown (with --reconnect: after the last outage), 1 the\n"
@@ -163,6 +175,7 @@ class ChannelPlayer {
           live(client) {
         if (options.screenWidth > 0) {
             screen = std::make_unique<Screen>(options);
+            screen->live = &live;
             live.SetScreen(screen.get());
             live.SetStampsWanted(true);
         }
@@ -181,6 +194,8 @@ class ChannelPlayer {
     void Lost();
     // One tick of the live view: takes the ready picture, if any, and gives it back.
     void Tick();
+    // Plays the channel's other stream from now on (--switch).
+    void Switch();
     // Ends the time played; closes the channel.
     void Close();
     // The channel's figures; `client`, figures of the whole client placed after "seconds".
@@ -210,7 +225,7 @@ class ChannelPlayer {
             return ScreenReady::kConvert;
         }
         void EndPicture(const PictureFacts& facts) override {
-            Shown shown{facts, MonotonicMs(), {}};
+            Shown shown{facts, MonotonicMs(), live != nullptr ? live->StreamType() : 0, {}};
             if (options.json) av_md5_sum(shown.md5, image.data(), image.size());
             std::lock_guard<std::mutex> hold(lock);
             pictures.push_back(shown);
@@ -220,8 +235,10 @@ class ChannelPlayer {
         struct Shown {
             PictureFacts facts;
             int64_t atMs;
+            int streamType;
             uint8_t md5[16];
         };
+        const LiveChannel* live = nullptr;  // set once, before the first picture
         std::vector<Shown> Take() {
             std::lock_guard<std::mutex> hold(lock);
             return std::exchange(pictures, {});
@@ -235,7 +252,7 @@ class ChannelPlayer {
     };
 
     // One picture taken or shown: the figures and its event.
-    void Count(int pictureWidth, int pictureHeight, int64_t now, bool hasStamp,
+    void Count(int pictureWidth, int pictureHeight, int64_t now, int streamType, bool hasStamp,
                const FrameStamp& stamp, const uint8_t* md5);
     JsonLine Line(const char* name) const;
     // Text lines of a channel among several start with its name.
@@ -271,6 +288,11 @@ class ChannelPlayer {
     int64_t outageAtMs = -1;
     bool reopened = false;  // the stream started again since the outage began
     std::vector<int64_t> outages;
+    // --switch: the stream type switched to last, when (-1: its first picture came), and how
+    // long each switch took until then.
+    int switchTo = 0;
+    int64_t switchAtMs = -1;
+    std::vector<int64_t> switches;
 };
 
 JsonLine ChannelPlayer::Line(const char* name) const {
@@ -290,7 +312,8 @@ void ChannelPlayer::Open() {
     live.Decoder().SetDisplayBits(options.depth);
     bytesAtStart = client.MediaBytes(channel);
     refusedAtStart = client.RefusedChunks(channel);
-    live.Open(channel, kMainStream);
+    switchTo = options.streamType;
+    live.Open(channel, options.streamType);
     ShowStatus();
 }
 
@@ -318,8 +341,8 @@ void ChannelPlayer::Tick() {
     if (screen) {
         if (live.Poll()) ShowStatus();
         for (const Screen::Shown& shown : screen->Take())
-            Count(shown.facts.width, shown.facts.height, shown.atMs, shown.facts.stamped,
-                  shown.facts.stamp, shown.md5);
+            Count(shown.facts.width, shown.facts.height, shown.atMs, shown.streamType,
+                  shown.facts.stamped, shown.facts.stamp, shown.md5);
         return;
     }
     int pictureWidth = 0;
@@ -338,14 +361,35 @@ void ChannelPlayer::Tick() {
     const size_t bytes = static_cast<size_t>(pictureWidth) * pictureHeight * (options.depth / 8);
     uint8_t md5[16];
     if (options.json) av_md5_sum(md5, picture, bytes);
-    Count(pictureWidth, pictureHeight, MonotonicMs(), hasStamp, stamp, md5);
+    Count(pictureWidth, pictureHeight, MonotonicMs(), live.StreamType(), hasStamp, stamp, md5);
     if (keepPicture) lastPicture.assign(picture, picture + bytes);
     live.ReleasePicture();
 }
 
-void ChannelPlayer::Count(int pictureWidth, int pictureHeight, int64_t now, bool hasStamp,
-                          const FrameStamp& stamp, const uint8_t* md5) {
+void ChannelPlayer::Switch() {
+    switchTo = switchTo == kMainStream ? kSubStream : kMainStream;
+    switchAtMs = MonotonicMs();
+    live.SwitchStream(switchTo);
+}
+
+void ChannelPlayer::Count(int pictureWidth, int pictureHeight, int64_t now, int streamType,
+                          bool hasStamp, const FrameStamp& stamp, const uint8_t* md5) {
     if (firstPictureAtMs < 0) firstPictureAtMs = now;
+    if (switchAtMs >= 0 && streamType == switchTo) {
+        switches.push_back(now - switchAtMs);
+        switchAtMs = -1;
+        if (options.json)
+            Line("switched")
+                .Number("streamType", streamType)
+                .Number("width", pictureWidth)
+                .Number("height", pictureHeight)
+                .Number("afterMs", switches.back())
+                .Print();
+        else
+            std::printf("%sswitched to stream type %d, %dx%d, after %lld ms\n", Prefix().c_str(),
+                        streamType, pictureWidth, pictureHeight,
+                        static_cast<long long>(switches.back()));
+    }
     lastPictureAtMs = now;
     if (outageAtMs >= 0 && reopened) {
         outages.push_back(now - outageAtMs);
@@ -419,6 +463,12 @@ void ChannelPlayer::Summary(const std::vector<Figure>& clientFigures) {
             {{"outages", static_cast<double>(outages.size()), 0},
              {"backAfterMsMax",
               static_cast<double>(*std::max_element(outages.begin(), outages.end())), 0}});
+    if (!switches.empty())
+        figures.insert(
+            figures.end(),
+            {{"switches", static_cast<double>(switches.size()), 0},
+             {"switchMsMax",
+              static_cast<double>(*std::max_element(switches.begin(), switches.end())), 0}});
     if (stamped > 0) {
         std::vector<int64_t> sorted = delays;
         std::sort(sorted.begin(), sorted.end());
@@ -572,6 +622,8 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
     bool firstPictureSeen = false;
     const int64_t start = MonotonicMs();
     const int64_t end = start + static_cast<int64_t>(options.seconds * 1000);
+    const int64_t switchMs = static_cast<int64_t>(options.switchSeconds * 1000);
+    int64_t nextSwitch = switchMs > 0 ? start + switchMs : end;
     // The tick keeps its 33 ms period; events are handled as they come in between. The run
     // ends early when the device drops the session or no channel could be opened.
     for (int64_t nextTick = start; nextTick < end; nextTick += kTickMs) {
@@ -597,6 +649,15 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
                 for (ChannelPlayer& player : players)
                     if (event.value == -1 || player.Channel() == event.value) player.Lost();
             }
+            if (event.kind == ProbeEvent::kStreamType) {
+                if (options.json)
+                    JsonLine("event", "fallback")
+                        .Number("channel", event.value)
+                        .Number("streamType", event.code)
+                        .Print();
+                else
+                    std::printf("fallback: channel %d, stream type %d\n", event.value, event.code);
+            }
             if (event.kind == ProbeEvent::kReconnected) {
                 if (options.json)
                     JsonLine("event", "reconnected").Number("channel", event.value).Print();
@@ -613,6 +674,11 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
             }
         }
         if (disconnected || refused || failed == players.size()) break;
+        if (nextTick >= nextSwitch) {
+            for (ChannelPlayer& player : players)
+                player.Switch();
+            nextSwitch += switchMs;
+        }
         for (ChannelPlayer& player : players) {
             player.Tick();
             if (!firstPictureSeen && player.Pictures() > 0) {
@@ -695,6 +761,16 @@ int RunPlay(int argc, char** argv) {
                 !ParseNumber(std::string_view(text).substr(0, x), 2, 7680, &options.screenWidth) ||
                 !ParseNumber(std::string_view(text).substr(x + 1), 2, 4320, &options.screenHeight))
                 return UsageError("play", "--screen takes WxH (2x2 to 7680x4320)");
+        } else if (argument == "--stream") {
+            if (!value(text) || (text != "main" && text != "sub"))
+                return UsageError("play", "--stream takes main or sub");
+            options.streamType = text == "sub" ? kSubStream : kMainStream;
+        } else if (argument == "--switch") {
+            char* end = nullptr;
+            if (!value(text) ||
+                (options.switchSeconds = std::strtod(text.c_str(), &end), *end != '\0') ||
+                !(options.switchSeconds >= 0.1 && options.switchSeconds <= 86400))
+                return UsageError("play", "bad --switch " + text);
         } else if (argument == "--snapshot") {
             if (!value(options.snapshot) || options.snapshot.empty())
                 return UsageError("play", "--snapshot needs FILE.png");
