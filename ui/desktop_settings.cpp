@@ -18,10 +18,16 @@ std::unique_ptr<QSettings> Store() {
 }
 
 // Settings keys may not hold '/' or '\\', which groups use.
-QString WallKey(const QString& recorder) {
+QString WallKey(const QString& recorder, const QString& group = QStringLiteral("walls/")) {
     QString key = recorder;
     key.replace(u'/', u'_').replace(u'\\', u'_');
-    return QStringLiteral("walls/") + key;
+    return group + key;
+}
+
+// The tiles' stream choices live beside the wall, so that a wall saved before them reads
+// as it did.
+QString StreamsKey(const QString& recorder) {
+    return WallKey(recorder, QStringLiteral("streams/"));
 }
 
 }  // namespace
@@ -41,6 +47,11 @@ SavedWall LoadSavedWall(const QString& recorder) {
         const int channel = saved[i].toInt(&number);
         wall.channels.push_back(number && channel >= 0 ? channel : -1);
     }
+    const QStringList streams = Store()->value(StreamsKey(recorder)).toStringList();
+    for (int i = 0; i < streams.size() && i < wall.side * wall.side; ++i) {
+        const int choice = streams[i].toInt();
+        wall.streams.push_back(choice >= 0 && choice <= 2 ? choice : 0);
+    }
     return wall;
 }
 
@@ -48,7 +59,12 @@ void StoreWall(const QString& recorder, const SavedWall& wall) {
     QStringList saved{QString::number(wall.side)};
     for (int channel : wall.channels)
         saved << QString::number(channel);
-    Store()->setValue(WallKey(recorder), saved);
+    QStringList streams;
+    for (int choice : wall.streams)
+        streams << QString::number(choice);
+    const auto store = Store();
+    store->setValue(WallKey(recorder), saved);
+    store->setValue(StreamsKey(recorder), streams);
 }
 
 std::vector<RecorderLogin> LoadRecentRecorders() {

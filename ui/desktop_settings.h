@@ -1,6 +1,7 @@
 // What the viewer remembers between runs, in Qt's settings store in the user's configuration
 // folder ($XDG_CONFIG_HOME/tavix/tavix.ini): the main window's place and size, per recorder
-// (address and port) its wall: the layout and which channel plays in which tile, and the
+// (address and port) its wall: the layout, which channel plays in which tile and which stream
+// the user chose for a tile, and the
 // recorders logged in to last. The saved login keeps its own file. User-interface thread.
 #pragma once
 
@@ -14,6 +15,7 @@ namespace tavix {
 struct SavedWall {
     int side = 1;               // tiles per side
     std::vector<int> channels;  // by tile; -1 for an empty one
+    std::vector<int> streams;   // by tile: 0 the wall's choice, 1 main, 2 sub
 };
 
 // A recorder's key: "address:port".

@@ -82,6 +82,7 @@ CDlgMain::CDlgMain(DeviceClient& client, QWidget* parent) : QDialog(parent), cli
         client, [this](std::function<void()> work) { Post(std::move(work)); }, this);
     connect(wall, &VideoWall::Tapped, this, &CDlgMain::OnTileTapped);
     connect(wall, &VideoWall::DoubleTapped, this, &CDlgMain::OnTileDoubleTapped);
+    connect(wall, &VideoWall::StreamChoiceChanged, this, [this] { SaveWall(); });
     connect(wall, &VideoWall::CloseAsked, this, &CDlgMain::CloseTile);
     connect(wall, &VideoWall::StatusChanged, this, &CDlgMain::OnTileStatus);
     connect(channelTree, &QTreeWidget::itemClicked, this, &CDlgMain::OnTreeTap);
@@ -769,7 +770,10 @@ void CDlgMain::SaveSnapshot(int index, const QImage& picture) {
     QSaveFile file(path);
     const bool saved = QDir().mkpath(folder) && file.open(QIODevice::WriteOnly) &&
                        picture.save(&file, "PNG") && file.commit();
-    ShowStatus(saved ? Text(u"SNAPSHOT_SAVED") + path : Text(u"SNAPSHOT_FAILED"));
+    ShowStatus(saved
+                   ? Text(u"SNAPSHOT_SAVED") + path +
+                         QStringLiteral(" (%1\u00d7%2)").arg(picture.width()).arg(picture.height())
+                   : Text(u"SNAPSHOT_FAILED"));
 }
 
 void CDlgMain::Stop() {
@@ -798,8 +802,10 @@ void CDlgMain::SaveWall() {
     if (!desktop || recorder.isEmpty()) return;
     SavedWall saved;
     saved.side = wall->Side();
-    for (int i = 0; i < wall->TileCount(); ++i)
+    for (int i = 0; i < wall->TileCount(); ++i) {
         saved.channels.push_back(wall->Tile(i)->Channel());
+        saved.streams.push_back(static_cast<int>(wall->Tile(i)->Choice()));
+    }
     StoreWall(recorder, saved);
 }
 
@@ -807,6 +813,10 @@ void CDlgMain::RestoreWall(const ChannelNameList& list) {
     wallRestored = true;
     const SavedWall saved = LoadSavedWall(recorder);
     wall->SetSide(saved.side);
+    for (int i = 0; i < VideoWall::kMaxTiles; ++i)
+        wall->Tile(i)->SetStreamChoice(static_cast<size_t>(i) < saved.streams.size()
+                                           ? static_cast<StreamChoice>(saved.streams[i])
+                                           : StreamChoice::kAuto);
     const int count = std::clamp<int>(list.count, 0, kMaxChannelEntries);
     for (size_t i = 0; i < saved.channels.size(); ++i) {
         const int channel = saved.channels[i];

@@ -107,7 +107,7 @@ void LiveTile::Play(int channelIndex, const QString& name) {
     channelName = name;
     generation.fetch_add(1, std::memory_order_relaxed);
     Replace();
-    live.Open(channelIndex, kMainStream);
+    live.Open(channelIndex, WantedStream());
     // The figures count from this channel's own totals.
     before = live.Figures();
     statusTimer.start();
@@ -163,7 +163,27 @@ void LiveTile::ShowStatus() {
 void LiveTile::TakeSnapshot() {
     if (live.Channel() == -1) return;
     snapshotAsked.store(true, std::memory_order_relaxed);
-    live.Decoder().TakeSnapshot();
+    live.SnapshotFromMain();
+}
+
+void LiveTile::SetStreamChoice(StreamChoice to) {
+    choice = to;
+    FollowStream();
+}
+
+void LiveTile::SetAutoStream(int streamType) {
+    autoStream = streamType;
+    FollowStream();
+}
+
+int LiveTile::WantedStream() const {
+    return choice == StreamChoice::kAuto ? autoStream : static_cast<int>(choice);
+}
+
+void LiveTile::FollowStream() {
+    // A snapshot being taken from the main stream keeps it until the snapshot is here.
+    if (snapshotAsked.load(std::memory_order_relaxed)) return;
+    live.SwitchStream(WantedStream());
 }
 
 namespace {
@@ -197,19 +217,21 @@ void LiveTile::UpdateStatistics(int64_t periodMs) {
         statistics->hide();
         return;
     }
-    const QString text = QStringLiteral("%1 %2\u00d7%3\n%4 fps  %5 kbit/s\n%6 %7 ms\n%8 %9 / %10")
-                             .arg(CodecName(now.codec))
-                             .arg(pictureWidth.load(std::memory_order_relaxed))
-                             .arg(pictureHeight.load(std::memory_order_relaxed))
-                             .arg(static_cast<double>(now.pictures - last.pictures) * 1000 /
-                                      static_cast<double>(periodMs),
-                                  0, 'f', 1)
-                             .arg((now.bytes - last.bytes) * 8 / periodMs)
-                             .arg(Text(u"STAT_DECODE"))
-                             .arg(now.decodeMicroseconds / 1000.0, 0, 'f', 1)
-                             .arg(Text(u"STAT_DROPPED"))
-                             .arg(now.refusedChunks)
-                             .arg(now.keyWaits);
+    const QString text =
+        QStringLiteral("%1 %2\u00d7%3 %11\n%4 fps  %5 kbit/s\n%6 %7 ms\n%8 %9 / %10")
+            .arg(CodecName(now.codec))
+            .arg(pictureWidth.load(std::memory_order_relaxed))
+            .arg(pictureHeight.load(std::memory_order_relaxed))
+            .arg(static_cast<double>(now.pictures - last.pictures) * 1000 /
+                     static_cast<double>(periodMs),
+                 0, 'f', 1)
+            .arg((now.bytes - last.bytes) * 8 / periodMs)
+            .arg(Text(u"STAT_DECODE"))
+            .arg(now.decodeMicroseconds / 1000.0, 0, 'f', 1)
+            .arg(Text(u"STAT_DROPPED"))
+            .arg(now.refusedChunks)
+            .arg(now.keyWaits)
+            .arg(live.StreamType() == kSubStream ? QStringLiteral("sub") : QStringLiteral("main"));
     statistics->setText(
         delayMean < 0
             ? text
@@ -342,7 +364,9 @@ void LiveTile::SnapshotReady(std::vector<uint8_t> picture, int width, int height
     if (image.isNull()) return;
     const int gen = generation.load(std::memory_order_relaxed);
     post([this, image, gen] {
-        if (generation.load(std::memory_order_relaxed) == gen) emit SnapshotTaken(this, image);
+        if (generation.load(std::memory_order_relaxed) != gen) return;
+        FollowStream();
+        emit SnapshotTaken(this, image);
     });
 }
 

@@ -28,6 +28,9 @@ class QLabel;
 
 namespace tavix {
 
+// Which of a channel's streams a tile plays: the wall's choice, or the user's.
+enum class StreamChoice { kAuto = 0, kMain = kMainStream, kSub = kSubStream };
+
 class LiveTile : public QWidget, private IPictureScreen {
     Q_OBJECT
 
@@ -52,6 +55,17 @@ class LiveTile : public QWidget, private IPictureScreen {
     // other status comes until its stream starts again.
     void SetReconnecting();
 
+    // The user's choice of stream (kAuto: the wall's, SetAutoStream), and the wall's for an
+    // automatic tile (kMainStream or kSubStream). A playing channel switches at once: its last
+    // picture stays until the other stream's first one.
+    void SetStreamChoice(StreamChoice choice);
+    StreamChoice Choice() const { return choice; }
+    void SetAutoStream(int streamType);
+    // The stream type that plays (0 none), and the main stream's picture size once one of its
+    // pictures was shown here (empty before).
+    int PlayedStream() const { return live.StreamType(); }
+    QSize MainSize() const { return QSize(live.MainWidth(), live.MainHeight()); }
+
     int Channel() const { return live.Channel(); }
     QString ChannelName() const { return channelName; }
     // The status text shown last (empty before the first open).
@@ -72,8 +86,10 @@ class LiveTile : public QWidget, private IPictureScreen {
     // Bits per pixel of the tile's image: the display's (or the forced) depth.
     int DisplayBits() const { return displayBits.load(std::memory_order_relaxed); }
 
-    // The next picture of the channel comes as SnapshotTaken: an image of its decoded size,
-    // upright. Nothing comes while the tile plays nothing; Stop drops the request.
+    // The next picture of the channel's main stream comes as SnapshotTaken: an image of its
+    // decoded size, upright. A tile playing the sub stream opens the main one for it and goes
+    // back once it is there. Nothing comes while the tile plays nothing; Stop drops the
+    // request.
     void TakeSnapshot();
     // The statistics drawn over the tile: codec and size, pictures per second, kbit/s
     // received, decode time, what was dropped (chunks refused, waits for a key picture after a
@@ -108,6 +124,9 @@ class LiveTile : public QWidget, private IPictureScreen {
     void PollStatus();
     void SetStatus(const char16_t* key);
     void UpdateCaption();
+    // The stream the choices ask for.
+    int WantedStream() const;
+    void FollowStream();
     // The video area inside the frame.
     QRect VideoRect() const;
     // The area, the depth or the view changed: the next picture is placed anew.
@@ -125,6 +144,8 @@ class LiveTile : public QWidget, private IPictureScreen {
     bool captioned = false;
     bool selected = false;
     int forcedBits = 0;
+    StreamChoice choice = StreamChoice::kAuto;
+    int autoStream = kMainStream;
     QTimer statusTimer;  // runs while a stream plays
 
     // Shared with the decoding thread.

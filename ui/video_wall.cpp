@@ -1,5 +1,6 @@
 #include "ui/video_wall.h"
 
+#include <QActionGroup>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -21,6 +22,8 @@ VideoWall::VideoWall(DeviceClient& client, LiveTile::Post post, QWidget* parent)
         tiles[i] = new LiveTile(client, post, this);
         connect(tiles[i], &LiveTile::StatusChanged, this,
                 [this, i](LiveTile*, const QString& text) {
+                    // A first picture may have told a main stream's size.
+                    ChooseStreams();
                     emit StatusChanged(static_cast<int>(i), text);
                 });
         connect(tiles[i], &LiveTile::SnapshotTaken, this,
@@ -127,6 +130,31 @@ void VideoWall::LayoutTiles() {
         tile->setGeometry(left, top, (column + 1) * width() / side - left,
                           (row + 1) * height() / side - top);
     }
+    ChooseStreams();
+}
+
+int VideoWall::ChooseStream(bool alone, QSize shown, QSize mainSize) {
+    if (alone) return kMainStream;
+    // Until the main stream has shown its size, a tile of a grid is taken to be smaller.
+    if (mainSize.isEmpty()) return kSubStream;
+    return shown.width() >= mainSize.width() && shown.height() >= mainSize.height() ? kMainStream
+                                                                                    : kSubStream;
+}
+
+void VideoWall::ChooseStreams() {
+    for (int i = 0; i < kMaxTiles; ++i) {
+        LiveTile* tile = Tile(i);
+        const int channel = tile->Channel();
+        if (channel == -1) {
+            tile->SetAutoStream(ChooseStream(side == 1, tile->size(), QSize()));
+            continue;
+        }
+        if (!tile->MainSize().isEmpty()) mainSizes[channel] = tile->MainSize();
+        const auto known = mainSizes.find(channel);
+        const bool single = (side == 1 && i == 0) || alone == i;
+        tile->SetAutoStream(
+            ChooseStream(single, tile->size(), known != mainSizes.end() ? known->second : QSize()));
+    }
 }
 
 int VideoWall::TileAt(QPoint point) const {
@@ -165,9 +193,31 @@ void VideoWall::mouseDoubleClickEvent(QMouseEvent* event) {
 void VideoWall::contextMenuEvent(QContextMenuEvent* event) {
     const int index = TileAt(event->pos());
     if (index < 0 || Tile(index)->Channel() == -1) return;
+    LiveTile* tile = Tile(index);
     QMenu menu(this);
     QAction* close = menu.addAction(Text(u"TILE_CLOSE"));
-    if (menu.exec(event->globalPos()) == close) emit CloseAsked(index);
+    menu.addSeparator();
+    const struct {
+        const char16_t* key;
+        StreamChoice choice;
+    } kChoices[] = {{u"STREAM_AUTO", StreamChoice::kAuto},
+                    {u"STREAM_MAIN", StreamChoice::kMain},
+                    {u"STREAM_SUB", StreamChoice::kSub}};
+    auto* choices = new QActionGroup(&menu);
+    for (const auto& c : kChoices) {
+        QAction* action = menu.addAction(Text(c.key));
+        action->setCheckable(true);
+        action->setChecked(tile->Choice() == c.choice);
+        action->setData(static_cast<int>(c.choice));
+        choices->addAction(action);
+    }
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == close) {
+        emit CloseAsked(index);
+    } else if (chosen != nullptr && chosen->actionGroup() == choices) {
+        tile->SetStreamChoice(static_cast<StreamChoice>(chosen->data().toInt()));
+        emit StreamChoiceChanged(index);
+    }
 }
 
 }  // namespace tavix

@@ -2,6 +2,11 @@
 // of them shown alone over the whole wall when asked. It owns the tiles, each showing its
 // pictures as they come. The wall reports taps; what they mean is the window's to say.
 //
+// It chooses the stream of every tile left to it (ChooseStream): a tile shown alone plays the
+// channel's main stream; in a grid a tile plays the sub stream unless it is shown at least as
+// large as the main stream's picture, which is known once the channel's main stream has been
+// shown here.
+//
 // Threads: the window's thread.
 #pragma once
 
@@ -10,6 +15,7 @@
 #include <QTimer>
 
 #include <array>
+#include <map>
 
 #include "ui/live_tile.h"
 
@@ -54,6 +60,10 @@ class VideoWall : public QWidget {
     void SetStatisticsShown(bool shown);
     bool StatisticsShown() const { return statisticsTimer.isActive(); }
 
+    // The stream for a tile left to the wall: kMainStream or kSubStream. `mainSize` is empty
+    // while the main stream's picture size is not known.
+    static int ChooseStream(bool alone, QSize shown, QSize mainSize);
+
   signals:
     // A tile's snapshot (see LiveTile::TakeSnapshot) is here.
     void SnapshotTaken(int index, const QImage& picture);
@@ -61,6 +71,8 @@ class VideoWall : public QWidget {
     void Tapped(int index);
     void DoubleTapped(int index);
     void CloseAsked(int index);
+    // The user chose the stream of tile `index` from its menu.
+    void StreamChoiceChanged(int index);
     // A tile's status text changed.
     void StatusChanged(int index, const QString& text);
 
@@ -73,6 +85,8 @@ class VideoWall : public QWidget {
 
   private:
     void LayoutTiles();
+    // Tells every tile the stream the wall would have it play.
+    void ChooseStreams();
     // The tile shown at `point` (wall coordinates), or -1.
     int TileAt(QPoint point) const;
 
@@ -83,6 +97,7 @@ class VideoWall : public QWidget {
     bool shown = true;
     bool pressedInside = false;
     QTimer statisticsTimer;
+    std::map<int, QSize> mainSizes;  // by channel, once shown
 };
 
 }  // namespace tavix

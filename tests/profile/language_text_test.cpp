@@ -51,7 +51,8 @@ const char16_t* const kKeys[] = {
     u"TILE_CLOSE", u"RECONNECTING", u"SNAPSHOT", u"SNAPSHOT_SAVED", u"SNAPSHOT_FAILED",
     u"STAT_DECODE", u"STAT_DROPPED", u"STAT_DELAY", u"KEYS", u"LOGIN_KEY", u"LAYOUT_KEY",
     u"FULL_KEY", u"TILE_KEY", u"STOP_KEY", u"SNAPSHOT_KEY", u"STATS_KEY", u"PTZ_KEY",
-    u"ZOOM_KEY", u"TREE_KEY", u"EXIT_KEY", u"HELP_KEY", u"PWD_FILE",
+    u"ZOOM_KEY", u"TREE_KEY", u"EXIT_KEY", u"HELP_KEY", u"PWD_FILE", u"STREAM_AUTO",
+    u"STREAM_MAIN", u"STREAM_SUB",
 };
 // clang-format on
 
@@ -63,7 +64,7 @@ std::string ProgramFolder() {
 }
 
 TEST(LanguageFilesTest, EveryFileHoldsEveryKeyInTheStoreLayout) {
-    ASSERT_EQ(49u, std::size(kKeys));
+    ASSERT_EQ(52u, std::size(kKeys));
     for (const char* name : kLanguageFiles) {
         SCOPED_TRACE(name);
         std::string path = ProgramFolder() + name;

@@ -223,6 +223,48 @@ TEST_F(DesktopTest, AWallComesBackByItselfAfterTheRecorderRestarted) {
     EXPECT_GE(sim.Requests("login").size(), 2u);
 }
 
+TEST_F(DesktopTest, AWallPlaysSubStreamsAndATileShownAloneItsMainStream) {
+    SimProcess sim({"--channels", "2", "--size", "0=704x576", "--size", "1=704x576"});
+    SaveLogin(sim.Port());
+    CDlgMain window(client);
+    RunLoggedIn(window, [&](CDlgMain* w) {
+        VideoWall& wall = w->Wall();
+        Press(w, kIdLayout4);
+        TapTree(*w, Channel(*w, 0));
+        TapTree(*w, Channel(*w, 1));
+        const auto plays = [&](int index, int streamType, QSize size) {
+            return QTest::qWaitFor(
+                [&] {
+                    LiveTile* tile = wall.Tile(index);
+                    return tile->PlayedStream() == streamType && tile->StatusText() == "Playing" &&
+                           ShowsPattern(w->grab().toImage(), TilePlace(*w, index), false) &&
+                           (size.isEmpty() || tile->MainSize() == size);
+                },
+                10000);
+        };
+        EXPECT_TRUE(plays(0, kSubStream, {}));
+        EXPECT_TRUE(plays(1, kSubStream, {}));
+        // Alone, a tile plays the main stream; back in the grid, the sub stream again.
+        ClickTile(*w, 1, true);
+        EXPECT_TRUE(plays(1, kMainStream, QSize(704, 576)));
+        ClickTile(*w, 1, true);
+        EXPECT_TRUE(plays(1, kSubStream, QSize(704, 576)));
+        // A snapshot of a tile playing the sub stream is of the main one, at its size.
+        QSignalSpy snapshots(&wall, &VideoWall::SnapshotTaken);
+        wall.Tile(0)->TakeSnapshot();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return snapshots.count() == 1; }, 10000));
+        EXPECT_EQ(QSize(704, 576), snapshots[0][1].value<QImage>().size());
+        EXPECT_TRUE(plays(0, kSubStream, QSize(704, 576)));
+        // The user's choice holds in the grid.
+        wall.Tile(0)->SetStreamChoice(StreamChoice::kMain);
+        EXPECT_TRUE(plays(0, kMainStream, QSize(704, 576)));
+        Press(w, kIdExit);
+    });
+    // The switches came as fresh media connections: two for each tile's first two streams, and
+    // more for the switches back.
+    EXPECT_LE(6u, sim.Requests("announce").size());
+}
+
 TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
     SimProcess sim(CifChannels(2));
     SaveLogin(sim.Port());

@@ -3,6 +3,7 @@
 
 #include "ui/login_layout.h"
 #include "ui/main_layout.h"
+#include "ui/video_wall.h"
 
 namespace tavix {
 namespace {
@@ -102,6 +103,24 @@ TEST(MainLayoutTest, PortraitLandscapeAndOddSizes) {
         EXPECT_EQ(c.lensMinus, layout.lensMinus);
         EXPECT_EQ(QRect(0, 0, 240, 320), layout.fullScreen);
     }
+}
+
+TEST(WallStreamTest, AloneOrAsLargeAsTheMainPicturePlaysMainElseSub) {
+    const QSize d1(704, 576);
+    const struct {
+        bool alone;
+        QSize shown, main;
+        int stream;
+    } cases[] = {
+        {true, {320, 240}, {}, kMainStream},    // alone: main whatever its size
+        {false, {1920, 1080}, {}, kSubStream},  // a grid, the main size not known yet
+        {false, {640, 360}, d1, kSubStream},    // smaller than the main picture
+        {false, {704, 600}, d1, kMainStream},   // as large in both directions
+        {false, {1000, 575}, d1, kSubStream},   // one side short
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.stream, VideoWall::ChooseStream(c.alone, c.shown, c.main))
+            << c.shown.width() << "x" << c.shown.height();
 }
 
 TEST(LoginLayoutTest, RowsCentredInTheWholeDialog) {
