@@ -39,6 +39,7 @@ void LiveChannel::Open(int channelIndex, int streamType) {
     channel = channelIndex;
     opened = false;
     reconnecting = false;
+    switching = false;
     decoderStatus = kStatusBuffering;
     this->streamType.store(streamType, std::memory_order_release);
     mainWidth.store(0, std::memory_order_relaxed);
@@ -52,7 +53,9 @@ void LiveChannel::SwitchStream(int type) {
     // The client's last open asks for that already (a device without sub streams gets the
     // main one for both).
     if (channel == -1 || client.ServedType(channel, type) == client.StreamType(channel)) return;
-    // The decoder plays the old stream until the client starts the new one.
+    // The decoder plays the old stream until the client starts the new one, and the status
+    // stays until the new one's first picture.
+    switching = status == LiveStatus::kPlaying;
     client.OpenChannel(channel, type);
 }
 
@@ -88,13 +91,14 @@ bool LiveChannel::OnStreamResult(int code) {
         // Nothing streams: the decoder's waiting must not read as buffering.
         opened = false;
         reconnecting = false;
+        switching = false;
         return Set(LiveStatus::kOpenError);
     }
     opened = true;
     decoderStatus = kStatusBuffering;
     // A stream opened again while the link is brought back is still reconnecting until its
     // first picture says "playing".
-    return reconnecting ? false : Set(LiveStatus::kBuffering);
+    return reconnecting || switching ? false : Set(LiveStatus::kBuffering);
 }
 
 bool LiveChannel::OnReconnecting() {
@@ -126,6 +130,7 @@ bool LiveChannel::Follow(int flow) {
     decoderStatus = flow;
     if (flow == kStatusPlaying) {
         reconnecting = false;
+        switching = false;
         return Set(LiveStatus::kPlaying);
     }
     return Set(LiveStatus::kBuffering);
@@ -158,8 +163,11 @@ LiveFigures LiveChannel::Figures() const {
 }
 
 void LiveChannel::StreamStarted(int, int type) {
-    streamType.store(type, std::memory_order_release);
+    // After the start, which drops the old stream's pictures: a picture taken while it waits
+    // for the decoder's turn is still of the old type. The client pushes the new stream's
+    // first chunk only after this returns.
     decoder->Start();
+    streamType.store(type, std::memory_order_release);
     // Asked before the start, the snapshot would be of a picture of the stream before.
     if (type == kMainStream && snapshotOnStart.exchange(false, std::memory_order_acq_rel))
         decoder->TakeSnapshot();

@@ -121,6 +121,7 @@ class LiveChannel final : public IMediaSink, private IPictureScreen {
     LiveStatus status = LiveStatus::kNone;
     bool opened = false;        // the stream started: the decoder's flow counts
     bool reconnecting = false;  // the status says so until a picture comes
+    bool switching = false;     // to the other stream: the status stays until a picture
     int decoderStatus = kStatusBuffering;
     int64_t taken = 0;  // pictures taken without a screen
     // Shared with the decoding thread.

@@ -90,6 +90,8 @@ void VideoWall::SetShown(bool on) {
 void VideoWall::StopAll() {
     for (LiveTile* tile : tiles)
         tile->Stop();
+    // The next channels may be another recorder's.
+    mainSizes.clear();
 }
 
 void VideoWall::UseDisplayBits(int bits) {

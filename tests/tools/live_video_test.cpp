@@ -615,6 +615,12 @@ TEST(LiveOptions, DemoChannelsUnlessMediaOrLiveVideoIsAsked) {
     EXPECT_TRUE(subs.ServesSub(0));
     EXPECT_FALSE(subs.ServesSub(1));
     EXPECT_FALSE(parse({"--no-sub", "all"}).ServesSub(0));
+    // all= gives every channel without a value of its own, whenever --channels comes.
+    SimOptions wall = parse({"--size", "all=1920x1080", "--size", "1=704x576", "--channels", "3"});
+    ASSERT_EQ(3u, wall.live.size());
+    EXPECT_EQ(1920, wall.live[0].width);
+    EXPECT_EQ(704, wall.live[1].width);
+    EXPECT_EQ(1920, wall.live[2].width);
 }
 
 // ---- over the wire

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "tools/sim/program_stream_writer.h"
 #include "tools/sim/sequenced_packet_writer.h"
@@ -213,21 +215,8 @@ std::string SimOptions::ChannelName(int channel) const {
 }
 
 bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        const OptionInfo* option = FindOption(argv[i]);
-        if (option == nullptr) {
-            error = std::string("unknown option ") + argv[i];
-            return false;
-        }
-        std::string name = option->name;
-        std::string value;
-        if (option->argument != nullptr) {
-            if (i + 1 >= argc) {
-                error = name + " needs " + option->argument;
-                return false;
-            }
-            value = argv[++i];
-        }
+    // One option with its value; false when the value is wrong.
+    const auto apply = [&options](const std::string& name, const std::string& value) {
         int64_t number = 0;
         int index = 0;
         std::string text;
@@ -334,11 +323,45 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         } else if (name == "--help") {
             options.help = true;
         }
-        if (!ok) {
+        return ok;
+    };
+    // "all=" for a channel's option applies to every channel that has no value of its own,
+    // once the number of channels is known.
+    std::vector<std::pair<std::string, std::string>> forAll;
+    std::set<std::pair<std::string, int>> given;
+    for (int i = 1; i < argc; ++i) {
+        const OptionInfo* option = FindOption(argv[i]);
+        if (option == nullptr) {
+            error = std::string("unknown option ") + argv[i];
+            return false;
+        }
+        std::string name = option->name;
+        std::string value;
+        if (option->argument != nullptr) {
+            if (i + 1 >= argc) {
+                error = name + " needs " + option->argument;
+                return false;
+            }
+            value = argv[++i];
+        }
+        const bool indexed =
+            option->argument != nullptr && std::strncmp(option->argument, "I=", 2) == 0;
+        if (indexed && value.rfind("all=", 0) == 0) {
+            forAll.emplace_back(name, value.substr(3));
+            continue;
+        }
+        if (!apply(name, value)) {
             error = "bad value for " + name + ": " + value;
             return false;
         }
+        if (indexed) given.emplace(name, std::atoi(value.c_str()));
     }
+    for (const auto& [name, rest] : forAll)
+        for (int channel = 0; channel < options.channels; ++channel)
+            if (given.count({name, channel}) == 0 && !apply(name, std::to_string(channel) + rest)) {
+                error = "bad value for " + name + ": all" + rest;
+                return false;
+            }
     if ((options.pauseAfter >= 0) != (options.pauseFor > 0)) {
         error = "--pause-after and --pause-for go together";
         return false;
@@ -432,7 +455,9 @@ std::string SimHelp() {
         "(frames sent, the largest key picture, the mean time to draw and encode one),\n"
         "error, stopped. Every line\n"
         "but the listening, restart and stopped lines names its \"connection\". Channel\n"
-        "indices are 0-based, as on the wire. SIGINT or SIGTERM stop it cleanly.\n"
+        "indices are 0-based, as on the wire; an option of the form I=VALUE also takes\n"
+        "all=VALUE: every channel that has no value of its own gets it. SIGINT or SIGTERM\n"
+        "stop it cleanly.\n"
         "Faults (the --...-after options) count their seconds (fractions allowed) from\n"
         "the login reply of the session; each prints a fault line when it strikes: close,\n"
         "garbage, stall-heartbeat, pause and resume (per connection), drop-media (per\n"

@@ -348,6 +348,8 @@ void ChannelPlayer::Tick() {
     int pictureWidth = 0;
     int pictureHeight = 0;
     bool changed = false;
+    // Read before the take: a picture taken while the next stream starts is of the one before.
+    const int streamType = live.StreamType();
     const uint8_t* picture = live.TakePicture(pictureWidth, pictureHeight, changed);
     if (changed) ShowStatus();
     if (picture == nullptr) return;
@@ -361,7 +363,7 @@ void ChannelPlayer::Tick() {
     const size_t bytes = static_cast<size_t>(pictureWidth) * pictureHeight * (options.depth / 8);
     uint8_t md5[16];
     if (options.json) av_md5_sum(md5, picture, bytes);
-    Count(pictureWidth, pictureHeight, MonotonicMs(), live.StreamType(), hasStamp, stamp, md5);
+    Count(pictureWidth, pictureHeight, MonotonicMs(), streamType, hasStamp, stamp, md5);
     if (keepPicture) lastPicture.assign(picture, picture + bytes);
     live.ReleasePicture();
 }
