@@ -19,17 +19,7 @@ seconds=${1:-20}
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 
-cpu_of() { awk '{ print ($14 + $15) / 100 }' "/proc/$1/stat"; }
-
-# Percent of one core a process uses over $seconds, after $2 seconds of settling.
-measure() {
-    local pid=$1 before after
-    sleep "$2"
-    before=$(cpu_of "$pid")
-    sleep "$seconds"
-    after=$(cpu_of "$pid")
-    awk -v a="$after" -v b="$before" -v s="$seconds" 'BEGIN { printf "%.1f", (a - b) * 100 / s }'
-}
+source "$top/bench/figures_lib.sh"
 
 # The sum or worst of the probe's summaries: frames lost, mean delay, p95, kbit/s received.
 summaries() {
@@ -68,21 +58,10 @@ for ((i = 0; i < 16; ++i)); do
 done
 
 viewer_case() {  # viewer_case NAME STREAMS-ENTRY SETTLE
-    local home="$work/home-$1"
-    mkdir -p "$home/config/tavix" "$home/program"
-    cp "$bin/tavix" "$bin/language_eng.ini" "$home/program/"
-    {
-        printf '[walls]\n127.0.0.1%%3A%s=%s\n' "$port" "$wall"
-        [ -n "$2" ] && printf '[streams]\n127.0.0.1%%3A%s=%s\n' "$port" "$2"
-    } >"$home/config/tavix/tavix.ini"
-    printf '[login]\r\nIP0=127.0.0.1\r\nPort0=%s\r\n' "$port" | iconv -t UTF-16LE >"$home/login.ini"
-    cp "$home/login.ini" "$home/program/login.ini"
-    cp "$home/login.ini" "$home/config/tavix/login.ini"
-    HOME="$home" XDG_CONFIG_HOME="$home/config" DBUS_SESSION_BUS_ADDRESS=none: LANG=C.UTF-8 \
-        "$home/program/tavix" >/dev/null 2>&1 &
-    local viewer=$!
-    sleep 2
-    xdotool key Return
+    local settings
+    settings=$(printf '[walls]\n127.0.0.1%%3A%s=%s\n' "$port" "$wall")
+    [ -n "$2" ] && settings+=$(printf '\n[streams]\n127.0.0.1%%3A%s=%s\n' "$port" "$2")
+    start_viewer "$1" "$port" "$settings"
     echo "viewer, 4x4, $1: $(measure "$viewer" "$3")% of a core"
     kill "$viewer"
     wait "$viewer" 2>/dev/null

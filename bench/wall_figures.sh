@@ -18,18 +18,7 @@ seconds=${1:-20}
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 
-# CPU seconds (user + system) a process has used so far.
-cpu_of() { awk '{ print ($14 + $15) / 100 }' "/proc/$1/stat"; }
-
-# Percent of one core a process uses over $seconds, after a settling time.
-measure() {
-    local pid=$1 before after
-    sleep 5
-    before=$(cpu_of "$pid")
-    sleep "$seconds"
-    after=$(cpu_of "$pid")
-    awk -v a="$after" -v b="$before" -v s="$seconds" 'BEGIN { printf "%.1f", (a - b) * 100 / s }'
-}
+source "$top/bench/figures_lib.sh"
 
 Xvfb :77 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 sleep 1
@@ -49,22 +38,10 @@ run_case() {  # run_case NAME COUNT SIZE SIDE KBITS
     local port
     port=$(head -1 "$work/sim.out" | grep -o '"port":[0-9]*' | cut -d: -f2)
 
-    # The viewer, with the saved login and the wall of this recorder; Return logs in.
-    local home="$work/home-$name"
-    mkdir -p "$home/config/tavix" "$home/program"
-    cp "$bin/tavix" "$bin/language_eng.ini" "$home/program/"
-    printf '[walls]\n127.0.0.1%%3A%s=%s\n' "$port" "$wall" >"$home/config/tavix/tavix.ini"
-    printf '[login]\r\nIP0=127.0.0.1\r\nPort0=%s\r\n' "$port" | iconv -t UTF-16LE >"$home/login.ini"
-    cp "$home/login.ini" "$home/program/login.ini"
-    cp "$home/login.ini" "$home/config/tavix/login.ini"
-    HOME="$home" XDG_CONFIG_HOME="$home/config" DBUS_SESSION_BUS_ADDRESS=none: LANG=C.UTF-8 \
-        "$home/program/tavix" \
-        >/dev/null 2>&1 &
-    local viewer=$!
-    sleep 2
-    xdotool key Return
+    # The viewer, with the saved login and the wall of this recorder.
+    start_viewer "$name" "$port" "$(printf '[walls]\n127.0.0.1%%3A%s=%s\n' "$port" "$wall")"
     local viewer_cpu
-    viewer_cpu=$(measure "$viewer")
+    viewer_cpu=$(measure "$viewer" 5)
     kill "$viewer"
     wait "$viewer" 2>/dev/null
 
@@ -110,7 +87,7 @@ run_case() {  # run_case NAME COUNT SIZE SIDE KBITS
     ffplay -loglevel error -x 1280 -y 720 -f lavfi "$graph" >/dev/null 2>&1 &
     local player=$!
     local ffplay_cpu
-    ffplay_cpu=$(measure "$player")
+    ffplay_cpu=$(measure "$player" 5)
     kill "$player"
     wait "$player" 2>/dev/null
 

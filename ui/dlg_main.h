@@ -16,7 +16,8 @@
 //   live page (CAMERA shows or hides it); layouts of 1, 2x2, 3x3 and 4x4 tiles (the layout keys,
 //   Ctrl+1 to Ctrl+4), a tile selected by a click, shown alone by a double click; FULL, F11 or
 //   a double click on a single tile make the window full screen, F11 or Esc return. Per recorder
-//   the layout and the channel of each tile are remembered (desktop_settings.h).
+//   the layout, the channel of each tile and the stream chosen from a tile's menu are
+//   remembered (desktop_settings.h). Snapshots come from the main stream and say their size.
 //
 // Threads: everything runs on the user-interface thread except
 // - the IDeviceEvents calls, which come on the device client's thread: they only post messages
