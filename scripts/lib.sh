@@ -11,7 +11,7 @@ PACKAGES=(
     libavcodec-dev libavutil-dev libavformat-dev libswscale-dev
     qt6-base-dev qt6-qpa-plugins qt6-svg-dev qt6-wayland fonts-dejavu-core fonts-wqy-microhei
     qtkeychain-qt6-dev libsecret-1-0
-    xvfb xdotool x11-utils openbox desktop-file-utils appstream
+    xvfb xdotool x11-utils openbox desktop-file-utils appstream dpkg-dev file
     dbus-daemon libglib2.0-bin gnome-keyring weston at-spi2-core
 )
 

@@ -1,5 +1,6 @@
 // `cmake --install` of this build: the programs with their language files in one folder, the
-// links a user starts them by, and a desktop entry, AppStream file and icons that desktops accept.
+// links a user starts them by, and a desktop entry, AppStream file and icons that desktops accept;
+// and the Debian package of it, installed into a scratch root.
 #include <unistd.h>
 
 #include <QImageReader>
@@ -60,6 +61,52 @@ TEST(InstallTest, PutsProgramsLanguagesDesktopEntryMetainfoAndIconsInTheirPlaces
     EXPECT_TRUE(fs::is_regular_file(icons / "scalable/apps" / (id + ".svg")));
 
     fs::remove_all(prefix);
+}
+
+TEST(InstallTest, TheDebianPackageInstallsTheSameTreeAndNamesWhatItNeeds) {
+    const fs::path work = fs::temp_directory_path() / ("tavix-deb-" + std::to_string(getpid()));
+    fs::remove_all(work);
+    ASSERT_EQ(0,
+              ExitCode("'" TAVIX_CPACK "' --config '" TAVIX_BUILD_DIR "/CPackConfig.cmake' -B '" +
+                       work.string() + "' >/dev/null"));
+    fs::path package;
+    for (const auto& entry : fs::directory_iterator(work))
+        if (entry.path().extension() == ".deb") package = entry.path();
+    ASSERT_FALSE(package.empty());
+    const std::string deb = "'" + package.string() + "'";
+
+    // dpkg's own install into a root of its own, with a database of its own.
+    const fs::path root = work / "root";
+    fs::create_directories(root / "var/lib/dpkg/updates");
+    fs::create_directories(root / "var/lib/dpkg/info");
+    std::ofstream(root / "var/lib/dpkg/status").close();
+    ASSERT_EQ(0, ExitCode("dpkg --root='" + root.string() + "' --force-depends --force-not-root " +
+                          "--log=/dev/null -i " + deb + " >/dev/null 2>&1"));
+    const fs::path programs = root / "usr/libexec/tavix";
+    for (const char* program : {"tavix", "tavix-probe", "tavix-sim"}) {
+        EXPECT_TRUE(fs::equivalent(root / "usr/bin" / program, programs / program)) << program;
+        EXPECT_EQ(0, access((programs / program).c_str(), X_OK)) << program;
+    }
+    for (const char* language : {"chn", "eng", "tur"})
+        EXPECT_TRUE(fs::is_regular_file(programs / ("language_" + std::string(language) + ".ini")));
+    const std::string id = "org.tavix.Tavix";
+    EXPECT_TRUE(fs::is_regular_file(root / "usr/share/applications" / (id + ".desktop")));
+    EXPECT_TRUE(fs::is_regular_file(root / "usr/share/metainfo" / (id + ".metainfo.xml")));
+    EXPECT_TRUE(fs::is_regular_file(root / "usr/share/icons/hicolor/256x256/apps" / (id + ".png")));
+    EXPECT_EQ(0, ExitCode("'" + (root / "usr/bin/tavix-probe").string() + "' --help >/dev/null"));
+    // Answered without a display.
+    EXPECT_EQ(0,
+              ExitCode("env -u DISPLAY -u WAYLAND_DISPLAY '" + (root / "usr/bin/tavix").string() +
+                       "' --version | grep -q '^tavix 1.00.4$'"));
+
+    // What it needs: the libraries it links, and the platform plugins Qt loads.
+    const fs::path fields = work / "depends";
+    ASSERT_EQ(0, ExitCode("dpkg-deb -f " + deb + " Depends >'" + fields.string() + "'"));
+    std::ifstream in(fields);
+    const std::string depends((std::istreambuf_iterator<char>(in)), {});
+    for (const char* needed : {"libqt6widgets6", "libavcodec", "qt6-qpa-plugins", "libc6"})
+        EXPECT_NE(std::string::npos, depends.find(needed)) << needed << " in " << depends;
+    fs::remove_all(work);
 }
 
 }  // namespace
