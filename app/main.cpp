@@ -1,18 +1,30 @@
-// tavix: the live viewer. No command line of its own; Qt's platform options (-platform,
-// -display, ...) are taken by Qt.
+// tavix: the live viewer. No command line is needed: --help and --version answer (without a
+// display); Qt's platform options (-platform, -display, ...) are taken by Qt.
 #include <QApplication>
 #include <QString>
 
+#include <cstdio>
+
 #include "app/app_strings.h"
+#include "app/command_line.h"
 #include "client/device_client.h"
 #include "ui/device_event_relay.h"
 #include "ui/dlg_main.h"
 
 int main(int argc, char** argv) {
+    const tavix::StartOptions options = tavix::ParseStartOptions(argc, argv);
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "tavix: %s\n", options.error.c_str());
+        return 2;
+    }
+    if (options.help || options.version) {
+        std::fputs((options.help ? tavix::StartHelp() : tavix::StartVersion()).c_str(), stdout);
+        return 0;
+    }
     // Start-up fixes the program's paths first, before any other thread exists. Then the device
     // client, before any window (it is destroyed at the process's exit): its events reach
     // whichever main window is attached to the relay, which outlives it.
-    tavix::InitInstance([&argc, argv] {
+    tavix::InitInstance([&argc, argv, &options] {
         tavix::DeviceClient& client = tavix::TheDeviceClient();
         client.SetEventSink(&tavix::DeviceEventRelay::Instance());
         // A viewer watched on a wall brings its lost links back by itself.
@@ -26,6 +38,8 @@ int main(int argc, char** argv) {
         QGuiApplication::setDesktopFileName(QString::fromUtf8(tavix::kApplicationId));
 
         tavix::CDlgMain mainWindow(client);
+        if (!options.view.empty() || options.fullScreen)
+            mainWindow.StartWith(QString::fromStdString(options.view), options.fullScreen);
         mainWindow.exec();
     });
     return 0;
