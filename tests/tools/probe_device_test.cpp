@@ -169,6 +169,22 @@ TEST(ProbePlay, SubStreamsSwitchToMainAndADeviceWithoutThemFallsBack) {
     EXPECT_EQ(4u, sim.Requests("announce").size());
 }
 
+TEST(ProbePlay, ChannelsOfTwoRecordersPlayThroughAClientEach) {
+    SimProcess first({"--channels", "1", "--size", "0=352x288"});
+    SimProcess second({"--channels", "2", "--size", "1=352x288"});
+    ProbeRun run = Probe("play " + Device(first) + " 0 --seconds 3 --json --also 127.0.0.1:" +
+                         std::to_string(second.Port()) + ":admin:702914:1");
+    EXPECT_EQ(0, run.status) << run.output;
+    std::vector<std::string> summaries;
+    for (const SimLine& line : run.lines)
+        if (line.Is("event", "summary") && line.Number("pictures") > 0)
+            summaries.push_back(line.Get("recorder") + "/" + line.Get("channel"));
+    EXPECT_EQ((std::vector<std::string>{"0/0", "1/1"}), summaries) << run.output;
+    EXPECT_EQ(1u, first.Requests("login").size());
+    EXPECT_EQ(1u, second.Requests("login").size());
+    EXPECT_EQ(2, Probe("play " + Device(first) + " 0 --also 127.0.0.1:1:admin").status);
+}
+
 struct Colour {
     int r;
     int g;

@@ -7,12 +7,17 @@
 
 namespace tavix::probe {
 
-EventQueue::EventQueue(DeviceClient& client) : client(client) {
-    client.SetEventSink(this);
+EventQueue::EventQueue(DeviceClient& client) {
+    Listen(client, 0);
 }
 
+// The sources go first: no event is queued while the queue goes.
 EventQueue::~EventQueue() {
-    client.SetEventSink(nullptr);
+    sources.clear();
+}
+
+void EventQueue::Listen(DeviceClient& client, int recorder) {
+    sources.push_back(std::make_unique<Source>(*this, client, recorder));
 }
 
 void EventQueue::Push(ProbeEvent event) {
@@ -21,21 +26,32 @@ void EventQueue::Push(ProbeEvent event) {
     arrived.notify_one();
 }
 
-void EventQueue::Push(ProbeEvent::Kind kind, int code, int value) {
-    ProbeEvent event;
-    event.kind = kind;
-    event.code = code;
-    event.value = value;
-    Push(std::move(event));
+EventQueue::Source::Source(EventQueue& queue, DeviceClient& client, int recorder)
+    : queue(queue), client(client), recorder(recorder) {
+    client.SetEventSink(this);
 }
 
-void EventQueue::OnLoginResult(int code, int channelCount) {
+EventQueue::Source::~Source() {
+    client.SetEventSink(nullptr);
+}
+
+void EventQueue::Source::Push(ProbeEvent::Kind kind, int code, int value) {
+    ProbeEvent event;
+    event.kind = kind;
+    event.recorder = recorder;
+    event.code = code;
+    event.value = value;
+    queue.Push(std::move(event));
+}
+
+void EventQueue::Source::OnLoginResult(int code, int channelCount) {
     Push(ProbeEvent::kLogin, code, channelCount);
 }
 
-void EventQueue::OnChannelList(int code, const ChannelNameList* list) {
+void EventQueue::Source::OnChannelList(int code, const ChannelNameList* list) {
     ProbeEvent event;
     event.kind = ProbeEvent::kList;
+    event.recorder = recorder;
     event.code = code;
     event.hasList = list != nullptr;
     // The list is valid during the call only.
@@ -44,26 +60,26 @@ void EventQueue::OnChannelList(int code, const ChannelNameList* list) {
         event.channels.push_back(
             {entry.number, std::string(entry.name, strnlen(entry.name, kChannelNameBytes))});
     }
-    Push(std::move(event));
+    queue.Push(std::move(event));
 }
 
-void EventQueue::OnStreamResult(int channel, int code) {
+void EventQueue::Source::OnStreamResult(int channel, int code) {
     Push(ProbeEvent::kStream, code, channel);
 }
 
-void EventQueue::OnDisconnected(int code, int detail) {
+void EventQueue::Source::OnDisconnected(int code, int detail) {
     Push(ProbeEvent::kDisconnected, code, detail);
 }
 
-void EventQueue::OnReconnecting(int channel, int reason) {
+void EventQueue::Source::OnReconnecting(int channel, int reason) {
     Push(ProbeEvent::kReconnecting, reason, channel);
 }
 
-void EventQueue::OnReconnected(int channel) {
+void EventQueue::Source::OnReconnected(int channel) {
     Push(ProbeEvent::kReconnected, 0, channel);
 }
 
-void EventQueue::OnStreamTypeChanged(int channel, int streamType) {
+void EventQueue::Source::OnStreamTypeChanged(int channel, int streamType) {
     Push(ProbeEvent::kStreamType, streamType, channel);
 }
 
@@ -79,10 +95,12 @@ bool EventQueue::Take(ProbeEvent& event, int64_t untilMs) {
     return true;
 }
 
-bool EventQueue::Await(ProbeEvent::Kind kind, int timeoutMs, ProbeEvent& event) {
+bool EventQueue::Await(ProbeEvent::Kind kind, int timeoutMs, ProbeEvent& event, int recorder) {
     int64_t until = MonotonicMs() + timeoutMs;
     while (Take(event, until)) {
-        if (event.kind == kind || event.kind == ProbeEvent::kDisconnected) return true;
+        if (event.recorder == recorder &&
+            (event.kind == kind || event.kind == ProbeEvent::kDisconnected))
+            return true;
     }
     return false;
 }

@@ -41,9 +41,14 @@ using sim::JsonLine;
 
 constexpr int kTickMs = 33;
 
-struct PlayOptions {
+// A recorder played, and its channels as listed, each once.
+struct PlayedRecorder {
     DeviceArguments device;
-    std::vector<int> channels;  // as listed, each once
+    std::vector<int> channels;
+};
+
+struct PlayOptions {
+    std::vector<PlayedRecorder> recorders;  // the first from the positional arguments, then --also
     double seconds = 5;
     int depth = 32;
     std::string snapshot;
@@ -60,7 +65,7 @@ void PrintHelp() {
         "Usage: tavix-probe play HOST PORT USER PASSWORD CHANNEL[,CHANNEL...] [--seconds S]\n"
         "                        [--depth 16|24|32] [--snapshot FILE.png] [--json]\n"
         "                        [--reconnect] [--screen WxH] [--stream main|sub]\n"
-        "                        [--switch S]\n"
+        "                        [--switch S] [--also HOST:PORT:USER:PASSWORD:CHANNELS]...\n"
         "\n"
         "Logs in, opens each CHANNEL (0-based) with stream type 1 (--stream sub: 2) and takes\n"
         "their pictures on one 33 ms tick, for S seconds from the open. Prints the status\n"
@@ -86,7 +91,13 @@ void PrintHelp() {
         "                  bytes as the decoder gave them; frame and delayMs when stamped),\n"
         "                  \"disconnected\", \"summary\", and with several channels \"client\"\n"
         "                  last; with several channels each channel's event carries\n"
-        "                  \"channel\"\n"
+        "                  \"channel\", with several recorders every event \"recorder\"\n"
+        "  --also R        plays the CHANNELS of one more recorder too, through a client of\n"
+        "                  its own (its own session, media connections and reconnection),\n"
+        "                  on the same tick; may be repeated. Recorders are numbered from 0\n"
+        "                  (the first, from HOST PORT USER PASSWORD) in the order given, and\n"
+        "                  every event and summary then carries \"recorder\". The summary's\n"
+        "                  gapMsMax is the longest time between two pictures of a channel\n"
         "  --reconnect     bring lost links back as the viewer does: a channel without media\n"
         "                  for 5 s is reopened, a lost session logged in again and its\n"
         "                  channels reopened. Prints \"reconnecting\" (channel, -1 for the\n"
@@ -140,15 +151,6 @@ struct Figure {
     int decimals;
 };
 
-// An event with two numbers: a JSON line, or "name: key1 value1, key2 value2".
-void Report(const PlayOptions& options, const char* name, const char* key1, int value1,
-            const char* key2, int value2) {
-    if (options.json)
-        JsonLine("event", name).Number(key1, value1).Number(key2, value2).Print();
-    else
-        std::printf("%s: %s %d, %s %d\n", name, key1, value1, key2, value2);
-}
-
 // The figures as fields of `line`, or as one "PREFIXkey: value" text line each.
 void PrintFigures(const PlayOptions& options, JsonLine line, const std::string& prefix,
                   const std::vector<Figure>& figures) {
@@ -166,11 +168,14 @@ void PrintFigures(const PlayOptions& options, JsonLine line, const std::string& 
 // the channel.
 class ChannelPlayer {
   public:
-    ChannelPlayer(const PlayOptions& options, DeviceClient& client, int channel, bool keepPicture)
+    ChannelPlayer(const PlayOptions& options, DeviceClient& client, int recorder, int channel,
+                  bool keepPicture)
         : options(options),
           client(client),
           channel(channel),
-          named(options.channels.size() > 1),
+          recorder(recorder),
+          several(options.recorders.size() > 1),
+          named(several || options.recorders[0].channels.size() > 1),
           keepPicture(keepPicture && options.screenWidth == 0),
           live(client) {
         if (options.screenWidth > 0) {
@@ -201,6 +206,7 @@ class ChannelPlayer {
     // The channel's figures; `client`, figures of the whole client placed after "seconds".
     void Summary(const std::vector<Figure>& clientFigures);
 
+    int Recorder() const { return recorder; }
     int Channel() const { return channel; }
     bool Failed() const { return openFailed; }
     bool Streaming() const { return streamAtMs >= 0; }
@@ -256,13 +262,18 @@ class ChannelPlayer {
                const FrameStamp& stamp, const uint8_t* md5);
     JsonLine Line(const char* name) const;
     // Text lines of a channel among several start with its name.
-    std::string Prefix() const { return named ? "channel " + std::to_string(channel) + " " : ""; }
+    std::string Prefix() const {
+        return (several ? "recorder " + std::to_string(recorder) + " " : std::string()) +
+               (named ? "channel " + std::to_string(channel) + " " : "");
+    }
     void Status(const char* key);
     void ShowStatus() { Status(StatusKey(live.Status())); }
 
     const PlayOptions& options;
     DeviceClient& client;
     const int channel;
+    const int recorder;
+    const bool several;  // recorders: every line names its recorder
     const bool named;
     const bool keepPicture;
     std::unique_ptr<Screen> screen;
@@ -272,6 +283,7 @@ class ChannelPlayer {
     int64_t streamAtMs = -1;
     int64_t firstPictureAtMs = -1;
     int64_t lastPictureAtMs = -1;
+    int64_t gapMsMax = 0;  // the longest time between two pictures
     int64_t pictures = 0;
     int width = 0;
     int height = 0;
@@ -297,6 +309,7 @@ class ChannelPlayer {
 
 JsonLine ChannelPlayer::Line(const char* name) const {
     JsonLine line("event", name);
+    if (several) line.Number("recorder", recorder);
     if (named) line.Number("channel", channel);
     return line;
 }
@@ -318,7 +331,15 @@ void ChannelPlayer::Open() {
 }
 
 bool ChannelPlayer::Opened(int code) {
-    Report(options, "stream", "channel", channel, "code", code);
+    if (options.json) {
+        JsonLine line("event", "stream");
+        if (several) line.Number("recorder", recorder);
+        line.Number("channel", channel).Number("code", code).Print();
+    } else {
+        std::printf("%sstream: channel %d, code %d\n",
+                    several ? ("recorder " + std::to_string(recorder) + " ").c_str() : "", channel,
+                    code);
+    }
     if (live.OnStreamResult(code)) ShowStatus();
     if (code != 0) {
         openFailed = true;
@@ -377,6 +398,7 @@ void ChannelPlayer::Switch() {
 void ChannelPlayer::Count(int pictureWidth, int pictureHeight, int64_t now, int streamType,
                           bool hasStamp, const FrameStamp& stamp, const uint8_t* md5) {
     if (firstPictureAtMs < 0) firstPictureAtMs = now;
+    if (lastPictureAtMs >= 0) gapMsMax = std::max(gapMsMax, now - lastPictureAtMs);
     if (switchAtMs >= 0 && streamType == switchTo) {
         switches.push_back(now - switchAtMs);
         switchAtMs = -1;
@@ -444,6 +466,7 @@ void ChannelPlayer::Summary(const std::vector<Figure>& clientFigures) {
         {"width", static_cast<double>(width), 0},
         {"height", static_cast<double>(height), 0},
         {"picturesPerSecond", rate, 1},
+        {"gapMsMax", static_cast<double>(gapMsMax), 0},
         {"firstPictureMs",
          static_cast<double>(
              firstPictureAtMs >= 0 && streamAtMs >= 0 ? firstPictureAtMs - streamAtMs : -1),
@@ -595,25 +618,36 @@ bool ParseChannels(const std::string& text, std::vector<int>& channels) {
     }
 }
 
-int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
-    const DeviceArguments& device = options.device;
-    client.Login(device.host, device.port, device.user, device.password, kLoginTimeoutMs);
-    ProbeEvent login;
-    bool answered = events.Await(ProbeEvent::kLogin, kLoginWaitMs, login);
-    int loginCode = answered && login.kind == ProbeEvent::kLogin ? login.code : -1;
-    if (options.json)
-        JsonLine("event", "login")
-            .Number("code", loginCode)
-            .Number("channelCount", answered ? login.value : 0)
-            .Print();
-    else
-        std::printf("login: %d, %d channels\n", loginCode, answered ? login.value : 0);
-    if (loginCode != 0) return kExitLogin;
+// `clients`: one per recorder, in their order.
+int Play(const PlayOptions& options, const std::vector<DeviceClient*>& clients,
+         EventQueue& events) {
+    const bool several = clients.size() > 1;
+    for (size_t r = 0; r < clients.size(); ++r) {
+        const DeviceArguments& device = options.recorders[r].device;
+        const int recorder = static_cast<int>(r);
+        clients[r]->Login(device.host, device.port, device.user, device.password, kLoginTimeoutMs);
+        ProbeEvent login;
+        bool answered = events.Await(ProbeEvent::kLogin, kLoginWaitMs, login, recorder);
+        int loginCode = answered && login.kind == ProbeEvent::kLogin ? login.code : -1;
+        if (options.json) {
+            JsonLine line("event", "login");
+            if (several) line.Number("recorder", recorder);
+            line.Number("code", loginCode)
+                .Number("channelCount", answered ? login.value : 0)
+                .Print();
+        } else {
+            std::printf("%slogin: %d, %d channels\n",
+                        several ? ("recorder " + std::to_string(r) + " ").c_str() : "", loginCode,
+                        answered ? login.value : 0);
+        }
+        if (loginCode != 0) return kExitLogin;
+    }
 
     std::deque<ChannelPlayer> players;  // each stays where it is made: the client holds it
-    for (int channel : options.channels)
-        players.emplace_back(options, client, channel,
-                             players.empty() && !options.snapshot.empty());
+    for (size_t r = 0; r < clients.size(); ++r)
+        for (int channel : options.recorders[r].channels)
+            players.emplace_back(options, *clients[r], static_cast<int>(r), channel,
+                                 players.empty() && !options.snapshot.empty());
     for (ChannelPlayer& player : players)
         player.Open();
     CpuMeter cpu;
@@ -631,44 +665,66 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
     for (int64_t nextTick = start; nextTick < end; nextTick += kTickMs) {
         ProbeEvent event;
         while (!disconnected && !refused && events.Take(event, nextTick)) {
+            // With several recorders every line says whose event it is.
+            const auto out = [&](const char* name) {
+                JsonLine line("event", name);
+                if (several) line.Number("recorder", event.recorder);
+                return line;
+            };
+            const std::string who =
+                several ? "recorder " + std::to_string(event.recorder) + " " : std::string();
             if (event.kind == ProbeEvent::kDisconnected) {
-                Report(options, "disconnected", "code", event.code, "detail", event.value);
+                if (options.json)
+                    out("disconnected")
+                        .Number("code", event.code)
+                        .Number("detail", event.value)
+                        .Print();
+                else
+                    std::printf("%sdisconnected: code %d, detail %d\n", who.c_str(), event.code,
+                                event.value);
                 disconnected = true;
             }
             if (event.kind == ProbeEvent::kLogin && event.code != 0) {
-                Report(options, "login", "code", event.code, "channelCount", 0);
+                if (options.json)
+                    out("login").Number("code", event.code).Number("channelCount", 0).Print();
+                else
+                    std::printf("%slogin: code %d, channelCount 0\n", who.c_str(), event.code);
                 refused = true;
             }
             if (event.kind == ProbeEvent::kReconnecting) {
                 if (options.json)
-                    JsonLine("event", "reconnecting")
+                    out("reconnecting")
                         .Number("channel", event.value)
                         .Text("reason", ReasonName(event.code))
                         .Print();
                 else
-                    std::printf("reconnecting: channel %d, %s\n", event.value,
+                    std::printf("%sreconnecting: channel %d, %s\n", who.c_str(), event.value,
                                 ReasonName(event.code));
                 for (ChannelPlayer& player : players)
-                    if (event.value == -1 || player.Channel() == event.value) player.Lost();
+                    if (player.Recorder() == event.recorder &&
+                        (event.value == -1 || player.Channel() == event.value))
+                        player.Lost();
             }
             if (event.kind == ProbeEvent::kStreamType) {
                 if (options.json)
-                    JsonLine("event", "fallback")
+                    out("fallback")
                         .Number("channel", event.value)
                         .Number("streamType", event.code)
                         .Print();
                 else
-                    std::printf("fallback: channel %d, stream type %d\n", event.value, event.code);
+                    std::printf("%sfallback: channel %d, stream type %d\n", who.c_str(),
+                                event.value, event.code);
             }
             if (event.kind == ProbeEvent::kReconnected) {
                 if (options.json)
-                    JsonLine("event", "reconnected").Number("channel", event.value).Print();
+                    out("reconnected").Number("channel", event.value).Print();
                 else
-                    std::printf("reconnected: channel %d\n", event.value);
+                    std::printf("%sreconnected: channel %d\n", who.c_str(), event.value);
             }
             if (event.kind != ProbeEvent::kStream) continue;
             for (ChannelPlayer& player : players) {
-                if (player.Channel() != event.value) continue;
+                if (player.Recorder() != event.recorder || player.Channel() != event.value)
+                    continue;
                 if (player.Opened(event.code))
                     cpu.Start();
                 else
@@ -697,13 +753,14 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
             clientFigures.push_back(figure);
     for (ChannelPlayer& player : players)
         player.Close();
-    client.Logout();
+    for (DeviceClient* client : clients)
+        client->Logout();
     SleepMs(kDrainMs);
 
-    bool several = players.size() > 1;
+    const bool manyChannels = players.size() > 1;
     for (ChannelPlayer& player : players)
-        player.Summary(several ? std::vector<Figure>{} : clientFigures);
-    if (several) {
+        player.Summary(manyChannels ? std::vector<Figure>{} : clientFigures);
+    if (manyChannels) {
         std::vector<Figure> figures = {{"channels", static_cast<double>(players.size()), 0},
                                        {"seconds", cpu.Seconds(), 3}};
         for (const Figure& figure : clientFigures)
@@ -732,6 +789,7 @@ int Play(const PlayOptions& options, DeviceClient& client, EventQueue& events) {
 
 int RunPlay(int argc, char** argv) {
     PlayOptions options;
+    std::string error;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
@@ -767,6 +825,25 @@ int RunPlay(int argc, char** argv) {
             if (!value(text) || (text != "main" && text != "sub"))
                 return UsageError("play", "--stream takes main or sub");
             options.streamType = text == "sub" ? kSubStream : kMainStream;
+        } else if (argument == "--also") {
+            // HOST:PORT:USER:PASSWORD:CHANNELS; the password may hold colons.
+            PlayedRecorder more;
+            constexpr size_t kNone = std::string::npos;
+            if (!value(text))
+                return UsageError("play", "--also needs HOST:PORT:USER:PASSWORD:CHANNELS");
+            const size_t a = text.find(':');
+            const size_t b = a == kNone ? kNone : text.find(':', a + 1);
+            const size_t c = b == kNone ? kNone : text.find(':', b + 1);
+            const size_t d = text.rfind(':');
+            if (c == kNone || d <= c ||
+                !ParseDeviceArguments(
+                    {text.substr(0, a), text.substr(a + 1, b - a - 1),
+                     text.substr(b + 1, c - b - 1), text.substr(c + 1, d - c - 1)},
+                    0, more.device, error) ||
+                !ParseChannels(text.substr(d + 1), more.channels))
+                return UsageError("play",
+                                  "bad --also " + text + (error.empty() ? "" : ": " + error));
+            options.recorders.push_back(std::move(more));
         } else if (argument == "--switch") {
             char* end = nullptr;
             if (!value(text) ||
@@ -782,18 +859,25 @@ int RunPlay(int argc, char** argv) {
             positional.push_back(argument);
         }
     }
-    std::string error;
-    if (!ParseDeviceArguments(positional, 0, options.device, error))
+    options.recorders.insert(options.recorders.begin(), PlayedRecorder{});
+    if (!ParseDeviceArguments(positional, 0, options.recorders[0].device, error))
         return UsageError("play", error);
-    if (positional.size() != 5 || !ParseChannels(positional[4], options.channels))
+    if (positional.size() != 5 || !ParseChannels(positional[4], options.recorders[0].channels))
         return UsageError("play",
                           "CHANNEL[,CHANNEL...] (0..255, each once) is needed after "
                           "PASSWORD");
 
-    DeviceClient& client = TheDeviceClient();
-    client.SetReconnect(options.reconnect);
-    EventQueue events(client);
-    return Play(options, client, events);
+    // One client per recorder, each with its own session and links.
+    std::vector<std::unique_ptr<DeviceClient>> more;
+    std::vector<DeviceClient*> clients{&TheDeviceClient()};
+    for (size_t r = 1; r < options.recorders.size(); ++r)
+        clients.push_back(more.emplace_back(std::make_unique<DeviceClient>()).get());
+    for (DeviceClient* client : clients)
+        client->SetReconnect(options.reconnect);
+    EventQueue events(*clients[0]);
+    for (size_t r = 1; r < clients.size(); ++r)
+        events.Listen(*clients[r], static_cast<int>(r));
+    return Play(options, clients, events);
 }
 
 }  // namespace tavix::probe
