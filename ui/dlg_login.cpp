@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPainter>
 #include <QScreen>
 #include <QShowEvent>
@@ -17,6 +18,7 @@
 #include <QStyle>
 #include <QValidator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -375,6 +377,12 @@ void CDlgLogin::PlaceOnScreen() {
 void CDlgLogin::showEvent(QShowEvent* event) {
     PlaceOnScreen();
     QDialog::showEvent(event);
+    if (autoLogin.address.isEmpty()) return;
+    const auto recent = std::find(recentRecorders.begin(), recentRecorders.end(), autoLogin);
+    autoLogin = {};
+    if (recent == recentRecorders.end()) return;
+    PickRecorder(static_cast<int>(recent - recentRecorders.begin()));
+    QMetaObject::invokeMethod(this, &CDlgLogin::OnLoginCommand, Qt::QueuedConnection);
 }
 
 void CDlgLogin::resizeEvent(QResizeEvent* event) {

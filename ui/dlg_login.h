@@ -63,6 +63,11 @@ class CDlgLogin : public QDialog {
     // leaves the dialog open for another try.
     void HandleLoginResult(int code);
 
+    // Once shown, logs in to `login` (one of the recorders logged in to last) with its saved
+    // password, as a pick from the list and the login key would; a failure leaves the dialog
+    // to the user.
+    void LogInTo(const RecorderLogin& login) { autoLogin = login; }
+
     // The two soft-key commands (also what their keys do).
     void OnLoginCommand();
     void OnExitCommand();
@@ -109,7 +114,8 @@ class CDlgLogin : public QDialog {
     int headerHeight = 0;
     CImageButton* loginKey = nullptr;
     CImageButton* exitKey = nullptr;
-    bool waiting = false;  // the wait cursor is shown
+    bool waiting = false;     // the wait cursor is shown
+    RecorderLogin autoLogin;  // LogInTo's, until shown
 };
 
 }  // namespace tavix

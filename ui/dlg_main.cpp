@@ -4,8 +4,11 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPainter>
@@ -184,6 +187,8 @@ void CDlgMain::InitDialog() {
         }
         snapshotKey = AddKey(kIdSnapshot, u"SNAPSHOT");
         AddShortcuts();
+        views = LoadViews();
+        wall->SetMenuExtension([this](QMenu& menu) { AddViewsMenu(menu); });
         connect(wall, &VideoWall::SnapshotTaken, this, &CDlgMain::SaveSnapshot);
         // Enter on a channel of the tree plays it, as a click does.
         connect(channelTree, &QTreeWidget::itemActivated, this, &CDlgMain::OnTreeTap);
@@ -375,6 +380,24 @@ void CDlgMain::RunLoginFlow() {
     // The tree and the tiles stay while the dialog is merely open: a cancel leaves them as
     // they were. A new login ends the session they come from.
     CDlgLogin* login = new CDlgLogin(client, desktop ? this : nullptr);
+    if (!startView.isEmpty()) {
+        // The start view's recorder is logged in to as it was last, with its saved password.
+        const SavedView* view = FindView(views, startView);
+        QString key;
+        for (size_t i = 0; view != nullptr && i < view->tiles.size() && key.isEmpty(); ++i)
+            key = view->tiles[i].recorder;
+        bool known = false;
+        for (const RecorderLogin& recent : LoadRecentRecorders())
+            if (!key.isEmpty() && RecorderKey(recent.address, recent.port) == key) {
+                login->LogInTo(recent);
+                known = true;
+                break;
+            }
+        if (!known) {
+            ShowStatus(Text(u"VIEW_UNKNOWN") + startView);
+            startView.clear();
+        }
+    }
     connect(login, &CDlgLogin::LoginStarted, this, [this] {
         Stop();
         ClearTree();
@@ -382,7 +405,8 @@ void CDlgMain::RunLoginFlow() {
     openLoginDialog = login;
     login->exec();
     const int exitChosen = login->ExitChosen();
-    if (login->LoggedIn()) {
+    const bool loggedIn = login->LoggedIn();
+    if (loggedIn) {
         recorder = login->Recorder();
         wallRestored = false;
     }
@@ -394,6 +418,8 @@ void CDlgMain::RunLoginFlow() {
     }
     if (desktop) {
         ShowLivePage(true);
+        if (startFullScreen && loggedIn && !enlarged) ToggleEnlarged();
+        startFullScreen = false;
         return;
     }
     ShowLivePage(false);
@@ -705,6 +731,9 @@ void CDlgMain::AddShortcuts() {
         channelTree->setFocus();
     });
     add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { ExitFlow(); });
+    add(QKeySequence(Qt::Key_F2), [this] { SaveViewAs(); });
+    add(QKeySequence(Qt::Key_F3), [this] { StepView(1); });
+    add(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { StepView(-1); });
     add(QKeySequence(Qt::Key_F1), [this] { ShowKeys(); });
     add(QKeySequence(Qt::Key_Question), [this] { ShowKeys(); });
 }
@@ -721,6 +750,7 @@ void CDlgMain::ShowKeys() {
         {"Delete", u"STOP_KEY"},
         {"Ctrl+S", u"SNAPSHOT_KEY"},
         {"Ctrl+I", u"STATS_KEY"},
+        {"F2; F3, Shift+F3", u"VIEW_KEY"},
         {"\u2190 \u2191 \u2192 \u2193", u"PTZ_KEY"},
         {"Page Up, Page Down", u"ZOOM_KEY"},
         {"Ctrl+T, Enter", u"TREE_KEY"},
@@ -811,6 +841,16 @@ void CDlgMain::SaveWall() {
 
 void CDlgMain::RestoreWall(const ChannelNameList& list) {
     wallRestored = true;
+    // The view asked for at the start, else the one shown last, where it shows this recorder.
+    const SavedView* view = FindView(views, startView.isEmpty() ? views.last : startView);
+    startView.clear();
+    const bool ofThisRecorder =
+        view != nullptr && std::any_of(view->tiles.begin(), view->tiles.end(),
+                                       [&](const ViewTile& t) { return t.recorder == recorder; });
+    if (ofThisRecorder) {
+        ShowView(*view);
+        return;
+    }
     const SavedWall saved = LoadSavedWall(recorder);
     wall->SetSide(saved.side);
     for (int i = 0; i < VideoWall::kMaxTiles; ++i)
@@ -827,6 +867,140 @@ void CDlgMain::RestoreWall(const ChannelNameList& list) {
     }
     wall->Select(0);
     OnTileStatus(0, wall->SelectedTile()->StatusText());
+}
+
+void CDlgMain::StartWith(const QString& view, bool fullScreen) {
+    startView = view;
+    startFullScreen = fullScreen;
+}
+
+QString CDlgMain::ChannelName(int channel) const {
+    if (channelTree->topLevelItemCount() == 0) return {};
+    QTreeWidgetItem* root = channelTree->topLevelItem(0);
+    for (int i = 0; i < root->childCount(); ++i)
+        if (root->child(i)->data(0, Qt::UserRole).toInt() == channel)
+            return root->child(i)->text(0);
+    return {};
+}
+
+void CDlgMain::ShowView(const SavedView& view) {
+    wall->SetSide(view.side);
+    int elsewhere = 0;
+    QString other;
+    std::vector<ViewTile> shown(static_cast<size_t>(wall->TileCount()));
+    for (size_t i = 0; i < shown.size() && i < view.tiles.size(); ++i) {
+        shown[i] = view.tiles[i];
+        if (!shown[i].recorder.isEmpty() && shown[i].recorder != recorder) {
+            ++elsewhere;
+            other = shown[i].recorder;
+        }
+        if (shown[i].recorder != recorder || ChannelName(shown[i].channel).isEmpty())
+            shown[i].channel = -1;
+    }
+    // Every tile that changes stops first: a channel plays in one tile at a time.
+    for (size_t i = 0; i < shown.size(); ++i)
+        if (wall->Tile(static_cast<int>(i))->Channel() != shown[i].channel)
+            wall->Tile(static_cast<int>(i))->Stop();
+    for (size_t i = 0; i < shown.size(); ++i) {
+        LiveTile* tile = wall->Tile(static_cast<int>(i));
+        tile->SetStreamChoice(static_cast<StreamChoice>(shown[i].stream));
+        if (shown[i].channel != -1 && tile->Channel() != shown[i].channel)
+            tile->Play(shown[i].channel, ChannelName(shown[i].channel));
+    }
+    currentView = view.name;
+    if (views.last != view.name) {
+        views.last = view.name;
+        StoreViews(views);
+    }
+    wall->Select(0);
+    MarkPlayingChannels();
+    SaveWall();
+    ShowStatus(elsewhere > 0 ? Text(u"VIEW_OTHER") + other : Text(u"VIEW_SHOWN") + view.name);
+}
+
+void CDlgMain::SaveViewAs() {
+    if (!desktop) return;
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, Text(u"VIEW_SAVE"), Text(u"VIEW_NAME"),
+                                               QLineEdit::Normal, currentView, &ok)
+                             .trimmed();
+    if (!ok || name.isEmpty()) return;
+    SavedView view;
+    view.name = name;
+    view.side = wall->Side();
+    for (int i = 0; i < wall->TileCount(); ++i) {
+        const LiveTile* tile = wall->Tile(i);
+        ViewTile shown;
+        if (tile->Channel() != -1) {
+            shown.recorder = recorder;
+            shown.channel = tile->Channel();
+        }
+        shown.stream = static_cast<int>(tile->Choice());
+        view.tiles.push_back(shown);
+    }
+    if (SavedView* same = FindView(views, name))
+        *same = view;
+    else
+        views.views.push_back(view);
+    views.last = currentView = name;
+    ShowStatus(StoreViews(views) ? Text(u"VIEW_SAVED") + name : Text(u"VIEW_NOT_SAVED"));
+}
+
+void CDlgMain::RenameView() {
+    SavedView* view = FindView(views, currentView);
+    if (view == nullptr) return;
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, Text(u"VIEW_RENAME"), Text(u"VIEW_NAME"),
+                                               QLineEdit::Normal, currentView, &ok)
+                             .trimmed();
+    if (!ok || name.isEmpty() || (name != currentView && FindView(views, name) != nullptr)) return;
+    view->name = name;
+    views.last = currentView = name;
+    ShowStatus(StoreViews(views) ? Text(u"VIEW_SAVED") + name : Text(u"VIEW_NOT_SAVED"));
+}
+
+void CDlgMain::DeleteView() {
+    auto gone = std::find_if(views.views.begin(), views.views.end(),
+                             [&](const SavedView& view) { return view.name == currentView; });
+    if (gone == views.views.end()) return;
+    views.views.erase(gone);
+    if (views.last == currentView) views.last.clear();
+    currentView.clear();
+    if (!StoreViews(views)) ShowStatus(Text(u"VIEW_NOT_SAVED"));
+}
+
+void CDlgMain::StepView(int step) {
+    if (!desktop || views.views.empty()) return;
+    const int count = static_cast<int>(views.views.size());
+    int at = -1;
+    for (int i = 0; i < count; ++i)
+        if (views.views[static_cast<size_t>(i)].name == currentView) at = i;
+    // From no view, forward is the first and back the last.
+    const int next = at < 0 ? (step > 0 ? 0 : count - 1) : ((at + step) % count + count) % count;
+    ShowView(views.views[static_cast<size_t>(next)]);
+}
+
+void CDlgMain::AddViewsMenu(QMenu& menu) {
+    QMenu* sub = menu.addMenu(Text(u"VIEWS"));
+    for (const SavedView& view : views.views) {
+        QAction* action = sub->addAction(view.name);
+        action->setCheckable(true);
+        action->setChecked(view.name == currentView);
+        const QString name = view.name;
+        connect(action, &QAction::triggered, this, [this, name] {
+            if (const SavedView* chosen = FindView(views, name)) ShowView(*chosen);
+        });
+    }
+    if (!views.views.empty()) sub->addSeparator();
+    connect(sub->addAction(Text(u"VIEW_SAVE")), &QAction::triggered, this,
+            [this] { SaveViewAs(); });
+    const bool current = FindView(views, currentView) != nullptr;
+    QAction* rename = sub->addAction(Text(u"VIEW_RENAME"));
+    rename->setEnabled(current);
+    connect(rename, &QAction::triggered, this, [this] { RenameView(); });
+    QAction* remove = sub->addAction(Text(u"VIEW_DELETE"));
+    remove->setEnabled(current);
+    connect(remove, &QAction::triggered, this, [this] { DeleteView(); });
 }
 
 void CDlgMain::OnPtzCommand(int id) {

@@ -18,6 +18,9 @@
 //   a double click on a single tile make the window full screen, F11 or Esc return. Per recorder
 //   the layout, the channel of each tile and the stream chosen from a tile's menu are
 //   remembered (desktop_settings.h). Snapshots come from the main stream and say their size.
+//   The wall can be saved as a named view (F2, or the views in a tile's menu) and views shown
+//   again (F3 and Shift+F3 step through them); the view shown last comes back at the next
+//   start, and StartWith starts in a view (tavix --view NAME [--fullscreen]).
 //
 // Threads: everything runs on the user-interface thread except
 // - the IDeviceEvents calls, which come on the device client's thread: they only post messages
@@ -41,8 +44,10 @@
 
 #include "client/device_events.h"
 #include "client/wire_messages.h"
+#include "ui/saved_views.h"
 
 class QLabel;
+class QMenu;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -68,6 +73,10 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // screen, and returns when the window closes: rejected by either EXIT key or the login
     // dialog's exit, by the platform's own accept or cancel, or by closing the window.
     int exec() override;
+    // Before exec, on a desktop: log in to the recorder of view `view` with its saved password
+    // and show the view, full screen when asked. A view of no known recorder leaves the login
+    // to the user and says so.
+    void StartWith(const QString& view, bool fullScreen);
     // Stops every channel and logs out, once, before the window closes with `result`.
     void done(int result) override;
 
@@ -153,6 +162,17 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // when its channel list comes.
     void SaveWall();
     void RestoreWall(const ChannelNameList& list);
+    // Views (desktop).
+    void SaveViewAs();
+    void RenameView();
+    void DeleteView();
+    void StepView(int step);
+    // Plays `view` on the wall: its tiles of the recorder logged in to; tiles of another
+    // recorder stay empty, and the status line says so.
+    void ShowView(const SavedView& view);
+    void AddViewsMenu(QMenu& menu);
+    // The name of `channel` in the tree; empty when it has none.
+    QString ChannelName(int channel) const;
     // PTZ band and arrow keys.
     void OnPtzCommand(int id);
     void OnArrowKey(int key);
@@ -210,6 +230,10 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     bool wallRestored = false;
     // The session's link is lost and the client is bringing it back.
     bool sessionLost = false;
+    ViewBook views;
+    QString currentView;  // the view shown last, as it was saved
+    QString startView;    // StartWith's, until it is shown
+    bool startFullScreen = false;
 
     // Work for the window's thread waits here, under our own lock, rather than in Qt's event
     // queue: the hand-over of what the work captures is then ordered by a lock the race

@@ -194,29 +194,37 @@ void VideoWall::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void VideoWall::contextMenuEvent(QContextMenuEvent* event) {
     const int index = TileAt(event->pos());
-    if (index < 0 || Tile(index)->Channel() == -1) return;
+    if (index < 0) return;
     LiveTile* tile = Tile(index);
+    const bool playing = tile->Channel() != -1;
+    if (!playing && !menuExtension) return;
     QMenu menu(this);
-    QAction* close = menu.addAction(Text(u"TILE_CLOSE"));
-    menu.addSeparator();
-    const struct {
-        const char16_t* key;
-        StreamChoice choice;
-    } kChoices[] = {{u"STREAM_AUTO", StreamChoice::kAuto},
-                    {u"STREAM_MAIN", StreamChoice::kMain},
-                    {u"STREAM_SUB", StreamChoice::kSub}};
-    auto* choices = new QActionGroup(&menu);
-    for (const auto& c : kChoices) {
-        QAction* action = menu.addAction(Text(c.key));
-        action->setCheckable(true);
-        action->setChecked(tile->Choice() == c.choice);
-        action->setData(static_cast<int>(c.choice));
-        choices->addAction(action);
+    QAction* close = nullptr;
+    QActionGroup* choices = nullptr;
+    if (playing) {
+        close = menu.addAction(Text(u"TILE_CLOSE"));
+        menu.addSeparator();
+        const struct {
+            const char16_t* key;
+            StreamChoice choice;
+        } kChoices[] = {{u"STREAM_AUTO", StreamChoice::kAuto},
+                        {u"STREAM_MAIN", StreamChoice::kMain},
+                        {u"STREAM_SUB", StreamChoice::kSub}};
+        choices = new QActionGroup(&menu);
+        for (const auto& c : kChoices) {
+            QAction* action = menu.addAction(Text(c.key));
+            action->setCheckable(true);
+            action->setChecked(tile->Choice() == c.choice);
+            action->setData(static_cast<int>(c.choice));
+            choices->addAction(action);
+        }
+        menu.addSeparator();
     }
+    if (menuExtension) menuExtension(menu);
     QAction* chosen = menu.exec(event->globalPos());
-    if (chosen == close) {
+    if (chosen != nullptr && chosen == close) {
         emit CloseAsked(index);
-    } else if (chosen != nullptr && chosen->actionGroup() == choices) {
+    } else if (chosen != nullptr && choices != nullptr && chosen->actionGroup() == choices) {
         tile->SetStreamChoice(static_cast<StreamChoice>(chosen->data().toInt()));
         emit StreamChoiceChanged(index);
     }

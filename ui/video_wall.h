@@ -15,7 +15,11 @@
 #include <QTimer>
 
 #include <array>
+#include <functional>
 #include <map>
+#include <utility>
+
+class QMenu;
 
 #include "ui/live_tile.h"
 
@@ -60,6 +64,9 @@ class VideoWall : public QWidget {
     void SetStatisticsShown(bool shown);
     bool StatisticsShown() const { return statisticsTimer.isActive(); }
 
+    // Adds the window's entries to every tile's menu (shown also over an empty tile).
+    void SetMenuExtension(std::function<void(QMenu&)> extend) { menuExtension = std::move(extend); }
+
     // The stream for a tile left to the wall: kMainStream or kSubStream. `mainSize` is empty
     // while the main stream's picture size is not known.
     static int ChooseStream(bool alone, QSize shown, QSize mainSize);
@@ -98,6 +105,7 @@ class VideoWall : public QWidget {
     bool pressedInside = false;
     QTimer statisticsTimer;
     std::map<int, QSize> mainSizes;  // by channel, once shown
+    std::function<void(QMenu&)> menuExtension;
 };
 
 }  // namespace tavix

@@ -52,7 +52,9 @@ const char16_t* const kKeys[] = {
     u"STAT_DECODE", u"STAT_DROPPED", u"STAT_DELAY", u"KEYS", u"LOGIN_KEY", u"LAYOUT_KEY",
     u"FULL_KEY", u"TILE_KEY", u"STOP_KEY", u"SNAPSHOT_KEY", u"STATS_KEY", u"PTZ_KEY",
     u"ZOOM_KEY", u"TREE_KEY", u"EXIT_KEY", u"HELP_KEY", u"PWD_FILE", u"STREAM_AUTO",
-    u"STREAM_MAIN", u"STREAM_SUB",
+    u"STREAM_MAIN", u"STREAM_SUB", u"VIEWS", u"VIEW_SAVE", u"VIEW_RENAME", u"VIEW_DELETE",
+    u"VIEW_NAME", u"VIEW_SAVED", u"VIEW_NOT_SAVED", u"VIEW_SHOWN", u"VIEW_OTHER", u"VIEW_UNKNOWN",
+    u"VIEW_KEY",
 };
 // clang-format on
 
@@ -64,7 +66,7 @@ std::string ProgramFolder() {
 }
 
 TEST(LanguageFilesTest, EveryFileHoldsEveryKeyInTheStoreLayout) {
-    ASSERT_EQ(52u, std::size(kKeys));
+    ASSERT_EQ(63u, std::size(kKeys));
     for (const char* name : kLanguageFiles) {
         SCOPED_TRACE(name);
         std::string path = ProgramFolder() + name;

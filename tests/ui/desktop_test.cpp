@@ -2,6 +2,7 @@
 // and remembers its place, and a wall of four tiles against tavix-sim.
 #include <QDir>
 #include <QFile>
+#include <QInputDialog>
 #include <QRegularExpression>
 #include <QSignalSpy>
 
@@ -9,6 +10,7 @@
 
 #include "tests/ui/device_test.h"
 #include "tests/ui/pattern_check.h"
+#include "ui/saved_views.h"
 #include "ui/video_wall.h"
 
 namespace tavix {
@@ -263,6 +265,58 @@ TEST_F(DesktopTest, AWallPlaysSubStreamsAndATileShownAloneItsMainStream) {
     // The switches came as fresh media connections: two for each tile's first two streams, and
     // more for the switches back.
     EXPECT_LE(6u, sim.Requests("announce").size());
+}
+
+TEST_F(DesktopTest, AWallSavedAsAViewComesBackByKeyAndAsTheStartOfAKiosk) {
+    SimProcess sim(CifChannels(3));
+    SaveLogin(sim.Port());
+    {
+        CDlgMain window(client);
+        RunLoggedIn(window, [&](CDlgMain* w) {
+            VideoWall& wall = w->Wall();
+            Press(w, kIdLayout4);
+            TapTree(*w, Channel(*w, 2));
+            TapTree(*w, Channel(*w, 0));
+            // The keys are the active window's.
+            w->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+            ModalDriver name;
+            name.WhenShown<QInputDialog>("the view's name", [](QInputDialog* d) {
+                d->setTextValue(QStringLiteral("Gate"));
+                d->accept();
+            });
+            QTest::keyClick(w, Qt::Key_F2);
+            EXPECT_TRUE(name.Done());
+            ViewBook saved = LoadViews();
+            ASSERT_EQ(1u, saved.views.size());
+            EXPECT_EQ("Gate", saved.views[0].name);
+            EXPECT_EQ(2, saved.views[0].tiles[0].channel);
+            w->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+            // Another wall, then the view again by its key.
+            QTest::keyClick(w, Qt::Key_1, Qt::ControlModifier);
+            TapTree(*w, Channel(*w, 1));
+            QTest::keyClick(w, Qt::Key_F3);
+            EXPECT_EQ(2, wall.Side());
+            EXPECT_EQ(2, wall.Tile(0)->Channel());
+            EXPECT_EQ(0, wall.Tile(1)->Channel());
+            EXPECT_EQ(-1, wall.Tile(2)->Channel());
+            Press(w, kIdExit);
+        });
+    }
+    // tavix --view Gate --fullscreen: logged in without a word, the view plays full screen.
+    CDlgMain window(client);
+    window.StartWith(QStringLiteral("Gate"), true);
+    ModalDriver driver;
+    driver.WhenShown<CDlgMain>("the kiosk", [&](CDlgMain* w) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w->Wall().Tile(1)->Channel() == 0; }, 10000));
+        EXPECT_EQ(2, w->Wall().Tile(0)->Channel());
+        EXPECT_TRUE(WaitForPatternIn(*w, 0));
+        EXPECT_TRUE(w->isFullScreen());
+        Press(w, kIdExit);
+    });
+    window.exec();
+    EXPECT_TRUE(driver.Done());
 }
 
 TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {
