@@ -106,18 +106,26 @@ bool IsColour(const QImage& image, int x, int y, QColor colour) {
            std::abs(seen.blue() - colour.blue()) <= 2;
 }
 
-// A screen reader's press of the Login key of the viewer's last window (the login dialog),
-// through the accessibility bus of the session bus given; exit status 0 once it was pressed.
+// A screen reader's press of the login dialog's Login key, through the accessibility bus of the
+// session bus given; exit status 0 once it was pressed. The main window has a Login key too
+// (beside Camera): while the dialog is still being made (its password read from the keyring)
+// that one must not be taken for it.
 const char kPressLogin[] = R"(A=org.a11y.atspi.Accessible
 a=$(gdbus call -a "$0" -d org.a11y.Bus -o /org/a11y/bus -m org.a11y.Bus.GetAddress | cut -d"'" -f2)
 q() { gdbus call -a "$a" -d "$1" -o "$2" -m "$3" $4 $5; }
 paths() { grep -o '/org/a11y/atspi/accessible/[0-9]*'; }
 for try in $(seq 40); do
   for app in $(q org.freedesktop.DBus / org.freedesktop.DBus.ListNames | grep -o ':[0-9.]*'); do
-    window=$(q $app /org/a11y/atspi/accessible/root $A.GetChildren | paths | tail -n 1)
-    for key in $(q $app "$window" $A.GetChildren | paths); do
-      q $app $key org.freedesktop.DBus.Properties.Get $A Name | grep -q "'Login'" &&
-        q $app $key org.a11y.atspi.Action.DoAction 0 | grep -q true && exit
+    for window in $(q $app /org/a11y/atspi/accessible/root $A.GetChildren | paths); do
+      login=; main=
+      for key in $(q $app "$window" $A.GetChildren | paths); do
+        case $(q $app $key org.freedesktop.DBus.Properties.Get $A Name) in
+          *"'Login'"*) login=$key ;;
+          *"'Camera'"*) main=yes ;;
+        esac
+      done
+      [ -n "$login" ] && [ -z "$main" ] &&
+        q $app $login org.a11y.atspi.Action.DoAction 0 | grep -q true && exit
     done
   done
   sleep 0.2
