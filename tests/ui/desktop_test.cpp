@@ -201,7 +201,9 @@ TEST_F(DesktopTest, AWallComesBackByItselfAfterTheRecorderRestarted) {
             return true;
         };
         ASSERT_TRUE(QTest::qWaitFor([&] { return all("Playing"); }, 10000));
-        const QString failed = wall.Tile(4)->StatusText();
+        // Its result may still be on the way when the others play already.
+        const QString failed = QStringLiteral("Cannot open video");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wall.Tile(4)->StatusText() == failed; }));
         QStringList statuses;
         for (int i = 0; i < 4; ++i)
             QObject::connect(wall.Tile(i), &LiveTile::StatusChanged,
@@ -217,7 +219,6 @@ TEST_F(DesktopTest, AWallComesBackByItselfAfterTheRecorderRestarted) {
             EXPECT_TRUE(WaitForPatternIn(*w, i)) << "tile " << i;
         }
         EXPECT_FALSE(statuses.contains("Buffering...")) << statuses.join(", ").toStdString();
-        EXPECT_EQ("Cannot open video", failed);
         EXPECT_TRUE(QTest::qWaitFor([&] { return wall.Tile(4)->StatusText() == failed; }));
         Press(w, kIdExit);
     });
