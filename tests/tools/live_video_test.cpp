@@ -723,8 +723,9 @@ TEST(LiveWire, ProgramStreamFramesLargerThanOnePesPacketArriveWhole) {
             ++frames;
         }
     }
-    // The key frame and pictures that refer to it (a sanitized simulator makes few).
-    EXPECT_GE(frames, 3u);
+    // The key frame and a picture that refers to it (a sanitized simulator on a busy machine
+    // makes few in the time).
+    EXPECT_GE(frames, 2u);
     EXPECT_GT(largest, ProgramStreamWriter::kMaxPesPayload);
 }
 
