@@ -66,7 +66,7 @@ void DeviceClient::OpenChannel(int channel, int streamType) {
     {
         PlayedChannel& played = Channel(channel);
         std::lock_guard<std::mutex> hold(played.lock);
-        if (streamType == kSubStream && played.subRefused) streamType = kMainStream;
+        streamType = played.Served(streamType);
         played.wanted = true;
         fresh = played.streamType != streamType;
         played.streamType = streamType;
@@ -104,7 +104,7 @@ int DeviceClient::StreamType(int channel) {
 int DeviceClient::ServedType(int channel, int streamType) {
     PlayedChannel& played = Channel(channel);
     std::lock_guard<std::mutex> hold(played.lock);
-    return streamType == kSubStream && played.subRefused ? kMainStream : streamType;
+    return played.Served(streamType);
 }
 
 int64_t DeviceClient::MediaBytes(int channel) {

@@ -132,6 +132,9 @@ class DeviceClient : public IDeviceEvents {
         int streamType = kMainStream;  // of the last open (the user's, or a fall-back)
         bool subRefused = false;       // no sub stream came: asked for no more until a login
         bool mediaCame = false;        // since the stream last started
+
+        // The type an open of `type` asks for: the main one where no sub stream came.
+        int Served(int type) const { return type == kSubStream && subRefused ? kMainStream : type; }
         std::atomic<int64_t> mediaBytes{0};
         std::atomic<int64_t> refusedChunks{0};
         // Keeping the stream up: when media last came (or the stream last started).

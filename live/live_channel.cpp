@@ -61,15 +61,17 @@ void LiveChannel::SwitchStream(int type) {
 
 void LiveChannel::SnapshotFromMain() {
     if (channel == -1) return;
-    if (StreamType() == kMainStream && client.StreamType(channel) == kMainStream) {
+    const auto mainPlays = [&] {
+        return StreamType() == kMainStream && client.StreamType(channel) == kMainStream;
+    };
+    if (mainPlays()) {
         decoder->TakeSnapshot();
         return;
     }
     snapshotOnStart.store(true, std::memory_order_release);
     SwitchStream(kMainStream);
     // The main stream may have started since it was looked at.
-    if (StreamType() == kMainStream && client.StreamType(channel) == kMainStream &&
-        snapshotOnStart.exchange(false, std::memory_order_acq_rel))
+    if (mainPlays() && snapshotOnStart.exchange(false, std::memory_order_acq_rel))
         decoder->TakeSnapshot();
 }
 

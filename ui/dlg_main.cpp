@@ -918,13 +918,18 @@ void CDlgMain::ShowView(const SavedView& view) {
     ShowStatus(elsewhere > 0 ? Text(u"VIEW_OTHER") + other : Text(u"VIEW_SHOWN") + view.name);
 }
 
-void CDlgMain::SaveViewAs() {
-    if (!desktop) return;
+QString CDlgMain::AskViewName(const char16_t* titleKey) {
     bool ok = false;
-    const QString name = QInputDialog::getText(this, Text(u"VIEW_SAVE"), Text(u"VIEW_NAME"),
+    const QString name = QInputDialog::getText(this, Text(titleKey), Text(u"VIEW_NAME"),
                                                QLineEdit::Normal, currentView, &ok)
                              .trimmed();
-    if (!ok || name.isEmpty()) return;
+    return ok ? name : QString();
+}
+
+void CDlgMain::SaveViewAs() {
+    if (!desktop) return;
+    const QString name = AskViewName(u"VIEW_SAVE");
+    if (name.isEmpty()) return;
     SavedView view;
     view.name = name;
     view.side = wall->Side();
@@ -949,11 +954,8 @@ void CDlgMain::SaveViewAs() {
 void CDlgMain::RenameView() {
     SavedView* view = FindView(views, currentView);
     if (view == nullptr) return;
-    bool ok = false;
-    const QString name = QInputDialog::getText(this, Text(u"VIEW_RENAME"), Text(u"VIEW_NAME"),
-                                               QLineEdit::Normal, currentView, &ok)
-                             .trimmed();
-    if (!ok || name.isEmpty() || (name != currentView && FindView(views, name) != nullptr)) return;
+    const QString name = AskViewName(u"VIEW_RENAME");
+    if (name.isEmpty() || (name != currentView && FindView(views, name) != nullptr)) return;
     view->name = name;
     views.last = currentView = name;
     ShowStatus(StoreViews(views) ? Text(u"VIEW_SAVED") + name : Text(u"VIEW_NOT_SAVED"));

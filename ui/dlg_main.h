@@ -163,6 +163,8 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void SaveWall();
     void RestoreWall(const ChannelNameList& list);
     // Views (desktop).
+    // The name the user gives (the current view's offered), trimmed; empty when cancelled.
+    QString AskViewName(const char16_t* titleKey);
     void SaveViewAs();
     void RenameView();
     void DeleteView();

@@ -151,6 +151,18 @@ struct Figure {
     int decimals;
 };
 
+// With several recorders every line says whose it is: a JSON event line, and the start of a
+// text line.
+JsonLine EventLine(const char* name, bool several, int recorder) {
+    JsonLine line("event", name);
+    if (several) line.Number("recorder", recorder);
+    return line;
+}
+
+std::string RecorderPrefix(bool several, int recorder) {
+    return several ? "recorder " + std::to_string(recorder) + " " : std::string();
+}
+
 // The figures as fields of `line`, or as one "PREFIXkey: value" text line each.
 void PrintFigures(const PlayOptions& options, JsonLine line, const std::string& prefix,
                   const std::vector<Figure>& figures) {
@@ -263,7 +275,7 @@ class ChannelPlayer {
     JsonLine Line(const char* name) const;
     // Text lines of a channel among several start with its name.
     std::string Prefix() const {
-        return (several ? "recorder " + std::to_string(recorder) + " " : std::string()) +
+        return RecorderPrefix(several, recorder) +
                (named ? "channel " + std::to_string(channel) + " " : "");
     }
     void Status(const char* key);
@@ -308,8 +320,7 @@ class ChannelPlayer {
 };
 
 JsonLine ChannelPlayer::Line(const char* name) const {
-    JsonLine line("event", name);
-    if (several) line.Number("recorder", recorder);
+    JsonLine line = EventLine(name, several, recorder);
     if (named) line.Number("channel", channel);
     return line;
 }
@@ -331,15 +342,14 @@ void ChannelPlayer::Open() {
 }
 
 bool ChannelPlayer::Opened(int code) {
-    if (options.json) {
-        JsonLine line("event", "stream");
-        if (several) line.Number("recorder", recorder);
-        line.Number("channel", channel).Number("code", code).Print();
-    } else {
-        std::printf("%sstream: channel %d, code %d\n",
-                    several ? ("recorder " + std::to_string(recorder) + " ").c_str() : "", channel,
-                    code);
-    }
+    if (options.json)
+        EventLine("stream", several, recorder)
+            .Number("channel", channel)
+            .Number("code", code)
+            .Print();
+    else
+        std::printf("%sstream: channel %d, code %d\n", RecorderPrefix(several, recorder).c_str(),
+                    channel, code);
     if (live.OnStreamResult(code)) ShowStatus();
     if (code != 0) {
         openFailed = true;
@@ -629,17 +639,14 @@ int Play(const PlayOptions& options, const std::vector<DeviceClient*>& clients,
         ProbeEvent login;
         bool answered = events.Await(ProbeEvent::kLogin, kLoginWaitMs, login, recorder);
         int loginCode = answered && login.kind == ProbeEvent::kLogin ? login.code : -1;
-        if (options.json) {
-            JsonLine line("event", "login");
-            if (several) line.Number("recorder", recorder);
-            line.Number("code", loginCode)
+        if (options.json)
+            EventLine("login", several, recorder)
+                .Number("code", loginCode)
                 .Number("channelCount", answered ? login.value : 0)
                 .Print();
-        } else {
-            std::printf("%slogin: %d, %d channels\n",
-                        several ? ("recorder " + std::to_string(r) + " ").c_str() : "", loginCode,
-                        answered ? login.value : 0);
-        }
+        else
+            std::printf("%slogin: %d, %d channels\n", RecorderPrefix(several, recorder).c_str(),
+                        loginCode, answered ? login.value : 0);
         if (loginCode != 0) return kExitLogin;
     }
 
@@ -667,12 +674,9 @@ int Play(const PlayOptions& options, const std::vector<DeviceClient*>& clients,
         while (!disconnected && !refused && events.Take(event, nextTick)) {
             // With several recorders every line says whose event it is.
             const auto out = [&](const char* name) {
-                JsonLine line("event", name);
-                if (several) line.Number("recorder", event.recorder);
-                return line;
+                return EventLine(name, several, event.recorder);
             };
-            const std::string who =
-                several ? "recorder " + std::to_string(event.recorder) + " " : std::string();
+            const std::string who = RecorderPrefix(several, event.recorder);
             if (event.kind == ProbeEvent::kDisconnected) {
                 if (options.json)
                     out("disconnected")
