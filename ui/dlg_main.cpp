@@ -784,6 +784,10 @@ void CDlgMain::TakeSnapshot() {
 }
 
 void CDlgMain::SaveSnapshot(int index, const QImage& picture) {
+    if (picture.isNull()) {
+        ShowStatus(Text(u"SNAPSHOT_FAILED"));
+        return;
+    }
     LiveTile* tile = wall->Tile(index);
     QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (folder.isEmpty()) folder = QDir::homePath() + QStringLiteral("/Pictures");

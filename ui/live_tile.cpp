@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "demux/frame_info.h"
+#include "platform/thread.h"
 #include "ui/picture_fit.h"
 #include "ui/ui_text.h"
 
@@ -140,6 +141,8 @@ void LiveTile::Close() {
 
 void LiveTile::OnStreamResult(int code) {
     if (live.OnStreamResult(code)) ShowStatus();
+    // A main stream opened for a snapshot that cannot be had gives the tile its stream back.
+    if (code != 0) GiveUpSnapshot();
     // The decoder starts with the result, before the window hears it: a picture may be on
     // screen already.
     PollStatus();
@@ -151,6 +154,17 @@ void LiveTile::SetReconnecting() {
 
 void LiveTile::PollStatus() {
     if (live.Poll()) ShowStatus();
+    if (snapshotAsked.load(std::memory_order_relaxed) &&
+        MonotonicMs() - snapshotAskedMs > kSnapshotWaitMs)
+        GiveUpSnapshot();
+}
+
+void LiveTile::GiveUpSnapshot() {
+    if (!snapshotAsked.exchange(false, std::memory_order_acq_rel)) return;
+    live.Decoder().TakeSnapshot(false);
+    FollowStream();
+    // No picture: the window says the snapshot was not saved.
+    emit SnapshotTaken(this, QImage());
 }
 
 void LiveTile::ShowStatus() {
@@ -163,6 +177,7 @@ void LiveTile::ShowStatus() {
 void LiveTile::TakeSnapshot() {
     if (live.Channel() == -1) return;
     snapshotAsked.store(true, std::memory_order_relaxed);
+    snapshotAskedMs = MonotonicMs();
     live.SnapshotFromMain();
 }
 

@@ -88,8 +88,8 @@ class LiveTile : public QWidget, private IPictureScreen {
 
     // The next picture of the channel's main stream comes as SnapshotTaken: an image of its
     // decoded size, upright. A tile playing the sub stream opens the main one for it and goes
-    // back once it is there. Nothing comes while the tile plays nothing; Stop drops the
-    // request.
+    // back once it is there (or after kSnapshotWaitMs without it). Nothing comes while the
+    // tile plays nothing; Stop drops the request.
     void TakeSnapshot();
     // The statistics drawn over the tile: codec and size, pictures per second, kbit/s
     // received, decode time, what was dropped (chunks refused, waits for a key picture after a
@@ -103,6 +103,9 @@ class LiveTile : public QWidget, private IPictureScreen {
 
     // How often the status follows the picture flow while no picture comes.
     static constexpr int kStatusPollMs = 250;
+    // A snapshot not there by then (its main stream failed or sent nothing) is given up: the
+    // tile follows its stream choice again and SnapshotTaken comes with a null image.
+    static constexpr int64_t kSnapshotWaitMs = 5000;
 
   signals:
     // Window's thread: the status text changed; a snapshot asked for is here.
@@ -127,6 +130,7 @@ class LiveTile : public QWidget, private IPictureScreen {
     // The stream the choices ask for.
     int WantedStream() const;
     void FollowStream();
+    void GiveUpSnapshot();
     // The video area inside the frame.
     QRect VideoRect() const;
     // The area, the depth or the view changed: the next picture is placed anew.
@@ -138,6 +142,7 @@ class LiveTile : public QWidget, private IPictureScreen {
     QLabel* caption = nullptr;
     QLabel* statistics = nullptr;
     bool statisticsShown = false;
+    int64_t snapshotAskedMs = 0;
     LiveFigures before;  // the counts of the last statistics update
     QString channelName;
     QString statusText;
