@@ -29,7 +29,7 @@ std::string StartHelp() {
            "address, port, user name and password, pick a layout and the cameras to play.\n"
            "F1 in the window lists every key. No option is needed.\n\n"
            "  --view NAME  start in the saved view NAME (F2 saves the wall as a view), logged\n"
-           "               in to its recorder with the saved password\n"
+           "               in to its recorders with their saved passwords\n"
            "  --fullscreen start full screen (F11 or Esc leave it)\n"
            "  --help       show this text and exit\n"
            "  --version    show the version and exit\n"

@@ -27,7 +27,7 @@ const char* StatusKey(LiveStatus status) {
 }
 
 LiveChannel::LiveChannel(DeviceClient& client, std::unique_ptr<CDecoder> decoder)
-    : client(client), decoder(decoder ? std::move(decoder) : std::make_unique<CDecoder>()) {}
+    : client(&client), decoder(decoder ? std::move(decoder) : std::make_unique<CDecoder>()) {}
 
 LiveChannel::~LiveChannel() {
     Close();
@@ -44,25 +44,31 @@ void LiveChannel::Open(int channelIndex, int streamType) {
     this->streamType.store(streamType, std::memory_order_release);
     mainWidth.store(0, std::memory_order_relaxed);
     mainHeight.store(0, std::memory_order_relaxed);
-    client.SetMediaSink(channel, this);
-    client.OpenChannel(channel, streamType);
+    client->SetMediaSink(channel, this);
+    client->OpenChannel(channel, streamType);
     Set(LiveStatus::kOpening);
+}
+
+void LiveChannel::UseClient(DeviceClient& other) {
+    if (client == &other) return;
+    Close();
+    client = &other;
 }
 
 void LiveChannel::SwitchStream(int type) {
     // The client's last open asks for that already (a device without sub streams gets the
     // main one for both).
-    if (channel == -1 || client.ServedType(channel, type) == client.StreamType(channel)) return;
+    if (channel == -1 || client->ServedType(channel, type) == client->StreamType(channel)) return;
     // The decoder plays the old stream until the client starts the new one, and the status
     // stays until the new one's first picture.
     switching = status == LiveStatus::kPlaying;
-    client.OpenChannel(channel, type);
+    client->OpenChannel(channel, type);
 }
 
 void LiveChannel::SnapshotFromMain() {
     if (channel == -1) return;
     const auto mainPlays = [&] {
-        return StreamType() == kMainStream && client.StreamType(channel) == kMainStream;
+        return StreamType() == kMainStream && client->StreamType(channel) == kMainStream;
     };
     if (mainPlays()) {
         decoder->TakeSnapshot();
@@ -78,7 +84,7 @@ void LiveChannel::SnapshotFromMain() {
 void LiveChannel::Close() {
     if (channel == -1) return;
     // The client stops the decoder before it returns: no media of the channel comes after.
-    client.CloseChannel(channel);
+    client->CloseChannel(channel);
     channel = -1;
     streamType.store(0, std::memory_order_release);
     snapshotOnStart.store(false, std::memory_order_relaxed);
@@ -153,8 +159,8 @@ LiveFigures LiveChannel::Figures() const {
     LiveFigures figures;
     figures.pictures = taken + shown.load(std::memory_order_relaxed);
     if (channel != -1) {
-        figures.bytes = client.MediaBytes(channel);
-        figures.refusedChunks = client.RefusedChunks(channel);
+        figures.bytes = client->MediaBytes(channel);
+        figures.refusedChunks = client->RefusedChunks(channel);
     }
     figures.keyWaits = decoder->KeyWaits();
     figures.delaySumMs = delaySumMs.load(std::memory_order_relaxed);

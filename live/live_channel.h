@@ -57,6 +57,10 @@ class LiveChannel final : public IMediaSink, private IPictureScreen {
 
     // Plays `channel` here (kOpening), closing what played before.
     void Open(int channel, int streamType = kMainStream);
+    // Plays the channels of `other` from now on (a wall of several recorders); closes what
+    // played before.
+    void UseClient(DeviceClient& other);
+    DeviceClient& Client() const { return *client; }
     // Plays the channel's other stream: the status and the last picture stay until the new
     // stream's first picture replaces it. Nothing when none plays or it plays that type.
     void SwitchStream(int streamType);
@@ -114,7 +118,7 @@ class LiveChannel final : public IMediaSink, private IPictureScreen {
     // The decoder's status (kStatusPlaying / kStatusBuffering) as the channel's.
     bool Follow(int decoderStatus);
 
-    DeviceClient& client;
+    DeviceClient* client;
     std::unique_ptr<CDecoder> decoder;
     // The owner's.
     int channel = -1;

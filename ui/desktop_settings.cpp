@@ -30,6 +30,11 @@ QString StreamsKey(const QString& recorder) {
     return WallKey(recorder, QStringLiteral("streams/"));
 }
 
+// Tiles of other recorders than the wall's own ("address:port" by tile, empty for its own).
+QString RecordersKey(const QString& recorder) {
+    return WallKey(recorder, QStringLiteral("tile-recorders/"));
+}
+
 }  // namespace
 
 QString RecorderKey(const QString& address, int port) {
@@ -52,6 +57,9 @@ SavedWall LoadSavedWall(const QString& recorder) {
         const int choice = streams[i].toInt();
         wall.streams.push_back(choice >= 0 && choice <= 2 ? choice : 0);
     }
+    const QStringList recorders = Store()->value(RecordersKey(recorder)).toStringList();
+    for (int i = 0; i < recorders.size() && i < wall.side * wall.side; ++i)
+        wall.recorders.push_back(recorders[i]);
     return wall;
 }
 
@@ -65,6 +73,8 @@ void StoreWall(const QString& recorder, const SavedWall& wall) {
     const auto store = Store();
     store->setValue(WallKey(recorder), saved);
     store->setValue(StreamsKey(recorder), streams);
+    store->setValue(RecordersKey(recorder),
+                    QStringList(wall.recorders.begin(), wall.recorders.end()));
 }
 
 std::vector<RecorderLogin> LoadRecentRecorders() {

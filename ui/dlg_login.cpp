@@ -42,7 +42,6 @@ namespace {
 constexpr char16_t kSection[] = u"login";
 constexpr char16_t kDefaultAddress[] = u"0.0.0.0";
 constexpr int kDefaultPort = 34567;
-constexpr char16_t kDefaultPortText[] = u"34567";
 constexpr char16_t kDefaultUser[] = u"admin";
 constexpr char16_t kDefaultPassword[] = u"702914";
 constexpr int kLoginTimeoutMs = 10000;
@@ -62,12 +61,6 @@ class PortValidator : public QValidator {
         return Acceptable;
     }
 };
-
-bool IsPortText(const QString& text) {
-    int position = 0;
-    QString copy = text;
-    return !text.isEmpty() && PortValidator().validate(copy, position) == QValidator::Acceptable;
-}
 
 bool MakeFolder(const std::string& folder) {
     return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
@@ -106,15 +99,30 @@ void MoveOldLoginIni(const std::string& path) {
     chmod(path.c_str(), 0600);
 }
 
-// The keyring's name for a recorder login.
-QString KeyringAccount(const RecorderLogin& login) {
-    return login.user + u'@' + RecorderKey(login.address, login.port);
-}
-
 constexpr int kRecorderRole = Qt::UserRole;     // the row's index in the recent recorders
 constexpr int kAddressRole = Qt::UserRole + 1;  // what completes the address box
 
 }  // namespace
+
+bool IsPortText(const QString& text) {
+    int position = 0;
+    QString copy = text;
+    return !text.isEmpty() && PortValidator().validate(copy, position) == QValidator::Acceptable;
+}
+
+QString KeyringAccount(const RecorderLogin& login) {
+    return login.user + u'@' + RecorderKey(login.address, login.port);
+}
+
+bool LoadSavedLogin(RecorderLogin& login, QString& filePassword) {
+    const std::string path = LoginIniPath();
+    if (!QFile::exists(QString::fromStdString(path))) return false;
+    login = {ToQString(IniReadString(kSection, u"IP0", kDefaultAddress, path)),
+             IniReadInt(kSection, u"Port0", kDefaultPort, path),
+             ToQString(IniReadString(kSection, u"User0", kDefaultUser, path))};
+    filePassword = ToQString(IniReadString(kSection, u"Pwd0", kDefaultPassword, path));
+    return true;
+}
 
 std::string LoginIniPath() {
     const std::string folder = UserConfigFolder();

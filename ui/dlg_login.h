@@ -37,6 +37,17 @@ class DeviceClient;
 // home folder, beside the program.
 std::string LoginIniPath();
 
+// The saved login (the boxes' last values) and the password login.ini holds, empty where the
+// keyring keeps it; false while none was saved.
+bool LoadSavedLogin(RecorderLogin& login, QString& filePassword);
+
+// The keyring's name for a recorder login.
+QString KeyringAccount(const RecorderLogin& login);
+
+// The port box's rule: digits only, at most 65535.
+bool IsPortText(const QString& text);
+inline constexpr char16_t kDefaultPortText[] = u"34567";
+
 // The soft-key captions (login, exit) for a UI language id, chosen by its primary language.
 struct SoftKeyCaptions {
     const char16_t* login;

@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QStyle>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWindow>
 
@@ -32,6 +33,7 @@
 #include "ui/desktop_settings.h"
 #include "ui/device_event_relay.h"
 #include "ui/dlg_login.h"
+#include "ui/dlg_recorders.h"
 #include "ui/header_band.h"
 #include "ui/image_button.h"
 #include "ui/main_layout.h"
@@ -44,6 +46,8 @@ namespace tavix {
 namespace {
 
 constexpr int kTreeIconSize = 16;
+// A recorder node's link id (-1: the recorder logged in to); a channel's index is UserRole.
+constexpr int kLinkRole = Qt::UserRole + 1;
 const QColor kPtzBandLine = ColorFromRef(0x2E322D);
 
 // PTZ actions of the lens keys and the labels of the lens-mode key, by lens mode (zoom, iris,
@@ -100,6 +104,7 @@ CDlgMain::CDlgMain(DeviceClient& client, QWidget* parent) : QDialog(parent), cli
 CDlgMain::~CDlgMain() {
     // The tiles' decoding threads post to this window: they end before anything here goes.
     wall->Shutdown();
+    links.clear();
     DeviceEventRelay::Instance().Detach(this);
 }
 
@@ -188,6 +193,7 @@ void CDlgMain::InitDialog() {
         snapshotKey = AddKey(kIdSnapshot, u"SNAPSHOT");
         AddShortcuts();
         views = LoadViews();
+        recorderBook = LoadRecorders();
         wall->SetMenuExtension([this](QMenu& menu) { AddViewsMenu(menu); });
         connect(wall, &VideoWall::SnapshotTaken, this, &CDlgMain::SaveSnapshot);
         // Enter on a channel of the tree plays it, as a click does.
@@ -365,8 +371,9 @@ void CDlgMain::OnCommand(int id) {
 }
 
 void CDlgMain::ClearTree() {
-    // The channels play on until they are stopped; only their items are gone.
-    channelTree->clear();
+    // The channels play on until they are stopped; only their items are gone. Other
+    // recorders' nodes stay.
+    delete RecorderNode(-1);
 }
 
 void CDlgMain::RunLoginFlow() {
@@ -387,7 +394,10 @@ void CDlgMain::RunLoginFlow() {
         for (size_t i = 0; view != nullptr && i < view->tiles.size() && key.isEmpty(); ++i)
             key = view->tiles[i].recorder;
         bool known = false;
-        for (const RecorderLogin& recent : LoadRecentRecorders())
+        std::vector<RecorderLogin> logins = LoadRecentRecorders();
+        if (const RecorderEntry* listed = FindRecorder(recorderBook, key))
+            logins.insert(logins.begin(), listed->login);
+        for (const RecorderLogin& recent : logins)
             if (!key.isEmpty() && RecorderKey(recent.address, recent.port) == key) {
                 login->LogInTo(recent);
                 known = true;
@@ -409,6 +419,19 @@ void CDlgMain::RunLoginFlow() {
     if (loggedIn) {
         recorder = login->Recorder();
         wallRestored = false;
+        // One client per recorder: a link to the same one gives way to the login.
+        if (RecorderLink* same = LinkOf(recorder)) DropLink(same);
+        if (desktop && FindRecorder(recorderBook, recorder) == nullptr) {
+            // A recorder logged in to joins the list, the first one first.
+            RecorderEntry entry;
+            RecorderLogin saved;
+            if (LoadSavedLogin(saved, entry.filePassword)) entry.login = saved;
+            if (entry.Key() == recorder) {
+                entry.name = recorder;
+                recorderBook.recorders.push_back(entry);
+                StoreRecorders(recorderBook);
+            }
+        }
     }
     delete login;
     openLoginDialog = nullptr;
@@ -437,6 +460,8 @@ void CDlgMain::done(int result) {
         exiting = true;
         if (desktop) SaveWindowGeometry(saveGeometry());
         Stop();
+        wall->StopAll();
+        links.clear();
         client.Logout();
     }
     QDialog::done(result);
@@ -466,8 +491,9 @@ void CDlgMain::ReconnectingFlow(int channel) {
     }
     const bool first = !sessionLost;
     sessionLost = true;
-    for (int i = 0; i < wall->TileCount(); ++i)
-        wall->Tile(i)->SetReconnecting();
+    for (int i = 0; i < VideoWall::kMaxTiles; ++i)
+        if (&wall->Tile(i)->Client() == &client) wall->Tile(i)->SetReconnecting();
+    UpdateRecorderNodes();
     statusLabel->setText(Text(u"D_DIS"));
     emit StatusShown(statusLabel->text());
     // The handheld says so in a box as it always did; the tries go on behind it.
@@ -480,6 +506,7 @@ void CDlgMain::ReconnectingFlow(int channel) {
 
 void CDlgMain::ReconnectedFlow() {
     sessionLost = false;
+    UpdateRecorderNodes();
     OnTileStatus(wall->SelectedIndex(), wall->SelectedTile()->StatusText());
 }
 
@@ -524,8 +551,12 @@ void CDlgMain::ShowAbout() {
 
 void CDlgMain::FillTree(int code, const ChannelNameList* list) {
     ClearTree();
-    auto* root = new QTreeWidgetItem(channelTree, QStringList(Text(u"DEVICE")));
+    // The recorder logged in to comes first.
+    auto* root = new QTreeWidgetItem(QStringList(Text(u"DEVICE")));
+    channelTree->insertTopLevelItem(0, root);
+    root->setData(0, kLinkRole, -1);
     root->setIcon(0, TreeImage(0));
+    UpdateRecorderNodes();
     if (list == nullptr) return;
     const int count = std::clamp<int>(list->count, 0, kMaxChannelEntries);
     for (int i = 0; i < count; ++i) {
@@ -535,7 +566,7 @@ void CDlgMain::FillTree(int code, const ChannelNameList* list) {
         item->setData(0, Qt::UserRole, i);
     }
     root->setExpanded(true);
-    if (code == 0 && desktop && !wallRestored) RestoreWall(*list);
+    if (code == 0 && desktop && !wallRestored) RestoreWall();
     MarkPlayingChannels();
 }
 
@@ -650,12 +681,18 @@ void CDlgMain::OnTreeTap(QTreeWidgetItem* item) {
     // The root (the device) and the space below the items open nothing.
     if (item == nullptr || item->parent() == nullptr) return;
     const int channel = item->data(0, Qt::UserRole).toInt();
-    const int playingAt = wall->TileOf(channel);
+    const int id = item->parent()->data(0, kLinkRole).toInt();
+    const RecorderLink* link = LinkById(id);
+    const ChannelSource source = link != nullptr
+                                     ? SourceOf(link->Key())
+                                     : ChannelSource{&client, recorder, RecorderName(recorder)};
+    const int playingAt = wall->TileOf(*source.client, channel);
     if (playingAt >= 0) {
         // A channel that plays already: its tile is the one steered now.
         wall->Select(playingAt);
     } else {
-        wall->SelectedTile()->Play(channel, item->text(0));
+        waitingTiles.erase(wall->SelectedIndex());
+        wall->SelectedTile()->Play(source, channel, item->text(0));
         // The next tap fills the next tile.
         if (desktop && wall->AloneIndex() < 0 && wall->TileCount() > 1)
             wall->Select((wall->SelectedIndex() + 1) % wall->TileCount());
@@ -695,7 +732,9 @@ void CDlgMain::OnTileStatus(int index, const QString& text) {
 }
 
 void CDlgMain::CloseTile(int index) {
-    if (index < 0 || wall->Tile(index)->Channel() == -1) return;
+    if (index < 0) return;
+    waitingTiles.erase(index);
+    if (wall->Tile(index)->Channel() == -1) return;
     wall->Tile(index)->Stop();
     MarkPlayingChannels();
     SaveWall();
@@ -732,6 +771,7 @@ void CDlgMain::AddShortcuts() {
     });
     add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { ExitFlow(); });
     add(QKeySequence(Qt::Key_F2), [this] { SaveViewAs(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { ShowRecorders(); });
     add(QKeySequence(Qt::Key_F3), [this] { StepView(1); });
     add(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { StepView(-1); });
     add(QKeySequence(Qt::Key_F1), [this] { ShowKeys(); });
@@ -751,6 +791,7 @@ void CDlgMain::ShowKeys() {
         {"Ctrl+S", u"SNAPSHOT_KEY"},
         {"Ctrl+I", u"STATS_KEY"},
         {"F2; F3, Shift+F3", u"VIEW_KEY"},
+        {"Ctrl+R", u"REC_KEY"},
         {"\u2190 \u2191 \u2192 \u2193", u"PTZ_KEY"},
         {"Page Up, Page Down", u"ZOOM_KEY"},
         {"Ctrl+T, Enter", u"TREE_KEY"},
@@ -794,7 +835,9 @@ void CDlgMain::SaveSnapshot(int index, const QImage& picture) {
     folder += QStringLiteral("/Tavix");
     QString name =
         QStringLiteral("%1 %2 %3.png")
-            .arg(recorder, tile->ChannelName(),
+            .arg(RecorderName(tile->Source().recorder.isEmpty() ? recorder
+                                                                : tile->Source().recorder),
+                 tile->ChannelName(),
                  QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss.zzz")));
     // Nothing of the name may make a folder or stand for a drive.
     for (QChar& c : name)
@@ -811,7 +854,8 @@ void CDlgMain::SaveSnapshot(int index, const QImage& picture) {
 }
 
 void CDlgMain::Stop() {
-    wall->StopAll();
+    // The tiles of the recorder logged in to; other recorders' play on.
+    wall->ForgetClient(client);
     MarkPlayingChannels();
     // Left enlarged, the handheld's video would cover the screen with nothing to show and no
     // channel to toggle it back with.
@@ -823,12 +867,15 @@ void CDlgMain::Stop() {
 }
 
 void CDlgMain::MarkPlayingChannels() {
-    if (channelTree->topLevelItemCount() == 0) return;
-    QTreeWidgetItem* root = channelTree->topLevelItem(0);
-    for (int i = 0; i < root->childCount(); ++i) {
-        QTreeWidgetItem* item = root->child(i);
-        const bool playing = wall->TileOf(item->data(0, Qt::UserRole).toInt()) >= 0;
-        item->setIcon(0, TreeImage(playing ? 1 : 2));
+    for (int n = 0; n < channelTree->topLevelItemCount(); ++n) {
+        QTreeWidgetItem* node = channelTree->topLevelItem(n);
+        RecorderLink* link = LinkById(node->data(0, kLinkRole).toInt());
+        const DeviceClient& from = link != nullptr ? link->Client() : client;
+        for (int i = 0; i < node->childCount(); ++i) {
+            QTreeWidgetItem* item = node->child(i);
+            const bool playing = wall->TileOf(from, item->data(0, Qt::UserRole).toInt()) >= 0;
+            item->setIcon(0, TreeImage(playing ? 1 : 2));
+        }
     }
 }
 
@@ -837,13 +884,22 @@ void CDlgMain::SaveWall() {
     SavedWall saved;
     saved.side = wall->Side();
     for (int i = 0; i < wall->TileCount(); ++i) {
-        saved.channels.push_back(wall->Tile(i)->Channel());
-        saved.streams.push_back(static_cast<int>(wall->Tile(i)->Choice()));
+        const LiveTile* tile = wall->Tile(i);
+        // A tile of a recorder still connecting keeps what it waits for.
+        const auto waiting = waitingTiles.find(i);
+        const bool own = &tile->Client() == &client;
+        const QString other = waiting != waitingTiles.end() ? waiting->second.recorder
+                              : own                         ? QString()
+                                                            : tile->Source().recorder;
+        saved.channels.push_back(waiting != waitingTiles.end() ? waiting->second.channel
+                                                               : tile->Channel());
+        saved.streams.push_back(static_cast<int>(tile->Choice()));
+        saved.recorders.push_back(other == recorder ? QString() : other);
     }
     StoreWall(recorder, saved);
 }
 
-void CDlgMain::RestoreWall(const ChannelNameList& list) {
+void CDlgMain::RestoreWall() {
     wallRestored = true;
     // The view asked for at the start, else the one shown last, where it shows this recorder.
     const SavedView* view = FindView(views, startView.isEmpty() ? views.last : startView);
@@ -856,19 +912,20 @@ void CDlgMain::RestoreWall(const ChannelNameList& list) {
         return;
     }
     const SavedWall saved = LoadSavedWall(recorder);
-    wall->SetSide(saved.side);
-    for (int i = 0; i < VideoWall::kMaxTiles; ++i)
-        wall->Tile(i)->SetStreamChoice(static_cast<size_t>(i) < saved.streams.size()
-                                           ? static_cast<StreamChoice>(saved.streams[i])
-                                           : StreamChoice::kAuto);
-    const int count = std::clamp<int>(list.count, 0, kMaxChannelEntries);
+    SavedView played;
+    played.side = saved.side;
     for (size_t i = 0; i < saved.channels.size(); ++i) {
-        const int channel = saved.channels[i];
-        if (channel < 0 || channel >= count || wall->TileOf(channel) >= 0) continue;
-        const char* name = list.entries[channel].name;
-        wall->Tile(static_cast<int>(i))
-            ->Play(channel, QString::fromUtf8(name, strnlen(name, kChannelNameBytes)));
+        ViewTile tile;
+        if (saved.channels[i] >= 0) {
+            tile.recorder = i < saved.recorders.size() && !saved.recorders[i].isEmpty()
+                                ? saved.recorders[i]
+                                : recorder;
+            tile.channel = saved.channels[i];
+        }
+        tile.stream = i < saved.streams.size() ? saved.streams[i] : 0;
+        played.tiles.push_back(tile);
     }
+    PlayTiles(played);
     wall->Select(0);
     OnTileStatus(0, wall->SelectedTile()->StatusText());
 }
@@ -878,48 +935,82 @@ void CDlgMain::StartWith(const QString& view, bool fullScreen) {
     startFullScreen = fullScreen;
 }
 
-QString CDlgMain::ChannelName(int channel) const {
-    if (channelTree->topLevelItemCount() == 0) return {};
-    QTreeWidgetItem* root = channelTree->topLevelItem(0);
+QString CDlgMain::ChannelName(const QString& key, int channel) const {
+    if (const RecorderLink* link = LinkOf(key))
+        return channel >= 0 && channel < static_cast<int>(link->Channels().size())
+                   ? link->Channels()[static_cast<size_t>(channel)]
+                   : QString();
+    const QTreeWidgetItem* root = RecorderNode(-1);
+    if (root == nullptr || key != recorder) return {};
     for (int i = 0; i < root->childCount(); ++i)
         if (root->child(i)->data(0, Qt::UserRole).toInt() == channel)
             return root->child(i)->text(0);
     return {};
 }
 
-void CDlgMain::ShowView(const SavedView& view) {
+QString CDlgMain::PlayTiles(const SavedView& view) {
     wall->SetSide(view.side);
-    int elsewhere = 0;
-    QString other;
-    std::vector<ViewTile> shown(static_cast<size_t>(wall->TileCount()));
+    waitingTiles.clear();
+    QString unlisted;
+    std::vector<QString> toConnect;
+    struct Shown {
+        ChannelSource source;
+        int channel = -1;
+        QString name;
+    };
+    std::vector<Shown> shown(static_cast<size_t>(wall->TileCount()));
     for (size_t i = 0; i < shown.size() && i < view.tiles.size(); ++i) {
-        shown[i] = view.tiles[i];
-        if (!shown[i].recorder.isEmpty() && shown[i].recorder != recorder) {
-            ++elsewhere;
-            other = shown[i].recorder;
+        const ViewTile& tile = view.tiles[i];
+        if (tile.recorder.isEmpty()) continue;
+        const ChannelSource source = SourceOf(tile.recorder);
+        const QString name = ChannelName(tile.recorder, tile.channel);
+        const bool twice = std::any_of(
+            shown.begin(), shown.begin() + static_cast<long>(i), [&](const Shown& before) {
+                return before.source.client == source.client && before.channel == tile.channel;
+            });
+        if (twice) continue;
+        if (source.client != nullptr && !name.isEmpty()) {
+            shown[i] = {source, tile.channel, name};
+        } else if (FindRecorder(recorderBook, tile.recorder) != nullptr) {
+            // Its recorder is connecting, or is connected now: the tile plays once its
+            // channels are in.
+            waitingTiles[static_cast<int>(i)] = tile;
+            if (source.client == nullptr) toConnect.push_back(tile.recorder);
+        } else if (tile.recorder != recorder) {
+            unlisted = tile.recorder;
         }
-        if (shown[i].recorder != recorder || ChannelName(shown[i].channel).isEmpty())
-            shown[i].channel = -1;
     }
     // Every tile that changes stops first: a channel plays in one tile at a time.
-    for (size_t i = 0; i < shown.size(); ++i)
-        if (wall->Tile(static_cast<int>(i))->Channel() != shown[i].channel)
-            wall->Tile(static_cast<int>(i))->Stop();
     for (size_t i = 0; i < shown.size(); ++i) {
         LiveTile* tile = wall->Tile(static_cast<int>(i));
-        tile->SetStreamChoice(static_cast<StreamChoice>(shown[i].stream));
-        if (shown[i].channel != -1 && tile->Channel() != shown[i].channel)
-            tile->Play(shown[i].channel, ChannelName(shown[i].channel));
+        if (tile->Channel() != shown[i].channel || &tile->Client() != shown[i].source.client)
+            tile->Stop();
     }
+    for (size_t i = 0; i < VideoWall::kMaxTiles; ++i) {
+        LiveTile* tile = wall->Tile(static_cast<int>(i));
+        tile->SetStreamChoice(
+            static_cast<StreamChoice>(i < view.tiles.size() ? view.tiles[i].stream : 0));
+        if (i < shown.size() && shown[i].channel != -1 && tile->Channel() == -1)
+            tile->Play(shown[i].source, shown[i].channel, shown[i].name);
+    }
+    // Last: reading a password from the keyring runs events, a waiting tile's among them.
+    for (const QString& key : toConnect)
+        ConnectRecorder(key, true);
+    MarkPlayingChannels();
+    return unlisted;
+}
+
+void CDlgMain::ShowView(const SavedView& view) {
+    const QString unlisted = PlayTiles(view);
     currentView = view.name;
     if (views.last != view.name) {
         views.last = view.name;
         StoreViews(views);
     }
     wall->Select(0);
-    MarkPlayingChannels();
     SaveWall();
-    ShowStatus(elsewhere > 0 ? Text(u"VIEW_OTHER") + other : Text(u"VIEW_SHOWN") + view.name);
+    ShowStatus(!unlisted.isEmpty() ? Text(u"VIEW_OTHER") + unlisted
+                                   : Text(u"VIEW_SHOWN") + view.name);
 }
 
 QString CDlgMain::AskViewName(const char16_t* titleKey) {
@@ -940,8 +1031,10 @@ void CDlgMain::SaveViewAs() {
     for (int i = 0; i < wall->TileCount(); ++i) {
         const LiveTile* tile = wall->Tile(i);
         ViewTile shown;
-        if (tile->Channel() != -1) {
-            shown.recorder = recorder;
+        if (waitingTiles.count(i) != 0) {
+            shown = waitingTiles[i];
+        } else if (tile->Channel() != -1) {
+            shown.recorder = tile->Source().recorder.isEmpty() ? recorder : tile->Source().recorder;
             shown.channel = tile->Channel();
         }
         shown.stream = static_cast<int>(tile->Choice());
@@ -987,6 +1080,8 @@ void CDlgMain::StepView(int step) {
 }
 
 void CDlgMain::AddViewsMenu(QMenu& menu) {
+    connect(menu.addAction(Text(u"RECORDERS")), &QAction::triggered, this,
+            [this] { ShowRecorders(); });
     QMenu* sub = menu.addMenu(Text(u"VIEWS"));
     for (const SavedView& view : views.views) {
         QAction* action = sub->addAction(view.name);
@@ -1007,6 +1102,204 @@ void CDlgMain::AddViewsMenu(QMenu& menu) {
     QAction* remove = sub->addAction(Text(u"VIEW_DELETE"));
     remove->setEnabled(current);
     connect(remove, &QAction::triggered, this, [this] { DeleteView(); });
+}
+
+void CDlgMain::ShowRecorders() {
+    if (!desktop || recordersDialog != nullptr) return;
+    CDlgRecorders::Hooks hooks;
+    hooks.state = [this](const QString& key) { return StateOf(key); };
+    hooks.connect = [this](const QString& key, bool on) { ConnectRecorder(key, on); };
+    hooks.changed = [this](const QString& gone) {
+        if (!StoreRecorders(recorderBook)) ShowStatus(Text(u"REC_NOT_SAVED"));
+        (void)gone;
+        UpdateRecorderNodes();
+    };
+    CDlgRecorders dialog(recorderBook, std::move(hooks), this);
+    recordersDialog = &dialog;
+    dialog.exec();
+    recordersDialog = nullptr;
+}
+
+ChannelSource CDlgMain::SourceOf(const QString& key) {
+    if (!key.isEmpty() && key == recorder && RecorderNode(-1) != nullptr)
+        return {&client, recorder, RecorderName(recorder)};
+    if (RecorderLink* link = LinkOf(key)) return {&link->Client(), key, RecorderName(key)};
+    return {};
+}
+
+LinkState CDlgMain::StateOf(const QString& key) const {
+    if (!key.isEmpty() && key == recorder && RecorderNode(-1) != nullptr)
+        return sessionLost ? LinkState::kLost : LinkState::kConnected;
+    const RecorderLink* link = LinkOf(key);
+    return link != nullptr ? link->State() : LinkState::kOffline;
+}
+
+QString CDlgMain::RecorderName(const QString& key) const {
+    for (const RecorderEntry& entry : recorderBook.recorders)
+        if (entry.Key() == key) return entry.name;
+    return key;
+}
+
+RecorderLink* CDlgMain::LinkOf(const QString& key) const {
+    for (const auto& link : links)
+        if (link->Key() == key) return link.get();
+    return nullptr;
+}
+
+RecorderLink* CDlgMain::LinkById(int id) const {
+    for (const auto& link : links)
+        if (link->Id() == id) return link.get();
+    return nullptr;
+}
+
+void CDlgMain::ConnectRecorder(const QString& key, bool on) {
+    if (!on) {
+        if (RecorderLink* link = LinkOf(key)) {
+            DropLink(link);
+        } else if (key == recorder && RecorderNode(-1) != nullptr) {
+            // The recorder logged in to: logged out, as during an outage's LOGIN.
+            sessionLost = false;
+            client.Logout();
+            Stop();
+            ClearTree();
+        }
+        for (auto waiting = waitingTiles.begin(); waiting != waitingTiles.end();)
+            waiting = waiting->second.recorder == key ? waitingTiles.erase(waiting) : ++waiting;
+        if (recordersDialog != nullptr) recordersDialog->Refresh();
+        return;
+    }
+    const RecorderEntry* entry = FindRecorder(recorderBook, key);
+    if (entry == nullptr || StateOf(key) != LinkState::kOffline) return;
+    const RecorderLogin login = entry->login;
+    // The keyring's answer is waited for in a loop of events: what they did is looked at after.
+    const QString password = RecorderPassword(*entry);
+    if (StateOf(key) != LinkState::kOffline) return;
+    links.push_back(std::make_unique<RecorderLink>(
+        nextLinkId++, login, password,
+        [this](std::function<void()> work) { Post(std::move(work)); },
+        [this](int id, const LinkEvent& event) { OnLinkEvent(id, event); }));
+    FillLinkNode(*links.back());
+    if (recordersDialog != nullptr) recordersDialog->Refresh();
+}
+
+void CDlgMain::DropLink(RecorderLink* link) {
+    // Its tiles stop before its client goes.
+    wall->ForgetClient(link->Client());
+    delete RecorderNode(link->Id());
+    links.erase(std::find_if(links.begin(), links.end(),
+                             [&](const auto& held) { return held.get() == link; }));
+    MarkPlayingChannels();
+}
+
+void CDlgMain::OnLinkEvent(int id, const LinkEvent& event) {
+    RecorderLink* link = LinkById(id);
+    if (link == nullptr) return;  // disconnected since
+    DeviceClient& from = link->Client();
+    const int index = event.channel >= 0 ? wall->TileOf(from, event.channel) : -1;
+    switch (event.kind) {
+        case LinkEvent::kLogin:
+            if (event.code == 0) {
+                link->SetState(LinkState::kConnected);
+                from.RequestChannelList();
+            } else if (IsLoginRefusal(event.code)) {
+                // The credentials will not do: its tiles stop; the user edits and connects it.
+                link->SetState(LinkState::kRefused);
+                wall->ForgetClient(from);
+                from.Logout();
+            } else {
+                // Not reached (yet): tried again in a while, as a lost link is.
+                link->SetState(LinkState::kLost);
+                QTimer::singleShot(RecorderLink::kRetryMs, this, [this, id] {
+                    RecorderLink* again = LinkById(id);
+                    if (again == nullptr || again->State() != LinkState::kLost) return;
+                    again->SetState(LinkState::kConnecting);
+                    again->LogIn();
+                    UpdateRecorderNodes();
+                });
+            }
+            break;
+        case LinkEvent::kChannels:
+            link->SetChannels(event.names);
+            FillLinkNode(*link);
+            PlayWaitingTiles(link->Key());
+            break;
+        case LinkEvent::kStream:
+            if (index >= 0) wall->Tile(index)->OnStreamResult(event.code);
+            break;
+        case LinkEvent::kReconnecting:
+            if (event.channel >= 0) {
+                if (index >= 0) wall->Tile(index)->SetReconnecting();
+                break;
+            }
+            link->SetState(LinkState::kLost);
+            for (int i = 0; i < VideoWall::kMaxTiles; ++i)
+                if (&wall->Tile(i)->Client() == &from) wall->Tile(i)->SetReconnecting();
+            break;
+        case LinkEvent::kReconnected:
+            if (event.channel == -1) link->SetState(LinkState::kConnected);
+            break;
+        case LinkEvent::kDisconnected:
+            link->SetState(LinkState::kLost);
+            break;
+    }
+    UpdateRecorderNodes();
+    MarkPlayingChannels();
+    if (recordersDialog != nullptr) recordersDialog->Refresh();
+}
+
+QTreeWidgetItem* CDlgMain::RecorderNode(int id) const {
+    for (int i = 0; i < channelTree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* node = channelTree->topLevelItem(i);
+        if (node->data(0, kLinkRole).toInt() == id) return node;
+    }
+    return nullptr;
+}
+
+void CDlgMain::FillLinkNode(RecorderLink& link) {
+    QTreeWidgetItem* node = RecorderNode(link.Id());
+    if (node == nullptr) {
+        node = new QTreeWidgetItem(channelTree);
+        node->setData(0, kLinkRole, link.Id());
+        node->setIcon(0, TreeImage(0));
+    }
+    qDeleteAll(node->takeChildren());
+    for (size_t i = 0; i < link.Channels().size(); ++i) {
+        auto* item = new QTreeWidgetItem(node, QStringList(link.Channels()[i]));
+        item->setData(0, Qt::UserRole, static_cast<int>(i));
+    }
+    node->setExpanded(true);
+    UpdateRecorderNodes();
+    MarkPlayingChannels();
+}
+
+void CDlgMain::UpdateRecorderNodes() {
+    // The handheld has one recorder, and its node says "Device" as it always did.
+    if (!desktop) return;
+    for (int i = 0; i < channelTree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* node = channelTree->topLevelItem(i);
+        const RecorderLink* link = LinkById(node->data(0, kLinkRole).toInt());
+        const QString key = link != nullptr ? link->Key() : recorder;
+        node->setText(
+            0, QStringLiteral("%1  (%2)").arg(RecorderName(key), LinkStateText(StateOf(key))));
+    }
+}
+
+void CDlgMain::PlayWaitingTiles(const QString& key) {
+    const ChannelSource source = SourceOf(key);
+    for (auto waiting = waitingTiles.begin(); waiting != waitingTiles.end();) {
+        const ViewTile& tile = waiting->second;
+        if (tile.recorder != key) {
+            ++waiting;
+            continue;
+        }
+        const QString name = ChannelName(key, tile.channel);
+        LiveTile* shown = waiting->first < wall->TileCount() ? wall->Tile(waiting->first) : nullptr;
+        if (shown != nullptr && shown->Channel() == -1 && !name.isEmpty() &&
+            wall->TileOf(*source.client, tile.channel) < 0)
+            shown->Play(source, tile.channel, name);
+        waiting = waitingTiles.erase(waiting);
+    }
+    MarkPlayingChannels();
 }
 
 void CDlgMain::OnPtzCommand(int id) {
@@ -1037,8 +1330,8 @@ void CDlgMain::OnPtzCommand(int id) {
 }
 
 void CDlgMain::SendPtz(PtzAction action) {
-    const int channel = wall->SelectedTile()->Channel();
-    if (channel != -1) client.Ptz(channel, action, 0);
+    LiveTile* tile = wall->SelectedTile();
+    if (tile->Channel() != -1) tile->Client().Ptz(tile->Channel(), action, 0);
 }
 
 bool CDlgMain::eventFilter(QObject* watched, QEvent* event) {

@@ -21,6 +21,11 @@
 //   The wall can be saved as a named view (F2, or the views in a tile's menu) and views shown
 //   again (F3 and Shift+F3 step through them); the view shown last comes back at the next
 //   start, and StartWith starts in a view (tavix --view NAME [--fullscreen]).
+//   Beside the recorder logged in to, the recorders of the recorder list (Ctrl+R) can be
+//   connected, each through a RecorderLink of its own: the tree has a node per recorder with
+//   its state, a tile holds (recorder, channel), and a recorder that goes away shows only its
+//   own tiles "Reconnecting...". A view or a saved wall with tiles of a listed recorder
+//   connects it and plays them once its channels are in.
 //
 // Threads: everything runs on the user-interface thread except
 // - the IDeviceEvents calls, which come on the device client's thread: they only post messages
@@ -39,11 +44,16 @@
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "client/device_events.h"
 #include "client/wire_messages.h"
+#include "ui/live_tile.h"
+#include "ui/recorder_book.h"
+#include "ui/recorder_link.h"
 #include "ui/saved_views.h"
 
 class QLabel;
@@ -54,6 +64,7 @@ class QTreeWidgetItem;
 namespace tavix {
 
 class CDlgLogin;
+class CDlgRecorders;
 class CImageButton;
 class DeviceClient;
 class VideoWall;
@@ -161,7 +172,7 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     // The wall of the recorder logged in to: saved after the user changed it, played again
     // when its channel list comes.
     void SaveWall();
-    void RestoreWall(const ChannelNameList& list);
+    void RestoreWall();
     // Views (desktop).
     // The name the user gives (the current view's offered), trimmed; empty when cancelled.
     QString AskViewName(const char16_t* titleKey);
@@ -169,12 +180,33 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void RenameView();
     void DeleteView();
     void StepView(int step);
-    // Plays `view` on the wall: its tiles of the recorder logged in to; tiles of another
-    // recorder stay empty, and the status line says so.
+    // Plays `view` on the wall and makes it the current one; the status line says so.
     void ShowView(const SavedView& view);
+    // Plays the tiles of `view`: those of a connected recorder at once, those of a listed one
+    // once its channels are in (it is connected); the others stay empty. Returns a recorder
+    // of them that is not listed, or empty.
+    QString PlayTiles(const SavedView& view);
     void AddViewsMenu(QMenu& menu);
-    // The name of `channel` in the tree; empty when it has none.
-    QString ChannelName(int channel) const;
+    // The name of `channel` of recorder `key`; empty when it has none or does not play.
+    QString ChannelName(const QString& key, int channel) const;
+    // Recorders (desktop).
+    void ShowRecorders();
+    // Where the channels of recorder `key` come from; a null client when it is not connected.
+    ChannelSource SourceOf(const QString& key);
+    LinkState StateOf(const QString& key) const;
+    QString RecorderName(const QString& key) const;
+    // Logs in to or out of recorder `key` from the list.
+    void ConnectRecorder(const QString& key, bool on);
+    RecorderLink* LinkOf(const QString& key) const;
+    RecorderLink* LinkById(int id) const;
+    void DropLink(RecorderLink* link);
+    void OnLinkEvent(int id, const LinkEvent& event);
+    // A recorder's node of the tree (id -1: the recorder logged in to), or null.
+    QTreeWidgetItem* RecorderNode(int id) const;
+    void FillLinkNode(RecorderLink& link);
+    // The nodes' texts: name and state.
+    void UpdateRecorderNodes();
+    void PlayWaitingTiles(const QString& key);
     // PTZ band and arrow keys.
     void OnPtzCommand(int id);
     void OnArrowKey(int key);
@@ -236,6 +268,12 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     QString currentView;  // the view shown last, as it was saved
     QString startView;    // StartWith's, until it is shown
     bool startFullScreen = false;
+    RecorderBook recorderBook;
+    std::vector<std::unique_ptr<RecorderLink>> links;
+    int nextLinkId = 0;
+    // Tiles of a view or wall whose recorder is still connecting, by tile.
+    std::map<int, ViewTile> waitingTiles;
+    CDlgRecorders* recordersDialog = nullptr;  // while it is open
 
     // Work for the window's thread waits here, under our own lock, rather than in Qt's event
     // queue: the hand-over of what the work captures is then ordered by a lock the race

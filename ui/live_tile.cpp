@@ -68,7 +68,7 @@ class OverlayLabel : public QLabel {
 }  // namespace
 
 LiveTile::LiveTile(DeviceClient& client, Post post, QWidget* parent)
-    : QWidget(parent), post(std::move(post)), live(client) {
+    : QWidget(parent), post(std::move(post)), live(client), source{&client, {}, {}} {
     videoArea = new QWidget(this);
     QPalette black = videoArea->palette();
     black.setColor(QPalette::Window, Qt::black);
@@ -113,6 +113,20 @@ void LiveTile::Play(int channelIndex, const QString& name) {
     before = live.Figures();
     statusTimer.start();
     ShowStatus();
+}
+
+void LiveTile::Play(const ChannelSource& from, int channelIndex, const QString& name) {
+    Stop();
+    source = from;
+    live.UseClient(*from.client);
+    Play(channelIndex, name);
+}
+
+void LiveTile::ForgetClient(DeviceClient& gone, DeviceClient& fallback) {
+    if (&live.Client() != &gone) return;
+    Stop();
+    source = ChannelSource{&fallback, {}, {}};
+    live.UseClient(fallback);
 }
 
 void LiveTile::Stop() {
@@ -247,10 +261,12 @@ void LiveTile::UpdateStatistics(int64_t periodMs) {
             .arg(now.refusedChunks)
             .arg(now.keyWaits)
             .arg(live.StreamType() == kSubStream ? QStringLiteral("sub") : QStringLiteral("main"));
+    // Which recorder: a wall may show several.
+    const QString named = source.name.isEmpty() ? text : source.name + u'\n' + text;
     statistics->setText(
         delayMean < 0
-            ? text
-            : text + QStringLiteral("\n%1 %2 ms").arg(Text(u"STAT_DELAY")).arg(delayMean));
+            ? named
+            : named + QStringLiteral("\n%1 %2 ms").arg(Text(u"STAT_DELAY")).arg(delayMean));
     statistics->adjustSize();
     statistics->move(0, videoArea->height() - statistics->height());
     statistics->raise();

@@ -28,6 +28,13 @@ class QLabel;
 
 namespace tavix {
 
+// The recorder a tile's channel comes from.
+struct ChannelSource {
+    DeviceClient* client = nullptr;
+    QString recorder;  // "address:port"; empty for the recorder the tile was made with
+    QString name;      // as the tree names it
+};
+
 // Which of a channel's streams a tile plays: the wall's choice, or the user's.
 enum class StreamChoice { kAuto = 0, kMain = kMainStream, kSub = kSubStream };
 
@@ -45,6 +52,12 @@ class LiveTile : public QWidget, private IPictureScreen {
     // Opens `channel` here ("OPENING_V"), stopping what played before. `name` is its name in the
     // channel tree.
     void Play(int channel, const QString& name);
+    // The same, of the recorder `source` (whose client must outlive the tile's use of it).
+    void Play(const ChannelSource& source, int channel, const QString& name);
+    const ChannelSource& Source() const { return source; }
+    DeviceClient& Client() const { return live.Client(); }
+    // The client goes: a channel of it stops, and the tile falls back to `fallback`.
+    void ForgetClient(DeviceClient& gone, DeviceClient& fallback);
     // Closes the channel ("STOP") and clears the picture to black; nothing when none plays.
     void Stop();
     // The channel's stream result: 0 "BUFFERING" (while reconnecting, the status stays until the
@@ -138,6 +151,7 @@ class LiveTile : public QWidget, private IPictureScreen {
 
     Post post;
     LiveChannel live;
+    ChannelSource source;
     QWidget* videoArea = nullptr;  // what the presenter draws into
     QLabel* caption = nullptr;
     QLabel* statistics = nullptr;

@@ -12,7 +12,8 @@
 
 namespace tavix {
 
-VideoWall::VideoWall(DeviceClient& client, LiveTile::Post post, QWidget* parent) : QWidget(parent) {
+VideoWall::VideoWall(DeviceClient& client, LiveTile::Post post, QWidget* parent)
+    : QWidget(parent), client(client) {
     SetControlId(this, kIdVideoWindow);
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
@@ -67,9 +68,19 @@ void VideoWall::Select(int index) {
 }
 
 int VideoWall::TileOf(int channel) const {
+    return TileOf(client, channel);
+}
+
+int VideoWall::TileOf(const DeviceClient& from, int channel) const {
     for (int i = 0; i < TileCount(); ++i)
-        if (Tile(i)->Channel() == channel) return i;
+        if (Tile(i)->Channel() == channel && &Tile(i)->Client() == &from) return i;
     return -1;
+}
+
+void VideoWall::ForgetClient(DeviceClient& gone) {
+    for (LiveTile* tile : tiles)
+        tile->ForgetClient(gone, client);
+    std::erase_if(mainSizes, [&](const auto& known) { return known.first.first == &gone; });
 }
 
 void VideoWall::ShowAlone(int index) {
@@ -151,8 +162,9 @@ void VideoWall::ChooseStreams() {
             tile->SetAutoStream(ChooseStream(side == 1, tile->size(), QSize()));
             continue;
         }
-        if (!tile->MainSize().isEmpty()) mainSizes[channel] = tile->MainSize();
-        const auto known = mainSizes.find(channel);
+        const std::pair<const DeviceClient*, int> played(&tile->Client(), channel);
+        if (!tile->MainSize().isEmpty()) mainSizes[played] = tile->MainSize();
+        const auto known = mainSizes.find(played);
         const bool single = (side == 1 && i == 0) || alone == i;
         tile->SetAutoStream(
             ChooseStream(single, tile->size(), known != mainSizes.end() ? known->second : QSize()));

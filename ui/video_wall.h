@@ -49,8 +49,12 @@ class VideoWall : public QWidget {
     LiveTile* SelectedTile() const { return Tile(selected); }
     int SelectedIndex() const { return selected; }
     void Select(int index);
-    // The tile of the layout playing `channel`, or -1.
+    // The tile of the layout playing `channel` of the wall's own client, or of `from`; -1 when
+    // none does.
     int TileOf(int channel) const;
+    int TileOf(const DeviceClient& from, int channel) const;
+    // `gone`'s client is about to go: its tiles stop and play the wall's own client's again.
+    void ForgetClient(DeviceClient& gone);
     // Tile `index` alone over the whole wall (the others play on, unseen), or the grid (-1).
     void ShowAlone(int index);
     int AloneIndex() const { return alone; }
@@ -104,7 +108,8 @@ class VideoWall : public QWidget {
     bool shown = true;
     bool pressedInside = false;
     QTimer statisticsTimer;
-    std::map<int, QSize> mainSizes;  // by channel, once shown
+    DeviceClient& client;
+    std::map<std::pair<const DeviceClient*, int>, QSize> mainSizes;  // by channel, once shown
     std::function<void(QMenu&)> menuExtension;
 };
 

@@ -54,7 +54,9 @@ const char16_t* const kKeys[] = {
     u"ZOOM_KEY", u"TREE_KEY", u"EXIT_KEY", u"HELP_KEY", u"PWD_FILE", u"STREAM_AUTO",
     u"STREAM_MAIN", u"STREAM_SUB", u"VIEWS", u"VIEW_SAVE", u"VIEW_RENAME", u"VIEW_DELETE",
     u"VIEW_NAME", u"VIEW_SAVED", u"VIEW_NOT_SAVED", u"VIEW_SHOWN", u"VIEW_OTHER", u"VIEW_UNKNOWN",
-    u"VIEW_KEY",
+    u"VIEW_KEY", u"RECORDERS", u"REC_ADD", u"REC_EDIT", u"REC_REMOVE", u"REC_CONNECT",
+    u"REC_DISCONNECT", u"REC_NAME", u"REC_PORT", u"REC_TWICE", u"REC_NOT_SAVED", u"REC_CONNECTED",
+    u"REC_CONNECTING", u"REC_LOST", u"REC_REFUSED", u"REC_OFFLINE", u"REC_KEY",
 };
 // clang-format on
 
@@ -66,7 +68,7 @@ std::string ProgramFolder() {
 }
 
 TEST(LanguageFilesTest, EveryFileHoldsEveryKeyInTheStoreLayout) {
-    ASSERT_EQ(63u, std::size(kKeys));
+    ASSERT_EQ(79u, std::size(kKeys));
     for (const char* name : kLanguageFiles) {
         SCOPED_TRACE(name);
         std::string path = ProgramFolder() + name;

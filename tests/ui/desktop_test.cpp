@@ -1,8 +1,11 @@
 // The viewer on a desktop's screen (1280 x 720): a normal window that goes full screen and back
 // and remembers its place, and a wall of four tiles against tavix-sim.
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QInputDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 
@@ -10,6 +13,7 @@
 
 #include "tests/ui/device_test.h"
 #include "tests/ui/pattern_check.h"
+#include "ui/dlg_recorders.h"
 #include "ui/saved_views.h"
 #include "ui/video_wall.h"
 
@@ -314,6 +318,82 @@ TEST_F(DesktopTest, AWallSavedAsAViewComesBackByKeyAndAsTheStartOfAKiosk) {
         EXPECT_EQ(2, w->Wall().Tile(0)->Channel());
         EXPECT_TRUE(WaitForPatternIn(*w, 0));
         EXPECT_TRUE(w->isFullScreen());
+        Press(w, kIdExit);
+    });
+    window.exec();
+    EXPECT_TRUE(driver.Done());
+}
+
+TEST_F(DesktopTest, TwoRecordersShareAViewAndOneGoingAwayLeavesTheOthersTilesPlaying) {
+    SimProcess shop(CifChannels(2));
+    SimProcess warehouse(CifChannels(2));
+    SaveLogin(shop.Port());
+    {
+        CDlgMain window(client);
+        RunLoggedIn(window, [&](CDlgMain* w) {
+            Press(w, kIdLayout4);
+            // The second recorder: added in the list, then connected.
+            ModalDriver list;
+            const auto isForm = [](QWidget* d) { return d->findChild<QLineEdit*>("address"); };
+            list.WhenShown<CDlgRecorders>(
+                    "the list",
+                    [](CDlgRecorders* d) { d->findChild<QPushButton*>("add")->click(); })
+                .When("the form", isForm,
+                      [&](QWidget* d) {
+                          d->findChild<QLineEdit*>("name")->setText("Warehouse");
+                          d->findChild<QLineEdit*>("address")->setText("127.0.0.1");
+                          d->findChild<QLineEdit*>("port")->setText(
+                              QString::number(warehouse.Port()));
+                          d->findChild<QLineEdit*>("user")->setText("admin");
+                          d->findChild<QLineEdit*>("password")->setText("702914");
+                          d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+                      })
+                .WhenShown<CDlgRecorders>("the list again", [](CDlgRecorders* d) {
+                    d->findChild<QPushButton*>("connect")->click();
+                    d->reject();
+                });
+            w->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+            QTest::keyClick(w, Qt::Key_R, Qt::ControlModifier);
+            EXPECT_TRUE(list.Done());
+            QTreeWidget* tree = Tree(*w);
+            ASSERT_TRUE(QTest::qWaitFor([&] {
+                return tree->topLevelItemCount() == 2 && tree->topLevelItem(1)->childCount() == 2;
+            }));
+            EXPECT_TRUE(tree->topLevelItem(1)->text(0).startsWith("Warehouse  (connected"));
+            // A camera of each, saved as a view.
+            TapTree(*w, Channel(*w, 0));
+            TapTree(*w, tree->topLevelItem(1)->child(1));
+            w->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+            ModalDriver name;
+            name.WhenShown<QInputDialog>("the view's name", [](QInputDialog* d) {
+                d->setTextValue(QStringLiteral("Both"));
+                d->accept();
+            });
+            QTest::keyClick(w, Qt::Key_F2);
+            EXPECT_TRUE(name.Done());
+            Press(w, kIdExit);
+        });
+    }
+    ASSERT_EQ(2u, LoadRecorders().recorders.size());
+    // tavix --view Both --fullscreen: both recorders' tiles play; the warehouse goes away.
+    CDlgMain window(client);
+    window.StartWith(QStringLiteral("Both"), true);
+    ModalDriver driver;
+    driver.WhenShown<CDlgMain>("the kiosk", [&](CDlgMain* w) {
+        VideoWall& wall = w->Wall();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wall.Tile(1)->Channel() == 1; }, 10000));
+        EXPECT_EQ(0, wall.Tile(0)->Channel());
+        EXPECT_NE(&client, &wall.Tile(1)->Client());
+        EXPECT_TRUE(WaitForPatternIn(*w, 0));
+        EXPECT_TRUE(WaitForPatternIn(*w, 1));
+        warehouse.Stop();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return wall.Tile(1)->StatusText() == "Reconnecting..."; },
+                                    10000));
+        EXPECT_TRUE(Tree(*w)->topLevelItem(1)->text(0).endsWith("(lost)"));
+        EXPECT_EQ("Playing", wall.Tile(0)->StatusText());
+        EXPECT_TRUE(WaitForPatternIn(*w, 0));
         Press(w, kIdExit);
     });
     window.exec();

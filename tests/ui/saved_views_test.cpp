@@ -1,6 +1,7 @@
 // The views file read as untrusted bytes, and written back as it was read.
 #include <gtest/gtest.h>
 
+#include "ui/recorder_book.h"
 #include "ui/saved_views.h"
 
 namespace tavix {
@@ -37,6 +38,22 @@ TEST(SavedViewsTest, WhatCannotBeAViewIsLeftOutAndTheRestRoundTrips) {
     const ViewBook again = ParseViews(FormatViews(named));
     EXPECT_EQ(FormatViews(named), FormatViews(again));
     EXPECT_EQ("Hall", again.last);
+}
+
+TEST(RecorderBookTest, WhatCannotBeARecorderIsLeftOutAndTheRestRoundTrips) {
+    EXPECT_TRUE(ParseRecorders("{").recorders.empty());
+    const RecorderBook book = ParseRecorders(R"({"recorders": [
+        {"name": " Shop ", "address": "10.0.0.5", "port": 34567, "user": "admin"},
+        {"name": "Again", "address": "10.0.0.5", "port": 34567, "user": "guest"},
+        {"address": "", "port": 34567, "user": "admin"},
+        {"address": "10.0.0.7", "port": 70000, "user": "admin"},
+        {"address": "10.0.0.8", "port": 34567},
+        {"address": "store.example", "port": 8000, "user": "u", "password": "p:w"}]})");
+    ASSERT_EQ(2u, book.recorders.size());
+    EXPECT_EQ("Shop", book.recorders[0].name);
+    EXPECT_EQ("store.example:8000", book.recorders[1].name);  // no name: its address
+    EXPECT_EQ("p:w", book.recorders[1].filePassword);
+    EXPECT_EQ(FormatRecorders(book), FormatRecorders(ParseRecorders(FormatRecorders(book))));
 }
 
 }  // namespace
