@@ -65,7 +65,7 @@ wait "$watch"
 kill "$viewer"
 
 read -r -a gap <"$work/watch.out"
-echo "stopped at 10000 ms, restarted at $restarted ms (since the watch began)"
+echo "stopped at 10000 ms, restarted at $restarted ms (since the watch began); one grab every $(sed -n 2p "$work/watch.out") ms"
 echo "first recorder, longest time a tile's picture stood still (ms@from-to): ${gap[0]} ${gap[1]}"
 for tile in 2 3; do
     to=${gap[$tile]##*-}

@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,7 +52,9 @@ int WatchGaps(QScreen& screen, int side, int64_t limitMs, const QElapsedTimer& c
     std::vector<size_t> hashes(count, 0);
     std::vector<int64_t> changed(count, 0), longest(count, 0), from(count, 0);
     int64_t now = 0;
+    int64_t grabs = 0;
     while ((now = clock.elapsed()) < limitMs) {
+        ++grabs;
         const QImage image = screen.grabWindow(0).toImage();
         for (size_t i = 0; i < count; ++i) {
             const int n = static_cast<int>(i);
@@ -77,7 +80,8 @@ int WatchGaps(QScreen& screen, int side, int64_t limitMs, const QElapsedTimer& c
         std::printf("%lld@%lld-%lld ", static_cast<long long>(longest[i]),
                     static_cast<long long>(from[i]), static_cast<long long>(from[i] + longest[i]));
     }
-    std::printf("\n");
+    // What a gap can be told from: the time between two grabs.
+    std::printf("\n%lld\n", static_cast<long long>(now / std::max<int64_t>(grabs, 1)));
     return 0;
 }
 

@@ -387,9 +387,17 @@ void CDlgLogin::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (autoLogin.address.isEmpty()) return;
     const auto recent = std::find(recentRecorders.begin(), recentRecorders.end(), autoLogin);
+    if (recent != recentRecorders.end()) {
+        PickRecorder(static_cast<int>(recent - recentRecorders.begin()));
+    } else {
+        // A recorder of the list never logged in to here: its own password.
+        addressBox->setText(autoLogin.address);
+        portBox->setText(QString::number(autoLogin.port));
+        userBox->setText(autoLogin.user);
+        passwordBox->setText(autoPassword);
+    }
     autoLogin = {};
-    if (recent == recentRecorders.end()) return;
-    PickRecorder(static_cast<int>(recent - recentRecorders.begin()));
+    autoPassword.clear();
     QMetaObject::invokeMethod(this, &CDlgLogin::OnLoginCommand, Qt::QueuedConnection);
 }
 

@@ -74,10 +74,13 @@ class CDlgLogin : public QDialog {
     // leaves the dialog open for another try.
     void HandleLoginResult(int code);
 
-    // Once shown, logs in to `login` (one of the recorders logged in to last) with its saved
-    // password, as a pick from the list and the login key would; a failure leaves the dialog
-    // to the user.
-    void LogInTo(const RecorderLogin& login) { autoLogin = login; }
+    // Once shown, logs in to `login` with its saved password (one of the recorders logged in
+    // to last), else with `password`, as a pick from the list and the login key would; a
+    // failure leaves the dialog to the user.
+    void LogInTo(const RecorderLogin& login, const QString& password = {}) {
+        autoLogin = login;
+        autoPassword = password;
+    }
 
     // The two soft-key commands (also what their keys do).
     void OnLoginCommand();
@@ -127,6 +130,7 @@ class CDlgLogin : public QDialog {
     CImageButton* exitKey = nullptr;
     bool waiting = false;     // the wait cursor is shown
     RecorderLogin autoLogin;  // LogInTo's, until shown
+    QString autoPassword;
 };
 
 }  // namespace tavix

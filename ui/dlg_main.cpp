@@ -394,14 +394,14 @@ void CDlgMain::RunLoginFlow() {
         for (size_t i = 0; view != nullptr && i < view->tiles.size() && key.isEmpty(); ++i)
             key = view->tiles[i].recorder;
         bool known = false;
-        std::vector<RecorderLogin> logins = LoadRecentRecorders();
-        if (const RecorderEntry* listed = FindRecorder(recorderBook, key))
-            logins.insert(logins.begin(), listed->login);
-        for (const RecorderLogin& recent : logins)
-            if (!key.isEmpty() && RecorderKey(recent.address, recent.port) == key) {
+        if (const RecorderEntry* listed = FindRecorder(recorderBook, key)) {
+            login->LogInTo(listed->login, RecorderPassword(*listed));
+            known = true;
+        }
+        for (const RecorderLogin& recent : LoadRecentRecorders())
+            if (!known && !key.isEmpty() && RecorderKey(recent.address, recent.port) == key) {
                 login->LogInTo(recent);
                 known = true;
-                break;
             }
         if (!known) {
             ShowStatus(Text(u"VIEW_UNKNOWN") + startView);

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -377,6 +378,8 @@ TEST_F(DesktopTest, TwoRecordersShareAViewAndOneGoingAwayLeavesTheOthersTilesPla
         });
     }
     ASSERT_EQ(2u, LoadRecorders().recorders.size());
+    // The kiosk needs only the list: the recorders logged in to last are forgotten.
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "tavix", "tavix").remove("recorders");
     // tavix --view Both --fullscreen: both recorders' tiles play; the warehouse goes away.
     CDlgMain window(client);
     window.StartWith(QStringLiteral("Both"), true);
