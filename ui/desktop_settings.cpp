@@ -10,8 +10,6 @@ namespace tavix {
 
 namespace {
 
-constexpr int kMaxSide = 4;
-
 std::unique_ptr<QSettings> Store() {
     return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                        QStringLiteral("tavix"), QStringLiteral("tavix"));
@@ -46,25 +44,30 @@ SavedWall LoadSavedWall(const QString& recorder) {
     const QStringList saved = Store()->value(WallKey(recorder)).toStringList();
     if (saved.isEmpty()) return wall;
     // Untrusted: a file edited by hand gets a valid wall or an empty one.
-    wall.side = std::clamp(saved[0].toInt(), 1, kMaxSide);
-    for (int i = 1; i < saved.size() && i <= wall.side * wall.side; ++i) {
+    // The layout's own text; a wall saved before layouts had one is a grid of its first number.
+    const std::optional<WallLayout> layout =
+        ParseLayout(Store()->value(WallKey(recorder, QStringLiteral("layouts/"))).toString());
+    const int side = std::clamp(saved[0].toInt(), 1, kMaxWallSide);
+    wall.layout = layout.value_or(GridLayout(side, side));
+    const int count = wall.layout.TileCount();
+    for (int i = 1; i < saved.size() && i <= count; ++i) {
         bool number = false;
         const int channel = saved[i].toInt(&number);
         wall.channels.push_back(number && channel >= 0 ? channel : -1);
     }
     const QStringList streams = Store()->value(StreamsKey(recorder)).toStringList();
-    for (int i = 0; i < streams.size() && i < wall.side * wall.side; ++i) {
+    for (int i = 0; i < streams.size() && i < count; ++i) {
         const int choice = streams[i].toInt();
         wall.streams.push_back(choice >= 0 && choice <= 2 ? choice : 0);
     }
     const QStringList recorders = Store()->value(RecordersKey(recorder)).toStringList();
-    for (int i = 0; i < recorders.size() && i < wall.side * wall.side; ++i)
+    for (int i = 0; i < recorders.size() && i < count; ++i)
         wall.recorders.push_back(recorders[i]);
     return wall;
 }
 
 void StoreWall(const QString& recorder, const SavedWall& wall) {
-    QStringList saved{QString::number(wall.side)};
+    QStringList saved{QString::number(wall.layout.columns)};
     for (int channel : wall.channels)
         saved << QString::number(channel);
     QStringList streams;
@@ -73,6 +76,7 @@ void StoreWall(const QString& recorder, const SavedWall& wall) {
     const auto store = Store();
     store->setValue(WallKey(recorder), saved);
     store->setValue(StreamsKey(recorder), streams);
+    store->setValue(WallKey(recorder, QStringLiteral("layouts/")), FormatLayout(wall.layout));
     store->setValue(RecordersKey(recorder),
                     QStringList(wall.recorders.begin(), wall.recorders.end()));
 }

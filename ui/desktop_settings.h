@@ -10,10 +10,12 @@
 
 #include <vector>
 
+#include "ui/wall_layout.h"
+
 namespace tavix {
 
 struct SavedWall {
-    int side = 1;                    // tiles per side
+    WallLayout layout;
     std::vector<int> channels;       // by tile; -1 for an empty one
     std::vector<int> streams;        // by tile: 0 the wall's choice, 1 main, 2 sub
     std::vector<QString> recorders;  // by tile: another recorder's "address:port", else empty

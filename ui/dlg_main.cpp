@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QMimeData>
 #include <QPainter>
 #include <QSaveFile>
 #include <QScreen>
@@ -69,6 +70,26 @@ constexpr PtzAction kTurnedArrowAction[4] = {PtzAction::kUp, PtzAction::kRight, 
 constexpr int kLayoutIds[4] = {kIdLayout1, kIdLayout4, kIdLayout9, kIdLayout16};
 constexpr const char* kLayoutCaptions[4] = {"1", "2\u00d72", "3\u00d73", "4\u00d74"};
 
+// The tree of recorders and channels; a channel dragged from it carries its recorder node's
+// link id and its index (VideoWall::kChannelMime).
+class ChannelTree : public QTreeWidget {
+  public:
+    using QTreeWidget::QTreeWidget;
+
+  protected:
+    QStringList mimeTypes() const override {
+        return {QString::fromLatin1(VideoWall::kChannelMime)};
+    }
+    QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override {
+        if (items.size() != 1 || items[0]->parent() == nullptr) return nullptr;
+        auto* carried = new QMimeData;
+        carried->setData(QString::fromLatin1(VideoWall::kChannelMime),
+                         QByteArray::number(items[0]->parent()->data(0, kLinkRole).toInt()) + ' ' +
+                             QByteArray::number(items[0]->data(0, Qt::UserRole).toInt()));
+        return carried;
+    }
+};
+
 void SetBackground(QWidget* widget, const QColor& color) {
     QPalette colours = widget->palette();
     colours.setColor(QPalette::Window, color);
@@ -80,7 +101,7 @@ void SetBackground(QWidget* widget, const QColor& color) {
 
 CDlgMain::CDlgMain(DeviceClient& client, QWidget* parent) : QDialog(parent), client(client) {
     // The controls of the window's template: the channel tree and the video (the wall).
-    channelTree = new QTreeWidget(this);
+    channelTree = new ChannelTree(this);
     SetControlId(channelTree, kIdChannelTree);
     channelTree->setHeaderHidden(true);
     channelTree->setRootIsDecorated(true);
@@ -95,10 +116,6 @@ CDlgMain::CDlgMain(DeviceClient& client, QWidget* parent) : QDialog(parent), cli
     connect(channelTree, &QTreeWidget::itemClicked, this, &CDlgMain::OnTreeTap);
 
     setWindowTitle(ToQString(appTitle));
-    // The dialog's own background, and that of every control but the status line and the tree.
-    QPalette black = palette();
-    black.setColor(QPalette::Window, ColorFromRef(kBlackBackground));
-    setPalette(black);
 }
 
 CDlgMain::~CDlgMain() {
@@ -135,6 +152,14 @@ void CDlgMain::InitDialog() {
 
     QScreen* screen = this->screen();
     desktop = screen != nullptr && IsDesktopScreen(screen->geometry().size());
+    if (!desktop) {
+        // The handheld's dark window, and that of every control but the status line and the
+        // tree. The desktop's tree, status line and dialogs follow the desktop's colours; the
+        // window paints its own dark background around them.
+        QPalette black = palette();
+        black.setColor(QPalette::Window, ColorFromRef(kBlackBackground));
+        setPalette(black);
+    }
     if (desktop) {
         // A normal window of the desktop: decorated, resizable, behind others when they are
         // chosen.
@@ -173,10 +198,15 @@ void CDlgMain::InitDialog() {
     statusLabel = new QLabel(this);
     SetControlId(statusLabel, kIdStatusLabel);
     statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    QPalette statusColours = statusLabel->palette();
-    statusColours.setColor(QPalette::WindowText, ColorFromRef(kLightText));
-    statusLabel->setPalette(statusColours);
-    SetBackground(statusLabel, ColorFromRef(kDarkBackground));
+    if (desktop) {
+        statusLabel->setAutoFillBackground(true);
+        statusLabel->setMargin(2);
+    } else {
+        QPalette statusColours = statusLabel->palette();
+        statusColours.setColor(QPalette::WindowText, ColorFromRef(kLightText));
+        statusLabel->setPalette(statusColours);
+        SetBackground(statusLabel, ColorFromRef(kDarkBackground));
+    }
     statusLabel->show();
 
     treeImages = {QIcon(LoadImage(kIconDevice)), QIcon(LoadImage(kIconChannelPlaying)),
@@ -196,8 +226,24 @@ void CDlgMain::InitDialog() {
         recorderBook = LoadRecorders();
         wall->SetMenuExtension([this](QMenu& menu) { AddViewsMenu(menu); });
         connect(wall, &VideoWall::SnapshotTaken, this, &CDlgMain::SaveSnapshot);
-        // Enter on a channel of the tree plays it, as a click does.
+        // Enter on a channel of the tree plays it, as a click does; a channel dragged onto a
+        // tile plays there.
         connect(channelTree, &QTreeWidget::itemActivated, this, &CDlgMain::OnTreeTap);
+        channelTree->setDragEnabled(true);
+        channelTree->setDragDropMode(QAbstractItemView::DragOnly);
+        connect(wall, &VideoWall::ChannelDropped, this, &CDlgMain::OnChannelDropped);
+        connect(wall, &VideoWall::LayoutEdited, this, [this] {
+            MarkPlayingChannels();
+            SaveWall();
+        });
+        connect(wall, &VideoWall::TilesSwapped, this, [this](int a, int b) {
+            // A tile waiting for its recorder moves with it.
+            std::map<int, ViewTile> moved;
+            for (const auto& [index, tile] : waitingTiles)
+                moved[index == a ? b : index == b ? a : index] = tile;
+            waitingTiles = std::move(moved);
+            SaveWall();
+        });
     }
 
     initDone = 1;
@@ -291,11 +337,15 @@ void CDlgMain::Layout(int cx, int cy) {
 void CDlgMain::paintEvent(QPaintEvent*) {
     if (!isVisible()) return;
     QPainter painter(this);
-    painter.fillRect(rect(), ColorFromRef(kBlackBackground));
+    // The desktop's window is in the desktop's colours, light or dark; the video stays dark.
+    painter.fillRect(rect(),
+                     desktop ? palette().color(QPalette::Window) : ColorFromRef(kBlackBackground));
     PaintHeaderBand(painter, headerImage, width(), headerHeight);
     const int bandTop = height() - softKeyHeight - ptzBandHeight;
-    painter.fillRect(QRect(0, bandTop, width(), ptzBandHeight), ColorFromRef(kDarkBackground));
-    painter.fillRect(QRect(0, bandTop, width(), 1), kPtzBandLine);
+    painter.fillRect(QRect(0, bandTop, width(), ptzBandHeight),
+                     desktop ? palette().color(QPalette::Button) : ColorFromRef(kDarkBackground));
+    painter.fillRect(QRect(0, bandTop, width(), 1),
+                     desktop ? palette().color(QPalette::Mid) : kPtzBandLine);
 }
 
 void CDlgMain::ShowLivePage(bool show) {
@@ -690,7 +740,7 @@ void CDlgMain::OnTreeTap(QTreeWidgetItem* item) {
     if (playingAt >= 0) {
         // A channel that plays already: its tile is the one steered now.
         wall->Select(playingAt);
-    } else {
+    } else if (source.client != nullptr) {
         waitingTiles.erase(wall->SelectedIndex());
         wall->SelectedTile()->Play(source, channel, item->text(0));
         // The next tap fills the next tile.
@@ -706,6 +756,27 @@ void CDlgMain::OnTreeTap(QTreeWidgetItem* item) {
     }
 }
 
+void CDlgMain::OnChannelDropped(int index, int link, int channel) {
+    const RecorderLink* from = LinkById(link);
+    if (link != -1 && from == nullptr) return;  // disconnected since the drag began
+    const QString key = from != nullptr ? from->Key() : recorder;
+    const ChannelSource source =
+        from != nullptr ? SourceOf(key) : ChannelSource{&client, recorder, RecorderName(recorder)};
+    const QString name =
+        from != nullptr ? ChannelName(key, channel) : ChannelName(recorder, channel);
+    if (source.client == nullptr || name.isEmpty()) return;
+    // A channel plays in one tile at a time: from where it played, it moves here.
+    const int playingAt = wall->TileOf(*source.client, channel);
+    if (playingAt == index) return;
+    if (playingAt >= 0) wall->Tile(playingAt)->Stop();
+    waitingTiles.erase(index);
+    wall->Tile(index)->Play(source, channel, name);
+    wall->Select(index);
+    OnTileStatus(index, wall->Tile(index)->StatusText());
+    MarkPlayingChannels();
+    SaveWall();
+}
+
 void CDlgMain::OnTileTapped(int index) {
     // The handheld's one tile: a tap enlarges it; the desktop: a click selects.
     if (!desktop) {
@@ -718,7 +789,7 @@ void CDlgMain::OnTileTapped(int index) {
 
 void CDlgMain::OnTileDoubleTapped(int index) {
     if (!desktop) return;
-    if (wall->Side() == 1)
+    if (wall->TileCount() == 1)
         ToggleEnlarged();
     else
         wall->ShowAlone(wall->AloneIndex() >= 0 ? -1 : index);
@@ -741,7 +812,24 @@ void CDlgMain::CloseTile(int index) {
 }
 
 void CDlgMain::SetLayout(int side) {
-    wall->SetSide(side);
+    SetWallLayout(GridLayout(side, side));
+}
+
+void CDlgMain::StepLayout(int step) {
+    const std::vector<WallLayout>& offered = OfferedLayouts();
+    const auto at = std::find(offered.begin(), offered.end(), wall->Layout());
+    // From a layout of the user's own, forward is the first offered and back the last.
+    const int count = static_cast<int>(offered.size());
+    const int next =
+        at == offered.end()
+            ? (step > 0 ? 0 : count - 1)
+            : ((static_cast<int>(at - offered.begin()) + step) % count + count) % count;
+    SetWallLayout(offered[static_cast<size_t>(next)]);
+    ShowStatus(Text(u"LAYOUTS") + QStringLiteral(": ") + LayoutName(wall->Layout()));
+}
+
+void CDlgMain::SetWallLayout(const WallLayout& layout) {
+    wall->SetLayout(layout);
     OnTileStatus(wall->SelectedIndex(), wall->SelectedTile()->StatusText());
     MarkPlayingChannels();
     SaveWall();
@@ -772,6 +860,12 @@ void CDlgMain::AddShortcuts() {
     add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { ExitFlow(); });
     add(QKeySequence(Qt::Key_F2), [this] { SaveViewAs(); });
     add(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { ShowRecorders(); });
+    // Digital zoom of the selected tile, about its middle; Ctrl+arrows move it (eventFilter).
+    for (const QKeySequence& in :
+         {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)})
+        add(in, [this] { ZoomSelected(1.25); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Minus), [this] { ZoomSelected(0.8); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_0), [this] { wall->SelectedTile()->ResetZoom(); });
     add(QKeySequence(Qt::Key_F3), [this] { StepView(1); });
     add(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { StepView(-1); });
     add(QKeySequence(Qt::Key_F1), [this] { ShowKeys(); });
@@ -785,6 +879,8 @@ void CDlgMain::ShowKeys() {
     } kKeys[] = {
         {"Ctrl+L", u"LOGIN_KEY"},
         {"Ctrl+1 .. Ctrl+4", u"LAYOUT_KEY"},
+        {"Page Up, Page Down", u"LAYOUT_STEP_KEY"},
+        {"Shift+click", u"MERGE_KEY"},
         {"F11, Esc", u"FULL_KEY"},
         {"Ctrl+Tab, Ctrl+Shift+Tab", u"TILE_KEY"},
         {"Delete", u"STOP_KEY"},
@@ -793,7 +889,9 @@ void CDlgMain::ShowKeys() {
         {"F2; F3, Shift+F3", u"VIEW_KEY"},
         {"Ctrl+R", u"REC_KEY"},
         {"\u2190 \u2191 \u2192 \u2193", u"PTZ_KEY"},
-        {"Page Up, Page Down", u"ZOOM_KEY"},
+        {"+, -", u"ZOOM_KEY"},
+        {"Ctrl++, Ctrl+-, Ctrl+0, Ctrl+\u2190 \u2191 \u2192 \u2193", u"DZOOM_KEY"},
+        {"\u2195 wheel, drag", u"DZOOM_MOUSE_KEY"},
         {"Ctrl+T, Enter", u"TREE_KEY"},
         {"Ctrl+Q", u"EXIT_KEY"},
         {"F1, ?", u"HELP_KEY"},
@@ -847,10 +945,13 @@ void CDlgMain::SaveSnapshot(int index, const QImage& picture) {
     QSaveFile file(path);
     const bool saved = QDir().mkpath(folder) && file.open(QIODevice::WriteOnly) &&
                        picture.save(&file, "PNG") && file.commit();
-    ShowStatus(saved
-                   ? Text(u"SNAPSHOT_SAVED") + path +
-                         QStringLiteral(" (%1\u00d7%2)").arg(picture.width()).arg(picture.height())
-                   : Text(u"SNAPSHOT_FAILED"));
+    // A zoomed tile's picture is saved whole: the status line says so.
+    const QString whole = tile->Zoom() > 1 ? Text(u"SNAPSHOT_WHOLE") : QString();
+    ShowStatus(
+        saved
+            ? Text(u"SNAPSHOT_SAVED") + path +
+                  QStringLiteral(" (%1\u00d7%2)").arg(picture.width()).arg(picture.height()) + whole
+            : Text(u"SNAPSHOT_FAILED"));
 }
 
 void CDlgMain::Stop() {
@@ -882,7 +983,7 @@ void CDlgMain::MarkPlayingChannels() {
 void CDlgMain::SaveWall() {
     if (!desktop || recorder.isEmpty()) return;
     SavedWall saved;
-    saved.side = wall->Side();
+    saved.layout = wall->Layout();
     for (int i = 0; i < wall->TileCount(); ++i) {
         const LiveTile* tile = wall->Tile(i);
         // A tile of a recorder still connecting keeps what it waits for.
@@ -913,7 +1014,7 @@ void CDlgMain::RestoreWall() {
     }
     const SavedWall saved = LoadSavedWall(recorder);
     SavedView played;
-    played.side = saved.side;
+    played.layout = saved.layout;
     for (size_t i = 0; i < saved.channels.size(); ++i) {
         ViewTile tile;
         if (saved.channels[i] >= 0) {
@@ -949,7 +1050,7 @@ QString CDlgMain::ChannelName(const QString& key, int channel) const {
 }
 
 QString CDlgMain::PlayTiles(const SavedView& view) {
-    wall->SetSide(view.side);
+    wall->SetLayout(view.layout);
     waitingTiles.clear();
     QString unlisted;
     std::vector<QString> toConnect;
@@ -1027,7 +1128,7 @@ void CDlgMain::SaveViewAs() {
     if (name.isEmpty()) return;
     SavedView view;
     view.name = name;
-    view.side = wall->Side();
+    view.layout = wall->Layout();
     for (int i = 0; i < wall->TileCount(); ++i) {
         const LiveTile* tile = wall->Tile(i);
         ViewTile shown;
@@ -1079,7 +1180,23 @@ void CDlgMain::StepView(int step) {
     ShowView(views.views[static_cast<size_t>(next)]);
 }
 
+void CDlgMain::ZoomSelected(double factor) {
+    LiveTile* tile = wall->SelectedTile();
+    if (tile->Channel() != -1) tile->ZoomAt(QPointF(tile->width(), tile->height()) / 2, factor);
+}
+
+void CDlgMain::AddLayoutsMenu(QMenu& menu) {
+    QMenu* sub = menu.addMenu(Text(u"LAYOUTS"));
+    for (const WallLayout& layout : OfferedLayouts()) {
+        QAction* action = sub->addAction(LayoutName(layout));
+        action->setCheckable(true);
+        action->setChecked(layout == wall->Layout());
+        connect(action, &QAction::triggered, this, [this, layout] { SetWallLayout(layout); });
+    }
+}
+
 void CDlgMain::AddViewsMenu(QMenu& menu) {
+    AddLayoutsMenu(menu);
     connect(menu.addAction(Text(u"RECORDERS")), &QAction::triggered, this,
             [this] { ShowRecorders(); });
     QMenu* sub = menu.addMenu(Text(u"VIEWS"));
@@ -1337,10 +1454,26 @@ void CDlgMain::SendPtz(PtzAction action) {
 bool CDlgMain::eventFilter(QObject* watched, QEvent* event) {
     // Keys the tree takes (choosing a channel) steer nothing.
     if (event->type() == QEvent::KeyPress && !(desktop && channelTree->hasFocus())) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key >= Qt::Key_Left && key <= Qt::Key_Down) OnArrowKey(key);
-        if (desktop && key == Qt::Key_PageUp) SendPtz(PtzAction::kZoomPlus);
-        if (desktop && key == Qt::Key_PageDown) SendPtz(PtzAction::kZoomMinus);
+        const auto* press = static_cast<QKeyEvent*>(event);
+        const int key = press->key();
+        const bool arrow = key >= Qt::Key_Left && key <= Qt::Key_Down;
+        if (desktop && arrow && (press->modifiers() & Qt::ControlModifier)) {
+            // Ctrl+arrows move a zoomed picture: a tenth of the tile a press.
+            LiveTile* tile = wall->SelectedTile();
+            const QPointF step(tile->width() / 10.0, tile->height() / 10.0);
+            const QPointF kMoves[4] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+            const QPointF move = kMoves[key - Qt::Key_Left];
+            tile->PanBy(QPointF(move.x() * step.x(), move.y() * step.y()));
+        } else if (arrow) {
+            OnArrowKey(key);
+        }
+        // Page Up and Down step through the layouts; + and - zoom the camera's lens.
+        if (desktop && key == Qt::Key_PageUp) StepLayout(-1);
+        if (desktop && key == Qt::Key_PageDown) StepLayout(1);
+        if (desktop && !(press->modifiers() & Qt::ControlModifier)) {
+            if (key == Qt::Key_Plus) SendPtz(PtzAction::kZoomPlus);
+            if (key == Qt::Key_Minus) SendPtz(PtzAction::kZoomMinus);
+        }
     }
     // The key goes on to the window as usual.
     return QDialog::eventFilter(watched, event);

@@ -14,7 +14,10 @@
 //   fills a tall screen better; the tree is a page of its own.
 // - desktop: a normal window, its place and size remembered; the tree beside the wall on the
 //   live page (CAMERA shows or hides it); layouts of 1, 2x2, 3x3 and 4x4 tiles (the layout keys,
-//   Ctrl+1 to Ctrl+4), a tile selected by a click, shown alone by a double click; FULL, F11 or
+//   Ctrl+1 to Ctrl+4) and the others offered (a tile's menu, Page Up and Down), tiles merged
+//   and split from a tile's menu, channels dragged from the tree onto tiles and tiles onto
+//   each other, digital zoom (wheel, drag, Ctrl++ / Ctrl+- / Ctrl+0 / Ctrl+arrows), a tile
+//   selected by a click, shown alone by a double click; FULL, F11 or
 //   a double click on a single tile make the window full screen, F11 or Esc return. Per recorder
 //   the layout, the channel of each tile and the stream chosen from a tile's menu are
 //   remembered (desktop_settings.h). Snapshots come from the main stream and say their size.
@@ -160,6 +163,13 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void OnTileStatus(int index, const QString& text);
     void CloseTile(int index);
     void SetLayout(int side);
+    void SetWallLayout(const WallLayout& layout);
+    // Page Up / Page Down: the offered layout before or after the wall's.
+    void StepLayout(int step);
+    void AddLayoutsMenu(QMenu& menu);
+    // The selected tile's digital zoom, about its middle.
+    void ZoomSelected(double factor);
+    void OnChannelDropped(int index, int link, int channel);
     void SelectNextTile(int step);
     void TakeSnapshot();
     void SaveSnapshot(int index, const QImage& picture);

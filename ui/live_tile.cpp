@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <utility>
 
 #include "demux/frame_info.h"
@@ -65,6 +66,32 @@ class OverlayLabel : public QLabel {
     bool drawing = false;
 };
 
+// The corner overview of a zoomed tile: the whole picture's outline and the part shown.
+class ZoomOverview : public QWidget {
+  public:
+    ZoomOverview(const LiveTile& tile, QWidget* parent) : QWidget(parent), tile(tile) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        hide();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), QColor(0, 0, 0, 120));
+        const QRectF whole = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(QColor(255, 255, 255, 200));
+        painter.drawRect(whole);
+        const QRectF part = tile.ShownPart();
+        painter.setPen(QColor(255, 210, 0));
+        painter.drawRect(QRectF(whole.x() + part.x() * whole.width(),
+                                whole.y() + part.y() * whole.height(), part.width() * whole.width(),
+                                part.height() * whole.height()));
+    }
+
+  private:
+    const LiveTile& tile;
+};
+
 }  // namespace
 
 LiveTile::LiveTile(DeviceClient& client, Post post, QWidget* parent)
@@ -88,6 +115,8 @@ LiveTile::LiveTile(DeviceClient& client, Post post, QWidget* parent)
     statistics->setContentsMargins(4, 1, 4, 1);
     statistics->hide();
 
+    overview = new ZoomOverview(*this, videoArea);
+
     presenter.Attach(videoArea);
     caption->raise();
     statistics->raise();
@@ -105,6 +134,8 @@ LiveTile::~LiveTile() {
 
 void LiveTile::Play(int channelIndex, const QString& name) {
     Stop();
+    // Another channel starts whole.
+    ResetZoom();
     channelName = name;
     generation.fetch_add(1, std::memory_order_relaxed);
     Replace();
@@ -127,6 +158,63 @@ void LiveTile::ForgetClient(DeviceClient& gone, DeviceClient& fallback) {
     Stop();
     source = ChannelSource{&fallback, {}, {}};
     live.UseClient(fallback);
+}
+
+QRectF LiveTile::ShownPart() const {
+    const double side = 1 / zoom;
+    return QRectF(centre.x() - side / 2, centre.y() - side / 2, side, side);
+}
+
+QRectF LiveTile::PictureRect() const {
+    const QSize picture(pictureWidth.load(std::memory_order_relaxed),
+                        pictureHeight.load(std::memory_order_relaxed));
+    if (picture.isEmpty() || videoArea->size().isEmpty()) return QRectF(videoArea->rect());
+    return QRectF(FitPicture(videoArea->size(), picture, false).destination);
+}
+
+void LiveTile::ZoomAt(QPointF at, double factor) {
+    const double to = std::clamp(zoom * factor, 1.0, kMaxZoom);
+    const QRectF picture = PictureRect();
+    const QPointF inArea = at - QPointF(videoArea->pos());
+    // The point under the cursor, as a fraction of the tile's picture and of the whole picture.
+    const double fx = std::clamp((inArea.x() - picture.x()) / picture.width(), 0.0, 1.0);
+    const double fy = std::clamp((inArea.y() - picture.y()) / picture.height(), 0.0, 1.0);
+    const QRectF part = ShownPart();
+    const QPointF fixed(part.x() + fx * part.width(), part.y() + fy * part.height());
+    centre = QPointF(fixed.x() + (0.5 - fx) / to, fixed.y() + (0.5 - fy) / to);
+    zoom = to;
+    PublishZoom();
+}
+
+void LiveTile::PanBy(QPointF pixels) {
+    const QRectF picture = PictureRect();
+    centre -= QPointF(pixels.x() / picture.width() / zoom, pixels.y() / picture.height() / zoom);
+    PublishZoom();
+}
+
+void LiveTile::ResetZoom() {
+    zoom = 1;
+    centre = QPointF(0.5, 0.5);
+    PublishZoom();
+}
+
+void LiveTile::PublishZoom() {
+    // The part shown stays inside the picture.
+    const double half = 0.5 / zoom;
+    centre =
+        QPointF(std::clamp(centre.x(), half, 1 - half), std::clamp(centre.y(), half, 1 - half));
+    centreX.store(static_cast<int>(centre.x() * 65536), std::memory_order_relaxed);
+    centreY.store(static_cast<int>(centre.y() * 65536), std::memory_order_relaxed);
+    zoomPermille.store(static_cast<int>(zoom * 1000), std::memory_order_relaxed);
+    const QSize area = videoArea->size();
+    overview->setGeometry(area.width() - area.width() / 5 - 4,
+                          area.height() - area.height() / 5 - 4, area.width() / 5,
+                          area.height() / 5);
+    overview->setVisible(zoom > 1);
+    overview->raise();
+    overview->update();
+    // A zoomed picture needs the main stream's pixels.
+    FollowStream();
 }
 
 void LiveTile::Stop() {
@@ -206,7 +294,8 @@ void LiveTile::SetAutoStream(int streamType) {
 }
 
 int LiveTile::WantedStream() const {
-    return choice == StreamChoice::kAuto ? autoStream : static_cast<int>(choice);
+    if (choice == StreamChoice::kAuto) return zoom > 1 ? kMainStream : autoStream;
+    return static_cast<int>(choice);
 }
 
 void LiveTile::FollowStream() {
@@ -335,6 +424,7 @@ void LiveTile::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     videoArea->setGeometry(VideoRect());
     Replace();
+    if (zoom > 1) PublishZoom();
 }
 
 void LiveTile::paintEvent(QPaintEvent*) {
@@ -373,6 +463,17 @@ ScreenReady LiveTile::BeginPicture(int width, int height, ScreenImage& image) {
                                 turned, image)) {
         screenLock.unlock();
         return ScreenReady::kSkip;
+    }
+    const int permille = zoomPermille.load(std::memory_order_relaxed);
+    if (permille > 1000) {
+        image.cropWidth = static_cast<int>(int64_t{width} * 1000 / permille);
+        image.cropHeight = static_cast<int>(int64_t{height} * 1000 / permille);
+        image.cropX =
+            static_cast<int>(int64_t{centreX.load(std::memory_order_relaxed)} * width / 65536) -
+            image.cropWidth / 2;
+        image.cropY =
+            static_cast<int>(int64_t{centreY.load(std::memory_order_relaxed)} * height / 65536) -
+            image.cropHeight / 2;
     }
     return ScreenReady::kConvert;
 }

@@ -111,6 +111,19 @@ class LiveTile : public QWidget, private IPictureScreen {
     // About once a second: the figures of the last `periodMs`.
     void UpdateStatistics(int64_t periodMs);
 
+    // Digital zoom: the picture enlarged 1 to kMaxZoom times, scaled from the decoded picture.
+    // ZoomAt multiplies the zoom by `factor` keeping the picture's point under `at` (the tile's
+    // coordinates) where it is; PanBy moves the picture by `pixels` of the tile. A small
+    // overview in a corner shows which part is shown. A zoomed tile left to the wall plays the
+    // main stream.
+    void ZoomAt(QPointF at, double factor);
+    void PanBy(QPointF pixels);
+    void ResetZoom();
+    double Zoom() const { return zoom; }
+    // The part of the picture shown, in fractions of its width and height.
+    QRectF ShownPart() const;
+    static constexpr double kMaxZoom = 8;
+
     // The window is going: the channel is closed without a status.
     void Close();
 
@@ -144,6 +157,10 @@ class LiveTile : public QWidget, private IPictureScreen {
     int WantedStream() const;
     void FollowStream();
     void GiveUpSnapshot();
+    // The zoom or the part shown changed: the decoding thread and the overview hear it.
+    void PublishZoom();
+    // Where the whole picture lies in the video area (as the decoding thread places it).
+    QRectF PictureRect() const;
     // The video area inside the frame.
     QRect VideoRect() const;
     // The area, the depth or the view changed: the next picture is placed anew.
@@ -165,6 +182,9 @@ class LiveTile : public QWidget, private IPictureScreen {
     int forcedBits = 0;
     StreamChoice choice = StreamChoice::kAuto;
     int autoStream = kMainStream;
+    double zoom = 1;
+    QPointF centre{0.5, 0.5};  // of the part shown, in fractions of the picture
+    QWidget* overview = nullptr;
     QTimer statusTimer;  // runs while a stream plays
 
     // Shared with the decoding thread.
@@ -179,6 +199,10 @@ class LiveTile : public QWidget, private IPictureScreen {
     std::atomic<int> displayBits{32};
     std::atomic<bool> pollOnPicture{false};  // the next picture has the status followed
     std::atomic<bool> snapshotAsked{false};
+    // The zoom in thousandths and the centre of the part shown in 65536ths of the picture.
+    std::atomic<int> zoomPermille{1000};
+    std::atomic<int> centreX{32768};
+    std::atomic<int> centreY{32768};
 
     // Held by the decoding thread while it converts a picture and by the window's thread while
     // it stops the tile: a picture of a stopped channel never reaches the screen after the

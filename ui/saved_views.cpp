@@ -12,12 +12,6 @@
 #include <algorithm>
 
 namespace tavix {
-namespace {
-
-constexpr int kMaxSide = 4;
-
-}  // namespace
-
 ViewBook ParseViews(const QByteArray& json) {
     ViewBook book;
     const QJsonObject root = QJsonDocument::fromJson(json).object();
@@ -26,12 +20,14 @@ ViewBook ParseViews(const QByteArray& json) {
         const QJsonObject object = entry.toObject();
         SavedView view;
         view.name = object.value(QStringLiteral("name")).toString().trimmed();
-        view.side = object.value(QStringLiteral("side")).toInt(0);
-        if (view.name.isEmpty() || view.side < 1 || view.side > kMaxSide ||
-            FindView(book, view.name) != nullptr)
-            continue;
+        const int side = object.value(QStringLiteral("side")).toInt(0);
+        std::optional<WallLayout> layout =
+            ParseLayout(object.value(QStringLiteral("layout")).toString());
+        if (!layout && side >= 1 && side <= kMaxWallSide) layout = GridLayout(side, side);
+        if (view.name.isEmpty() || !layout || FindView(book, view.name) != nullptr) continue;
+        view.layout = *layout;
         for (const QJsonValue& value : object.value(QStringLiteral("tiles")).toArray()) {
-            if (static_cast<int>(view.tiles.size()) == view.side * view.side) break;
+            if (static_cast<int>(view.tiles.size()) == view.layout.TileCount()) break;
             const QJsonObject t = value.toObject();
             ViewTile tile;
             tile.recorder = t.value(QStringLiteral("recorder")).toString();
@@ -56,7 +52,8 @@ QByteArray FormatViews(const ViewBook& book) {
                                      {QStringLiteral("channel"), tile.channel},
                                      {QStringLiteral("stream"), tile.stream}});
         views.append(QJsonObject{{QStringLiteral("name"), view.name},
-                                 {QStringLiteral("side"), view.side},
+                                 {QStringLiteral("side"), view.layout.columns},
+                                 {QStringLiteral("layout"), FormatLayout(view.layout)},
                                  {QStringLiteral("tiles"), tiles}});
     }
     return QJsonDocument(

@@ -10,6 +10,8 @@
 
 #include <vector>
 
+#include "ui/wall_layout.h"
+
 namespace tavix {
 
 struct ViewTile {
@@ -20,7 +22,7 @@ struct ViewTile {
 
 struct SavedView {
     QString name;
-    int side = 1;  // tiles per side
+    WallLayout layout;
     std::vector<ViewTile> tiles;
 };
 
@@ -29,8 +31,9 @@ struct ViewBook {
     QString last;                  // the view shown last, or empty
 };
 
-// The file's bytes read, untrusted: what cannot be a view (no name, a name twice, a layout out
-// of range) is left out, a tile that cannot be one is empty.
+// The file's bytes read, untrusted: what cannot be a view (no name, a name twice, a layout that
+// is none) is left out, a tile that cannot be one is empty. A view's layout is its "layout"
+// text, or for views saved before layouts had one, a grid of "side" x "side".
 ViewBook ParseViews(const QByteArray& json);
 QByteArray FormatViews(const ViewBook& book);
 

@@ -492,7 +492,9 @@ void CDecoder::ConvertToScreen(IPictureScreen& to) {
                 },
                 facts.stamp);
         }
-        scaler.Convert(decoded, image);
+        scaler.Convert(
+            CropPicture(decoded, image.cropX, image.cropY, image.cropWidth, image.cropHeight),
+            image);
         screenPictures.fetch_add(1, std::memory_order_release);
         to.EndPicture(facts);
     }

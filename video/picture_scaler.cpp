@@ -16,6 +16,19 @@ int Nearest(int i, int to, int from) {
 
 }  // namespace
 
+PictureView CropPicture(const PictureView& picture, int x, int y, int width, int height) {
+    if (width <= 0 || height <= 0 || picture.width < 2 || picture.height < 2) return picture;
+    PictureView part = picture;
+    part.width = std::clamp(width, 2, picture.width) & ~1;
+    part.height = std::clamp(height, 2, picture.height) & ~1;
+    const int left = std::clamp(x, 0, picture.width - part.width) & ~1;
+    const int top = std::clamp(y, 0, picture.height - part.height) & ~1;
+    part.y += static_cast<ptrdiff_t>(top) * picture.yStride + left;
+    part.u += static_cast<ptrdiff_t>(top / 2) * picture.uvStride + left / 2;
+    part.v += static_cast<ptrdiff_t>(top / 2) * picture.uvStride + left / 2;
+    return part;
+}
+
 bool PictureScaler::Convert(const PictureView& picture, const ScreenImage& image) {
     const int width = picture.width;
     const int height = picture.height;

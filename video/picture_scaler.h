@@ -12,6 +12,10 @@
 
 namespace tavix {
 
+// The part x, y, width x height of `picture`, moved inside it and to even pixels (so that it
+// starts on a chroma sample), at least 2 x 2; the whole picture when the part is empty.
+PictureView CropPicture(const PictureView& picture, int x, int y, int width, int height);
+
 class PictureScaler {
   public:
     // The image's width and height are used rounded down to even numbers. false when nothing

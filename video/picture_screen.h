@@ -16,6 +16,11 @@ struct ScreenImage {
     int height = 0;
     int stride = 0;  // bytes from the start of one row to the next
     int bits = 32;   // 16: RGB565 little-endian; 24: B, G, R; 32: B, G, R, 255
+    // The part of the picture to show (a zoomed view), in picture pixels; empty: all of it.
+    int cropX = 0;
+    int cropY = 0;
+    int cropWidth = 0;
+    int cropHeight = 0;
 };
 
 // What the decoder knows of a picture it put on the screen.
@@ -36,7 +41,7 @@ class IPictureScreen {
   public:
     virtual ~IPictureScreen() = default;
     // For each decoded picture of width x height. With kConvert the image is the decoder's
-    // until EndPicture.
+    // until EndPicture; its crop, set, scales that part of the picture to the image.
     virtual ScreenReady BeginPicture(int width, int height, ScreenImage& image) = 0;
     virtual void EndPicture(const PictureFacts& facts) = 0;
     // The picture after CDecoder::TakeSnapshot, at its decoded size: B, G, R, 255 per pixel,

@@ -404,7 +404,8 @@ TEST_F(ViewerOnXTest, ADesktopWindowPlaysItsWallAndGoesFullScreenAtEachPixelDens
     // The wall the user left for this recorder: 2x2, channels 0 to 3.
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString((programFolder / "config").string()));
-    StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}, {}, {}});
+    StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()),
+              {GridLayout(2, 2), {0, 1, 2, 3}, {}, {}});
 
     // A 1280 x 720 desktop, also with two pixels a point: everything is measured in pixels.
     for (int scale : {1, 2}) {
@@ -511,7 +512,8 @@ TEST_F(ViewerOnXTest, OnWaylandWithAKeyringItPlaysItsWallAndKeepsThePasswordTher
     IniWriteString(u"login", u"Pwd0", u"kept-in-keyring", LoginIni());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString((programFolder / "config").string()));
-    StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()), {2, {0, 1, 2, 3}, {}, {}});
+    StoreWall(RecorderKey(QStringLiteral("127.0.0.1"), sim.Port()),
+              {GridLayout(2, 2), {0, 1, 2, 3}, {}, {}});
     // The first login moves the password to the keyring, emptying the file's; the second takes
     // it from there. Each plays the wall: its four channels are asked for.
     for (size_t run = 1; run <= 2; ++run) {

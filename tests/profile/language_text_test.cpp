@@ -56,7 +56,9 @@ const char16_t* const kKeys[] = {
     u"VIEW_NAME", u"VIEW_SAVED", u"VIEW_NOT_SAVED", u"VIEW_SHOWN", u"VIEW_OTHER", u"VIEW_UNKNOWN",
     u"VIEW_KEY", u"RECORDERS", u"REC_ADD", u"REC_EDIT", u"REC_REMOVE", u"REC_CONNECT",
     u"REC_DISCONNECT", u"REC_NAME", u"REC_PORT", u"REC_TWICE", u"REC_NOT_SAVED", u"REC_CONNECTED",
-    u"REC_CONNECTING", u"REC_LOST", u"REC_REFUSED", u"REC_OFFLINE", u"REC_KEY",
+    u"REC_CONNECTING", u"REC_LOST", u"REC_REFUSED", u"REC_OFFLINE", u"REC_KEY", u"LAYOUTS",
+    u"ZOOM_RESET", u"TILES_MERGE", u"TILE_SPLIT", u"SNAPSHOT_WHOLE", u"LAYOUT_STEP_KEY", u"MERGE_KEY",
+    u"DZOOM_KEY", u"DZOOM_MOUSE_KEY",
 };
 // clang-format on
 
@@ -68,7 +70,7 @@ std::string ProgramFolder() {
 }
 
 TEST(LanguageFilesTest, EveryFileHoldsEveryKeyInTheStoreLayout) {
-    ASSERT_EQ(79u, std::size(kKeys));
+    ASSERT_EQ(88u, std::size(kKeys));
     for (const char* name : kLanguageFiles) {
         SCOPED_TRACE(name);
         std::string path = ProgramFolder() + name;

@@ -1,14 +1,17 @@
 // The viewer on a desktop's screen (1280 x 720): a normal window that goes full screen and back
 // and remembers its place, and a wall of four tiles against tavix-sim.
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -401,6 +404,83 @@ TEST_F(DesktopTest, TwoRecordersShareAViewAndOneGoingAwayLeavesTheOthersTilesPla
     });
     window.exec();
     EXPECT_TRUE(driver.Done());
+}
+
+TEST_F(DesktopTest, ALargeTileLayoutIsFilledByDraggingAndAZoomedTileIsPannedAndReset) {
+    SimProcess sim(CifChannels(6));
+    SaveLogin(sim.Port());
+    const auto dropOn = [](VideoWall& wall, int index, QMimeData* carried) {
+        const QPointF at = wall.Tile(index)->geometry().center();
+        QDragEnterEvent enter(at.toPoint(), Qt::MoveAction, carried, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&wall, &enter);
+        QDropEvent drop(at, Qt::MoveAction, carried, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&wall, &drop);
+        delete carried;
+    };
+    {
+        CDlgMain window(client);
+        RunLoggedIn(window, [&](CDlgMain* w) {
+            VideoWall& wall = w->Wall();
+            w->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+            // 1, 2x2, 3x2, 1+5.
+            for (int step = 0; step < 3; ++step)
+                QTest::keyClick(w, Qt::Key_PageDown);
+            ASSERT_EQ(LargeTileLayout(3, 2), wall.Layout());
+            // Six cameras dragged from the tree, the last one onto the large tile.
+            QTreeWidget* tree = Tree(*w);
+            const QModelIndex device = tree->model()->index(0, 0);
+            for (int channel = 0; channel < 6; ++channel)
+                dropOn(wall, (channel + 1) % 6,
+                       tree->model()->mimeData({tree->model()->index(channel, 0, device)}));
+            for (int index = 0; index < 6; ++index)
+                EXPECT_EQ((index + 5) % 6, wall.Tile(index)->Channel()) << index;
+            // A tile dragged onto another: they change places, playing on.
+            auto* carried = new QMimeData;
+            carried->setData(VideoWall::kTileMime, "1");
+            dropOn(wall, 0, carried);
+            EXPECT_EQ(0, wall.Tile(0)->Channel());
+            EXPECT_EQ(5, wall.Tile(1)->Channel());
+
+            // The wheel zooms the large tile about the cursor, a drag moves it, Ctrl+0 resets.
+            LiveTile* large = wall.Tile(0);
+            const QPointF at = large->geometry().center();
+            for (int notch = 0; notch < 7; ++notch) {
+                QWheelEvent wheel(at, wall.mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                                  {}, Qt::NoScrollPhase, false);
+                QCoreApplication::sendEvent(&wall, &wheel);
+            }
+            EXPECT_GT(large->Zoom(), 4);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return large->PlayedStream() == kMainStream; }));
+            const QRectF before = large->ShownPart();
+            QTest::mousePress(&wall, Qt::LeftButton, {}, at.toPoint());
+            QTest::mouseMove(&wall, at.toPoint() + QPoint(60, 40));
+            QTest::mouseRelease(&wall, Qt::LeftButton, {}, at.toPoint() + QPoint(60, 40));
+            EXPECT_LT(large->ShownPart().x(), before.x());
+            EXPECT_LT(large->ShownPart().y(), before.y());
+            wall.Select(0);
+            QTest::keyClick(w, Qt::Key_0, Qt::ControlModifier);
+            EXPECT_EQ(1, large->Zoom());
+            EXPECT_TRUE(WaitForPatternIn(*w, 0));
+            // A dark desktop: the window and its tree follow it, the video stays black.
+            const QPalette light = QApplication::palette();
+            QPalette dark(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
+            QApplication::setPalette(dark);
+            EXPECT_EQ(dark.color(QPalette::Base), tree->palette().color(QPalette::Base));
+            EXPECT_EQ(dark.color(QPalette::Window), w->palette().color(QPalette::Window));
+            EXPECT_EQ(QColor(Qt::black), wall.palette().color(QPalette::Window));
+            QApplication::setPalette(light);
+            Press(w, kIdExit);
+        });
+    }
+    // The layout and its tiles come back at the next login.
+    CDlgMain window(client);
+    RunLoggedIn(window, [&](CDlgMain* w) {
+        ASSERT_EQ(LargeTileLayout(3, 2), w->Wall().Layout());
+        EXPECT_EQ(0, w->Wall().Tile(0)->Channel());
+        EXPECT_EQ(4, w->Wall().Tile(5)->Channel());
+        Press(w, kIdExit);
+    });
 }
 
 TEST_F(DesktopTest, ANewUserDoesEverythingWithTheKeyboard) {

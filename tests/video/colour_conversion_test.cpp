@@ -313,5 +313,29 @@ TEST(PictureScalerTest, EachPixelTakesTheNearestSourcePixelAtEverySizeAndDepth) 
     EXPECT_EQ(std::vector<uint8_t>(64 * 4, kUntouched), out);
 }
 
+TEST(PictureScalerTest, ACropStaysInsideThePictureOnEvenPixels) {
+    const Planes p = RandomPlanes(22, 14, 9);
+    const PictureView view{p.Y(), p.U(), p.V(), 22, 11, 22, 14};
+    struct Case {
+        int x, y, width, height;  // asked for
+        int left, top, w, h;      // given
+    } cases[] = {
+        {5, 3, 8, 6, 4, 2, 8, 6},        // odd corner: the even one before
+        {20, 12, 8, 6, 14, 8, 8, 6},     // past the edge: moved inside
+        {-9, -9, 99, 99, 0, 0, 22, 14},  // larger than the picture: all of it
+        {3, 3, 1, 1, 2, 2, 2, 2},        // smaller than 2 x 2
+        {0, 0, 0, 0, 0, 0, 22, 14},      // none: all of it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+        const PictureView part = CropPicture(view, c.x, c.y, c.width, c.height);
+        EXPECT_EQ(view.y + c.top * 22 + c.left, part.y);
+        EXPECT_EQ(view.u + c.top / 2 * 11 + c.left / 2, part.u);
+        EXPECT_EQ(view.v + c.top / 2 * 11 + c.left / 2, part.v);
+        EXPECT_EQ(c.w, part.width);
+        EXPECT_EQ(c.h, part.height);
+    }
+}
+
 }  // namespace
 }  // namespace tavix
