@@ -860,6 +860,8 @@ void CDlgMain::AddShortcuts() {
     add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { ExitFlow(); });
     add(QKeySequence(Qt::Key_F2), [this] { SaveViewAs(); });
     add(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { ShowRecorders(); });
+    add(QKeySequence(Qt::Key_PageUp), [this] { StepLayout(-1); });
+    add(QKeySequence(Qt::Key_PageDown), [this] { StepLayout(1); });
     // Digital zoom of the selected tile, about its middle; Ctrl+arrows move it (eventFilter).
     for (const QKeySequence& in :
          {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)})
@@ -890,8 +892,8 @@ void CDlgMain::ShowKeys() {
         {"Ctrl+R", u"REC_KEY"},
         {"\u2190 \u2191 \u2192 \u2193", u"PTZ_KEY"},
         {"+, -", u"ZOOM_KEY"},
-        {"Ctrl++, Ctrl+-, Ctrl+0, Ctrl+\u2190 \u2191 \u2192 \u2193", u"DZOOM_KEY"},
-        {"\u2195 wheel, drag", u"DZOOM_MOUSE_KEY"},
+        {"Ctrl++, Ctrl+-, Ctrl+0, Ctrl+\u2190 \u2191 \u2192 \u2193", u"DIGITAL_KEY"},
+        {"\u2195 wheel, drag", u"DIGITAL_MOUSE_KEY"},
         {"Ctrl+T, Enter", u"TREE_KEY"},
         {"Ctrl+Q", u"EXIT_KEY"},
         {"F1, ?", u"HELP_KEY"},
@@ -1467,9 +1469,7 @@ bool CDlgMain::eventFilter(QObject* watched, QEvent* event) {
         } else if (arrow) {
             OnArrowKey(key);
         }
-        // Page Up and Down step through the layouts; + and - zoom the camera's lens.
-        if (desktop && key == Qt::Key_PageUp) StepLayout(-1);
-        if (desktop && key == Qt::Key_PageDown) StepLayout(1);
+        // + and - zoom the camera's lens (Page Up and Down step through the layouts).
         if (desktop && !(press->modifiers() & Qt::ControlModifier)) {
             if (key == Qt::Key_Plus) SendPtz(PtzAction::kZoomPlus);
             if (key == Qt::Key_Minus) SendPtz(PtzAction::kZoomMinus);

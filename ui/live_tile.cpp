@@ -77,12 +77,13 @@ class ZoomOverview : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.fillRect(rect(), QColor(0, 0, 0, 120));
+        painter.fillRect(rect(), QColor(0, 0, 0, 170));
         const QRectF whole = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
         painter.setPen(QColor(255, 255, 255, 200));
         painter.drawRect(whole);
         const QRectF part = tile.ShownPart();
-        painter.setPen(QColor(255, 210, 0));
+        painter.setPen(QPen(QColor(255, 210, 0), 2));
+        painter.setBrush(QColor(255, 210, 0, 90));
         painter.drawRect(QRectF(whole.x() + part.x() * whole.width(),
                                 whole.y() + part.y() * whole.height(), part.width() * whole.width(),
                                 part.height() * whole.height()));

@@ -58,7 +58,7 @@ const char16_t* const kKeys[] = {
     u"REC_DISCONNECT", u"REC_NAME", u"REC_PORT", u"REC_TWICE", u"REC_NOT_SAVED", u"REC_CONNECTED",
     u"REC_CONNECTING", u"REC_LOST", u"REC_REFUSED", u"REC_OFFLINE", u"REC_KEY", u"LAYOUTS",
     u"ZOOM_RESET", u"TILES_MERGE", u"TILE_SPLIT", u"SNAPSHOT_WHOLE", u"LAYOUT_STEP_KEY", u"MERGE_KEY",
-    u"DZOOM_KEY", u"DZOOM_MOUSE_KEY",
+    u"DIGITAL_KEY", u"DIGITAL_MOUSE_KEY",
 };
 // clang-format on
 

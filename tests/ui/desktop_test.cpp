@@ -466,10 +466,12 @@ TEST_F(DesktopTest, ALargeTileLayoutIsFilledByDraggingAndAZoomedTileIsPannedAndR
             const QPalette light = QApplication::palette();
             QPalette dark(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
             QApplication::setPalette(dark);
+            QCoreApplication::processEvents();  // the change reaches the widgets as events
             EXPECT_EQ(dark.color(QPalette::Base), tree->palette().color(QPalette::Base));
             EXPECT_EQ(dark.color(QPalette::Window), w->palette().color(QPalette::Window));
             EXPECT_EQ(QColor(Qt::black), wall.palette().color(QPalette::Window));
             QApplication::setPalette(light);
+            QCoreApplication::processEvents();
             Press(w, kIdExit);
         });
     }
