@@ -731,16 +731,12 @@ void CDlgMain::OnTreeTap(QTreeWidgetItem* item) {
     // The root (the device) and the space below the items open nothing.
     if (item == nullptr || item->parent() == nullptr) return;
     const int channel = item->data(0, Qt::UserRole).toInt();
-    const int id = item->parent()->data(0, kLinkRole).toInt();
-    const RecorderLink* link = LinkById(id);
-    const ChannelSource source = link != nullptr
-                                     ? SourceOf(link->Key())
-                                     : ChannelSource{&client, recorder, RecorderName(recorder)};
+    const ChannelSource source = NodeSource(item->parent()->data(0, kLinkRole).toInt());
     const int playingAt = wall->TileOf(*source.client, channel);
     if (playingAt >= 0) {
         // A channel that plays already: its tile is the one steered now.
         wall->Select(playingAt);
-    } else if (source.client != nullptr) {
+    } else {
         waitingTiles.erase(wall->SelectedIndex());
         wall->SelectedTile()->Play(source, channel, item->text(0));
         // The next tap fills the next tile.
@@ -757,14 +753,10 @@ void CDlgMain::OnTreeTap(QTreeWidgetItem* item) {
 }
 
 void CDlgMain::OnChannelDropped(int index, int link, int channel) {
-    const RecorderLink* from = LinkById(link);
-    if (link != -1 && from == nullptr) return;  // disconnected since the drag began
-    const QString key = from != nullptr ? from->Key() : recorder;
-    const ChannelSource source =
-        from != nullptr ? SourceOf(key) : ChannelSource{&client, recorder, RecorderName(recorder)};
-    const QString name =
-        from != nullptr ? ChannelName(key, channel) : ChannelName(recorder, channel);
-    if (source.client == nullptr || name.isEmpty()) return;
+    if (link != -1 && LinkById(link) == nullptr) return;  // disconnected since the drag began
+    const ChannelSource source = NodeSource(link);
+    const QString name = ChannelName(source.recorder, channel);
+    if (name.isEmpty()) return;
     // A channel plays in one tile at a time: from where it played, it moves here.
     const int playingAt = wall->TileOf(*source.client, channel);
     if (playingAt == index) return;
@@ -1244,6 +1236,11 @@ ChannelSource CDlgMain::SourceOf(const QString& key) {
         return {&client, recorder, RecorderName(recorder)};
     if (RecorderLink* link = LinkOf(key)) return {&link->Client(), key, RecorderName(key)};
     return {};
+}
+
+ChannelSource CDlgMain::NodeSource(int id) {
+    if (const RecorderLink* link = LinkById(id)) return SourceOf(link->Key());
+    return {&client, recorder, RecorderName(recorder)};
 }
 
 LinkState CDlgMain::StateOf(const QString& key) const {

@@ -203,6 +203,8 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void ShowRecorders();
     // Where the channels of recorder `key` come from; a null client when it is not connected.
     ChannelSource SourceOf(const QString& key);
+    // The source of the tree's recorder node `id` (-1: the recorder logged in to).
+    ChannelSource NodeSource(int id);
     LinkState StateOf(const QString& key) const;
     QString RecorderName(const QString& key) const;
     // Logs in to or out of recorder `key` from the list.
