@@ -167,13 +167,14 @@ CDlgLogin::CDlgLogin(DeviceClient& client, QWidget* owner)
     passwordBox->setEchoMode(QLineEdit::Password);
 
     const char16_t* labelKeys[4] = {u"D_IP", u"D_PORT", u"U_NAME", u"PASSWORD"};
+    // The handheld's dialog is dark; the desktop's takes the desktop's colours, light or dark.
     QPalette labelColours = palette();
-    labelColours.setColor(QPalette::WindowText, ColorFromRef(kLightText));
+    if (owner == nullptr) labelColours.setColor(QPalette::WindowText, ColorFromRef(kLightText));
     for (int i = 0; i < 4; ++i) {
         labels[i] = new QLabel(Text(labelKeys[i]), this);
         SetControlId(labels[i], kIdAddressLabel + i);
         labels[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        labels[i]->setPalette(labelColours);
+        if (owner == nullptr) labels[i]->setPalette(labelColours);
     }
     setTabOrder(addressBox, portBox);
     setTabOrder(portBox, userBox);
@@ -195,7 +196,7 @@ CDlgLogin::CDlgLogin(DeviceClient& client, QWidget* owner)
     QFont small = passwordNote->font();
     small.setPixelSize(std::max(1, fontMetrics().height() * 3 / 4));
     passwordNote->setFont(small);
-    passwordNote->setPalette(labelColours);
+    if (owner == nullptr) passwordNote->setPalette(labelColours);
     passwordNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     passwordNote->setWordWrap(true);
     passwordNote->setVisible(!PasswordNoteShown() && !KeyringAvailable());
@@ -435,7 +436,7 @@ void CDlgLogin::paintEvent(QPaintEvent*) {
     PaintHeaderBand(painter, headerImage, width(), headerHeight);
     // Everything below the band, the strip behind the soft keys included.
     painter.fillRect(QRect(0, headerHeight, width(), height() - headerHeight),
-                     ColorFromRef(kDarkBackground));
+                     owner == nullptr ? QBrush(ColorFromRef(kDarkBackground)) : palette().window());
 }
 
 }  // namespace tavix

@@ -270,6 +270,16 @@ void VideoWall::mousePressEvent(QMouseEvent* event) {
 void VideoWall::mouseMoveEvent(QMouseEvent* event) {
     if (!pressedInside || pressedTile < 0 || !(event->buttons() & Qt::LeftButton)) return;
     const QPoint at = event->position().toPoint();
+    if (event->modifiers() & Qt::ShiftModifier) {
+        // Shift+drag marks the rectangle of tiles from where it began, as Shift+click does.
+        const int over = TileAt(at);
+        if (!panned) emit Tapped(pressedTile);
+        panned = true;
+        if (over < 0) return;
+        rangeEnd = over == selected ? -1 : over;
+        MarkRange();
+        return;
+    }
     LiveTile* tile = Tile(pressedTile);
     if (tile->Zoom() > 1) {
         // A zoomed picture follows the mouse.

@@ -3,8 +3,8 @@
 // asked. It owns the tiles, each showing its pictures as they come. The wall reports taps; what
 // they mean is the window's to say. The mouse wheel zooms the tile under it, a drag pans a
 // zoomed tile or carries a tile onto another (they swap, playing on), and a channel dragged
-// from the tree is reported where it is dropped. Shift+click marks a range of tiles, which the
-// tile's menu merges into one; a merged tile can be split again.
+// from the tree is reported where it is dropped. Shift+click or Shift+drag marks a rectangle of
+// tiles, which the tile's menu merges into one; a merged tile can be split again.
 //
 // It chooses the stream of every tile left to it (ChooseStream): a tile shown alone plays the
 // channel's main stream; in a grid a tile plays the sub stream unless it is shown at least as
@@ -139,7 +139,7 @@ class VideoWall : public QWidget {
     std::array<LiveTile*, kMaxTiles> tiles{};
     WallLayout layout;
     int selected = 0;
-    int rangeEnd = -1;  // Shift+click's tile, while a range is marked
+    int rangeEnd = -1;  // Shift+click's or Shift+drag's last tile, while a range is marked
     int alone = -1;
     bool shown = true;
     bool pressedInside = false;

@@ -462,6 +462,17 @@ TEST_F(DesktopTest, ALargeTileLayoutIsFilledByDraggingAndAZoomedTileIsPannedAndR
             QTest::keyClick(w, Qt::Key_0, Qt::ControlModifier);
             EXPECT_EQ(1, large->Zoom());
             EXPECT_TRUE(WaitForPatternIn(*w, 0));
+            // Shift+drag marks a rectangle of tiles for a merge.
+            const QPointF from = wall.Tile(3)->geometry().center();
+            const QPointF to = wall.Tile(4)->geometry().center();
+            QTest::mousePress(&wall, Qt::LeftButton, Qt::ShiftModifier, from.toPoint());
+            QMouseEvent move(QEvent::MouseMove, to, wall.mapToGlobal(to), Qt::NoButton,
+                             Qt::LeftButton, Qt::ShiftModifier);
+            QCoreApplication::sendEvent(&wall, &move);
+            QTest::mouseRelease(&wall, Qt::LeftButton, Qt::ShiftModifier, to.toPoint());
+            EXPECT_EQ(3, wall.SelectedIndex());
+            EXPECT_TRUE(wall.Tile(4)->Selected());
+            EXPECT_FALSE(wall.Tile(5)->Selected());
             // A dark desktop: the window and its tree follow it, the video stays black.
             const QPalette light = QApplication::palette();
             QPalette dark(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
@@ -470,6 +481,11 @@ TEST_F(DesktopTest, ALargeTileLayoutIsFilledByDraggingAndAZoomedTileIsPannedAndR
             EXPECT_EQ(dark.color(QPalette::Base), tree->palette().color(QPalette::Base));
             EXPECT_EQ(dark.color(QPalette::Window), w->palette().color(QPalette::Window));
             EXPECT_EQ(QColor(Qt::black), wall.palette().color(QPalette::Window));
+            CDlgLogin login(client, w);
+            EXPECT_EQ(dark.color(QPalette::WindowText),
+                      qobject_cast<QLabel*>(FindControl(&login, kIdAddressLabel))
+                          ->palette()
+                          .color(QPalette::WindowText));
             QApplication::setPalette(light);
             QCoreApplication::processEvents();
             Press(w, kIdExit);
