@@ -79,6 +79,9 @@ TEST_F(LiveViewTest, PlaysUprightStraightAndTurnedAtEveryDepth) {
             TapTree(*w, Channel(*w, 0));
             EXPECT_TRUE(w->LivePageVisible());
             straight = WaitForPattern(*w, false);
+            // The window hears of the first picture through its loop, which the waits above may
+            // not have run.
+            EXPECT_TRUE(QTest::qWaitFor([&] { return StatusText(*w) == "Playing"; }));
             // Enlarged on the portrait screen: the picture turns to fill it.
             Press(w, kIdFull);
             enlarged = VideoPlace(*w);
