@@ -874,7 +874,7 @@ void CDlgMain::ShowKeys() {
         {"Ctrl+L", u"LOGIN_KEY"},
         {"Ctrl+1 .. Ctrl+4", u"LAYOUT_KEY"},
         {"Page Up, Page Down", u"LAYOUT_STEP_KEY"},
-        {"Shift+click", u"MERGE_KEY"},
+        {"Shift+click, Shift+drag", u"MERGE_KEY"},
         {"F11, Esc", u"FULL_KEY"},
         {"Ctrl+Tab, Ctrl+Shift+Tab", u"TILE_KEY"},
         {"Delete", u"STOP_KEY"},
