@@ -1239,7 +1239,8 @@ ChannelSource CDlgMain::SourceOf(const QString& key) {
 }
 
 ChannelSource CDlgMain::NodeSource(int id) {
-    if (const RecorderLink* link = LinkById(id)) return SourceOf(link->Key());
+    if (RecorderLink* link = LinkById(id))
+        return {&link->Client(), link->Key(), RecorderName(link->Key())};
     return {&client, recorder, RecorderName(recorder)};
 }
 

@@ -203,7 +203,8 @@ class CDlgMain : public QDialog, public IDeviceEvents {
     void ShowRecorders();
     // Where the channels of recorder `key` come from; a null client when it is not connected.
     ChannelSource SourceOf(const QString& key);
-    // The source of the tree's recorder node `id` (-1: the recorder logged in to).
+    // The source of the tree's recorder node `id` (-1: the recorder logged in to); never a null
+    // client, as a node is there only for a recorder with one.
     ChannelSource NodeSource(int id);
     LinkState StateOf(const QString& key) const;
     QString RecorderName(const QString& key) const;
